@@ -10,7 +10,7 @@
 
 namespace {
 
-char defaultDevice[] = "/dev/input/event2";
+char builtInDefaultDevice[] = "/dev/input/event2";
 
 bool deviceOpens(const char *path)
 {
@@ -22,6 +22,8 @@ bool deviceOpens(const char *path)
 }
 
 } // namespace
+
+char *ConnectWidget::defaultDevice = builtInDefaultDevice;
 
 ConnectWidget::ConnectWidget(char *device)
     : QWidget(nullptr), dev(device)

@@ -59,6 +59,9 @@ private:
     Screen shown;
     bool paintingOwnDrawing = false;
 
+    // The device tried when none is given; a pointer so that tests can stand in for it.
+    static char *defaultDevice;
+
     friend class ConnectWidgetTest;
 };
 
