@@ -1,0 +1,77 @@
+"""The command line: which device is used, the notes on the standard error stream, no display."""
+import os
+import subprocess
+import unittest
+
+from harness import KESTRILAVON, EndToEnd, first_marker_screen, open_error_screen
+
+NOTES = (b"\nUsage: kestrilavon /dev/input/event*  (*=1,2,3... for example:kestrilavon "
+         b"/dev/input/event2)\n"
+         b"        If it seems dead for long, press Ctrl+c to kill it.\n"
+         b"\nAbout: This kestrilavon(Version:1.0.0) is an X calibration program of Quillomar "
+         b"Screen of USB interface for Linux.\n"
+         b"       Copyright (C) 2026 The kestrilavon developers. All rights reserved.\n\n\n")
+
+
+@unittest.skipIf(os.path.exists("/dev/input/event2"), "this machine has /dev/input/event2")
+class DefaultDevice1024(EndToEnd):
+    size = (1024, 768)
+
+    def test_no_argument_reports_the_default_device_and_r_treats_it_as_typed(self):
+        w, h = self.size
+        self.run_program()
+        image = self.wait_screen("open error", open_error_screen)
+        self.assertEqual(self.server.cursor(), "visible")
+        default_message_end = image.rightmost_ink(h // 4)
+        self.server.key("r")
+        # "...the device /dev/input/event2 you typed!..." is the longer message.
+        typed = self.wait_screen("open error", open_error_screen)
+        self.assertGreater(typed.rightmost_ink(h // 4), default_message_end + 20)
+        self.server.double_click()
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertEqual(self.program.errors(), b"")
+
+    def test_two_arguments_behave_as_none_but_print_the_notes(self):
+        self.run_program(self.touch.path, "extra")
+        self.wait_screen("open error", open_error_screen)
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertEqual(self.program.errors(), NOTES)
+
+
+class DefaultDevice640(DefaultDevice1024):
+    size = (640, 480)
+
+
+class OneArgument(EndToEnd):
+    def test_the_argument_is_the_device_and_the_notes_are_exact(self):
+        self.run_program(self.touch.path)
+        self.wait_screen("first marker", first_marker_screen)
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertEqual(self.program.errors(), NOTES)
+
+
+class NoDisplay(unittest.TestCase):
+    def run_without_display(self, display):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "QT_QPA_PLATFORM")}
+        if display:
+            env["DISPLAY"] = display
+        return subprocess.run([KESTRILAVON], env=env, capture_output=True, timeout=30)
+
+    def test_unset_display_is_one_clear_line_and_status_1(self):
+        done = self.run_without_display(None)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr,
+                         b"kestrilavon: cannot connect to an X display: DISPLAY is not set\n")
+
+    def test_a_display_that_does_not_answer_is_named(self):
+        done = self.run_without_display(":4242")
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b'kestrilavon: cannot connect to X display ":4242"\n')
+
+
+del EndToEnd
+
+if __name__ == "__main__":
+    unittest.main()
