@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: unit, widget and end to end.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+cd build
+ctest --output-on-failure --parallel "$(nproc)" "$@"
