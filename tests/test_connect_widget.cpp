@@ -190,6 +190,16 @@ private slots:
         QCOMPARE(screen(), expected);
     }
 
+    void aDevicePathIsShownAsItIsNeverAsAFormat()
+    {
+        static char directives[] = "/nonexistent/%s%n%x%d";
+        start(640, 480, directives);
+        QCOMPARE(screen().first(),
+                 text("Error: Can not open the device /nonexistent/%s%n%x%d you typed! Please read "
+                      "readme file carefully!",
+                      80, 120));
+    }
+
     void withoutADeviceTheMissingDefaultIsReportedThenTreatedAsTyped()
     {
         if (QFile::exists("/dev/input/event2"))
@@ -381,32 +391,85 @@ private slots:
         QCOMPARE(cursorShape(), Qt::BlankCursor);
     }
 
-    void escAndDoubleClickCloseFromEveryState_data()
+    void everyStateAnswersEveryInput_data()
     {
-        QTest::addColumn<int>("wanted");
-        QTest::addColumn<bool>("byDoubleClick");
-        for (int wanted : {0, 1, 2, 3, 4}) {
-            QTest::addRow("state %d, Esc", wanted) << wanted << false;
-            QTest::addRow("state %d, double click", wanted) << wanted << true;
+        // From each state, the state after one input; -9 means the window closed.
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<int>("to");
+        const int closed = -9;
+        const QList<QPair<int, QList<int>>> table = {
+            //          Return Enter click  R  Esc     double   A
+            {0, {0, 0, 0, 0, closed, closed, 0}},
+            {-1, {1, 1, 1, 1, closed, closed, -1}},
+            {1, {2, 2, 2, 1, closed, closed, 1}},
+            {2, {3, 3, 3, 1, closed, closed, 2}},
+            {3, {3, 3, 3, 1, closed, closed, 3}},
+            {4, {4, 4, 4, 1, closed, closed, 4}},
+        };
+        const QStringList inputs{"Return", "Enter", "click", "R", "Esc", "double click", "A"};
+        for (const auto &row : table) {
+            for (int i = 0; i < inputs.size(); ++i) {
+                QTest::addRow("state %d, %s", row.first, qPrintable(inputs[i]))
+                    << row.first << inputs[i] << row.second[i];
+            }
         }
     }
-    void escAndDoubleClickCloseFromEveryState()
+    void everyStateAnswersEveryInput()
     {
-        QFETCH(int, wanted);
-        QFETCH(bool, byDoubleClick);
+        QFETCH(int, from);
+        QFETCH(QString, input);
+        QFETCH(int, to);
         static char missing[] = "/nonexistent/event7";
         setDevice(EventStream().touch(300, 250));
-        start(640, 480, wanted == 0 ? missing : devicePath.data());
-        if (wanted == 4)
+        if (from == -1)
+            ConnectWidget::defaultDevice = devicePath.data();
+        start(640, 480, from == 0 ? missing : from == -1 ? nullptr : devicePath.data());
+        if (from == 4)
             setDevice(EventStream());
-        if (wanted >= 2)
+        for (int step = 1; step < from; ++step)
             press(Qt::Key_Return);
-        if (wanted == 3)
-            press(Qt::Key_Return);
-        QCOMPARE(state(), wanted);
-        QVERIFY(widget->isVisible());
-        byDoubleClick ? doubleClick() : press(Qt::Key_Escape);
-        QVERIFY(!widget->isVisible());
+        setDevice(EventStream().touch(300, 250));
+        QCOMPARE(state(), from);
+
+        if (input == "click")
+            click();
+        else if (input == "double click")
+            doubleClick();
+        else
+            press(input == "Return" ? Qt::Key_Return
+                  : input == "Enter" ? Qt::Key_Enter
+                  : input == "R"     ? Qt::Key_R
+                  : input == "Esc"   ? Qt::Key_Escape
+                                     : Qt::Key_A);
+        if (to == -9) {
+            QVERIFY(!widget->isVisible());
+        } else {
+            QVERIFY(widget->isVisible());
+            QCOMPARE(state(), to);
+        }
+    }
+
+    void laterScreensAt1024x768()
+    {
+        setDevice(EventStream().touch(300, 250));
+        start(1024, 768, devicePath.data());
+        press(Qt::Key_Return);
+        QCOMPARE(screen(),
+                 (QStringList{text(kTouchRequest, 256, 384), text(kNote, 256, 408), marker(767, 575)}));
+        QList<int> xs, ys;
+        press(Qt::Key_Return);
+        for (const ScreenItem &item : widget->shown) {
+            xs << item.x;
+            ys << item.y;
+        }
+        QCOMPARE(xs, (QList<int>{102, 152, 152, 152, 152, 82, 82, 12, 256, 256}));
+        QCOMPARE(ys, (QList<int>{128, 153, 178, 208, 233, 283, 308, 358, 408, 458}));
+
+        press(Qt::Key_R);
+        setDevice(EventStream());
+        click();
+        QCOMPARE(screen(), (QStringList{text("", 204, 256), text(kReadErrorClick, 256, 384)}));
     }
 };
 

@@ -39,6 +39,14 @@ class DefaultDevice1024(EndToEnd):
         self.assertEqual(self.program.errors(), NOTES)
 
 
+    def test_a_toolkit_option_counts_as_an_argument(self):
+        self.run_program("-display", self.server.display)
+        self.wait_screen("open error", open_error_screen)
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertEqual(self.program.errors(), NOTES)
+
+
 class DefaultDevice640(DefaultDevice1024):
     size = (640, 480)
 
