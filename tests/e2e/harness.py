@@ -61,7 +61,8 @@ class XServer:
         self.xdotool("key", name)
 
     def click_at(self, x, y):
-        self.xdotool("mousemove", "--sync", x, y, "click", 1)
+        # No --sync: it waits for a motion that never comes when the pointer is already there.
+        self.xdotool("mousemove", x, y, "click", 1)
 
     def double_click(self):
         self.xdotool("click", "--repeat", 2, "--delay", 60, 1)
@@ -230,9 +231,10 @@ class TouchScreen:
 class Program:
     """kestrilavon, run as a person runs it, with its standard error stream kept."""
 
-    def __init__(self, server, args, user=None):
+    def __init__(self, server, args, user=None, wrapper=(), binary=KESTRILAVON, wait=WAIT):
         self.stderr = tempfile.TemporaryFile()
-        command = [KESTRILAVON, *args]
+        self.wait = wait
+        command = [*wrapper, binary, *args]
         self.process = subprocess.Popen(command, env=server.env, stdout=subprocess.DEVNULL,
                                         stderr=self.stderr, user=user)
 
@@ -244,30 +246,37 @@ class Program:
             return False
 
     def wait_reading(self, path):
-        wait_for(f"the program to open {path}", lambda: self.has_open(path))
+        wait_for(f"the program to open {path}", lambda: self.has_open(path), self.wait)
 
-    def wait_exit(self, timeout=WAIT):
-        return self.process.wait(timeout=timeout)
+    def wait_exit(self):
+        return self.process.wait(timeout=self.wait)
 
     def errors(self):
         self.stderr.seek(0)
         return self.stderr.read()
 
-    def kill(self):
+    def kill_and_check(self):
+        """Ends the program if it still runs; a sanitizer's report is a failure."""
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGKILL)
             self.process.wait()
+        errors = self.errors()
         self.stderr.close()
+        for mark in (b"Sanitizer", b"runtime error:"):
+            if mark in errors:
+                raise AssertionError(errors.decode(errors="replace"))
 
 
 class EndToEnd(unittest.TestCase):
     """A test with its own X server and touch screen; everything is stopped afterwards."""
 
     size = (1024, 768)
+    wait = WAIT
 
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
         self.addCleanup(self.folder.cleanup)
+        os.chmod(self.folder.name, 0o755)  # also for runs as an unprivileged user
         self.server = XServer(*self.size)
         self.addCleanup(self.server.stop)
         self.touch = TouchScreen(self.folder.name)
@@ -276,10 +285,12 @@ class EndToEnd(unittest.TestCase):
 
     def tearDown(self):
         if self.program:
-            self.program.kill()
+            self.program.kill_and_check()
 
-    def run_program(self, *args, user=None):
-        self.program = Program(self.server, [str(a) for a in args], user=user)
+    def run_program(self, *args, **options):
+        if self.program:
+            self.program.kill_and_check()
+        self.program = Program(self.server, [str(a) for a in args], wait=self.wait, **options)
         return self.program
 
     def wait_screen(self, name, screen, w=None, h=None):
@@ -297,7 +308,7 @@ class EndToEnd(unittest.TestCase):
             return image if not last else None
 
         try:
-            return wait_for(f"the {name} screen", shown)
+            return wait_for(f"the {name} screen", shown, self.wait)
         except AssertionError:
             keep = os.path.join(tempfile.gettempdir(), f"e2e-{self.id()}-{name}.png")
             self.server.capture(keep)

@@ -1,0 +1,155 @@
+"""Hostile devices and planted result files: a clear screen, no crash, no hang, nothing touched
+outside the result file, and status 0 after Esc."""
+import glob
+import os
+import pwd
+import shutil
+import subprocess
+import unittest
+
+from harness import (KESTRILAVON, RESULT_FILE, EndToEnd, first_marker_screen, open_error_screen,
+                     read_error_screen, result_screen, second_marker_screen)
+
+AS_ROOT = os.geteuid() == 0
+
+
+def unprivileged_user():
+    try:
+        return pwd.getpwnam("nobody").pw_uid
+    except KeyError:
+        return None
+
+
+def remove_result_file():
+    if os.path.isdir(RESULT_FILE) and not os.path.islink(RESULT_FILE):
+        os.rmdir(RESULT_FILE)
+    elif os.path.lexists(RESULT_FILE):
+        os.unlink(RESULT_FILE)
+
+
+class Hostile(EndToEnd):
+    size = (640, 480)
+
+    def escape_ends_with_status_0(self):
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
+
+    def unprivileged_copy(self):
+        """The program where an unprivileged user can run it (the build may not be reachable)."""
+        copy = os.path.join(self.folder.name, "kestrilavon")
+        shutil.copy(KESTRILAVON, copy)
+        os.chmod(copy, 0o755)
+        return copy
+
+
+class HostileDevices(Hostile):
+
+    def test_devices_that_open_but_never_give_a_touch(self):
+        for device in (self.folder.name, "/dev/null", "/dev/zero", "/dev/urandom"):
+            with self.subTest(device):
+                self.run_program(device)
+                self.wait_screen("first marker", first_marker_screen)
+                self.server.key("Return")
+                self.wait_screen("read error", read_error_screen)
+                self.escape_ends_with_status_0()
+
+    def test_a_file_that_ends_in_the_middle_of_a_record(self):
+        device = os.path.join(self.folder.name, "cut")
+        record = bytes(16) + bytes([3, 0, 0, 0]) + (500).to_bytes(4, "little")
+        with open(device, "wb") as file:
+            file.write(record + record.replace(bytes([3, 0, 0, 0]), bytes([3, 0, 1, 0]), 1)[:16]
+                       + bytes([3, 0, 1, 0]) + (600).to_bytes(4, "little") + record[:10])
+        self.run_program(device)
+        self.wait_screen("first marker", first_marker_screen)
+        self.server.key("Return")
+        # x 500, y 600, then end of file: taken from the 51st record on.
+        self.wait_screen("second marker", second_marker_screen)
+        self.escape_ends_with_status_0()
+
+    def test_paths_that_do_not_open(self):
+        for path in ("/nonexistent/event9", "%s%n%x%s%n", "/tmp/" + "d/" * 1998,
+                     os.path.join(self.folder.name, "%s%n%x")):
+            with self.subTest(path[:40]):
+                self.run_program(path)
+                self.wait_screen("open error", open_error_screen)
+                self.escape_ends_with_status_0()
+
+    @unittest.skipUnless(AS_ROOT and unprivileged_user() is not None, "needs root and nobody")
+    def test_a_device_the_user_may_not_read(self):
+        device = os.path.join(self.folder.name, "secret")
+        with open(device, "wb") as file:
+            file.write(bytes(24 * 60))
+        os.chmod(device, 0o600)
+        self.run_program(device, user="nobody", binary=self.unprivileged_copy())
+        self.wait_screen("open error", open_error_screen)
+        self.escape_ends_with_status_0()
+
+
+class PlantedResultFiles(Hostile):
+    """What lies at /tmp/kestrilavon.tmp before the result is saved."""
+
+    def setUp(self):
+        super().setUp()
+        remove_result_file()
+        self.addCleanup(remove_result_file)
+
+    def calibrate(self, **options):
+        w, h = self.size
+        self.run_program(self.touch.path, **options)
+        self.wait_screen("first marker", first_marker_screen)
+        self.server.key("Return")
+        self.touch_when_reading("touch 300 250")
+        self.wait_screen("second marker", second_marker_screen)
+        self.server.click_at(3 * w // 4 - 1, 3 * h // 4 - 1)
+        self.touch_when_reading("touch 700 650")
+        image = self.wait_screen("result", result_screen)
+        self.escape_ends_with_status_0()
+        # Line 7 says where the data is, or why it is not there.
+        return image.rightmost_ink(self.size[1] // 6 + 180)
+
+    def assert_saved(self):
+        self.assertFalse(os.path.islink(RESULT_FILE))
+        with open(RESULT_FILE) as file:
+            self.assertIn('    Option  "BoderLeft" "100"\n', file.read())
+        self.assertEqual(os.stat(RESULT_FILE).st_mode & 0o777, 0o644)
+
+    def test_a_planted_link_is_replaced_and_its_target_untouched(self):
+        victim = os.path.join(self.folder.name, "victim")
+        with open(victim, "w") as file:
+            file.write("precious\n")
+        os.symlink(victim, RESULT_FILE)
+        self.calibrate()
+        with open(victim) as file:
+            self.assertEqual(file.read(), "precious\n")
+        self.assert_saved()
+
+    def test_a_planted_fifo_neither_blocks_nor_is_written(self):
+        os.mkfifo(RESULT_FILE)
+        self.calibrate()
+        self.assert_saved()
+
+    def test_a_planted_directory_is_reported_on_the_result_screen(self):
+        saved_line_end = self.calibrate()
+        remove_result_file()
+        os.mkdir(RESULT_FILE)
+        self.assertGreater(self.calibrate(), saved_line_end + 50)
+        self.assertTrue(os.path.isdir(RESULT_FILE))
+        self.assertEqual(os.listdir(RESULT_FILE), [])
+
+    @unittest.skipUnless(AS_ROOT and unprivileged_user() is not None, "needs root and nobody")
+    def test_another_users_file_in_sticky_tmp_is_left_alone(self):
+        binary = self.unprivileged_copy()
+        saved_line_end = self.calibrate(user="nobody", binary=binary)
+        remove_result_file()
+        with open(RESULT_FILE, "w") as file:
+            file.write("root's own\n")
+        self.assertGreater(self.calibrate(user="nobody", binary=binary), saved_line_end + 50)
+        with open(RESULT_FILE) as file:
+            self.assertEqual(file.read(), "root's own\n")
+        self.assertEqual(glob.glob(RESULT_FILE + ".*"), [])
+
+
+del EndToEnd, Hostile
+
+if __name__ == "__main__":
+    unittest.main()
