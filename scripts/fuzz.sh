@@ -14,4 +14,10 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   -Isrc tests/fuzz/fuzz_touch_reader.cpp src/touch_reader.cpp -o build-fuzz/fuzz_touch_reader
 python3 tests/fuzz/seed_corpus.py build-fuzz/seeds tests/recordings ../shared/recordings
 cd build-fuzz
-./fuzz_touch_reader -max_total_time="$seconds" -print_final_stats=1 -max_len=40000 corpus seeds
+if ! ./fuzz_touch_reader -max_total_time="$seconds" -print_final_stats=1 -max_len=40000 \
+     corpus seeds > fuzz.log 2>&1; then
+  tail -n 60 fuzz.log
+  echo "fuzzing found a problem: the input is saved in build-fuzz/ (crash-*)"
+  exit 1
+fi
+tail -n 8 fuzz.log

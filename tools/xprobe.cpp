@@ -2,6 +2,8 @@
 //
 //   xprobe capture FILE   saves the whole screen (.png or .ppm by FILE's ending)
 //   xprobe cursor         prints "hidden" when the pointer shows no pixel, else "visible"
+//   xprobe wait-red X Y   polls pixel (X, Y) until it is red, then prints the CLOCK_MONOTONIC
+//                         time in seconds; gives up after 30 s
 //
 // Uses the display named by DISPLAY.
 
@@ -12,7 +14,10 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
+#include <time.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -66,14 +71,41 @@ int cursor(Display *display)
     return 0;
 }
 
+int waitRed(Display *display, int x, int y)
+{
+    const Window root = DefaultRootWindow(display);
+    timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        XImage *image = XGetImage(display, root, x, y, 1, 1, AllPlanes, ZPixmap);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (image) {
+            const unsigned long pixel = XGetPixel(image, 0, 0);
+            const unsigned long red = (pixel & image->red_mask) >> 16;
+            const unsigned long green = (pixel & image->green_mask) >> 8;
+            const unsigned long blue = pixel & image->blue_mask;
+            XDestroyImage(image);
+            if (red > 200 && green < 60 && blue < 60) {
+                std::printf("%ld.%09ld\n", static_cast<long>(now.tv_sec), now.tv_nsec);
+                return 0;
+            }
+        }
+        if (now.tv_sec - start.tv_sec > 30) {
+            std::fprintf(stderr, "xprobe: %d,%d did not turn red\n", x, y);
+            return 1;
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const bool captureCommand = argc == 3 && std::strcmp(argv[1], "capture") == 0;
     const bool cursorCommand = argc == 2 && std::strcmp(argv[1], "cursor") == 0;
-    if (!captureCommand && !cursorCommand) {
-        std::fprintf(stderr, "usage: xprobe capture FILE | xprobe cursor\n");
+    const bool waitRedCommand = argc == 4 && std::strcmp(argv[1], "wait-red") == 0;
+    if (!captureCommand && !cursorCommand && !waitRedCommand) {
+        std::fprintf(stderr, "usage: xprobe capture FILE | xprobe cursor | xprobe wait-red X Y\n");
         return 2;
     }
     Display *display = XOpenDisplay(nullptr);
@@ -81,7 +113,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "xprobe: cannot open the X display\n");
         return 1;
     }
-    const int status = captureCommand ? capture(display, argv[2]) : cursor(display);
+    const int status = captureCommand ? capture(display, argv[2])
+        : cursorCommand                 ? cursor(display)
+                                        : waitRed(display, std::atoi(argv[2]), std::atoi(argv[3]));
     XCloseDisplay(display);
     return status;
 }

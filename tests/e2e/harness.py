@@ -226,6 +226,7 @@ class TouchScreen:
         if self.process.poll() is None:
             self.process.stdin.close()
             self.process.wait(timeout=10)
+        self.process.stdout.close()
 
 
 class Program:
