@@ -2,8 +2,9 @@
 //
 //   xprobe capture FILE   saves the whole screen (.png or .ppm by FILE's ending)
 //   xprobe cursor         prints "hidden" when the pointer shows no pixel, else "visible"
-//   xprobe wait-red X Y   polls pixel (X, Y) until it is red, then prints the CLOCK_MONOTONIC
-//                         time in seconds; gives up after 30 s
+//   xprobe wait-red X Y   says "polling", polls pixel (X, Y) every half millisecond until it is
+//                         red, then prints the CLOCK_MONOTONIC time in seconds; gives up
+//                         after 30 s
 //
 // Uses the display named by DISPLAY.
 
@@ -76,6 +77,9 @@ int waitRed(Display *display, int x, int y)
     const Window root = DefaultRootWindow(display);
     timespec start, now;
     clock_gettime(CLOCK_MONOTONIC, &start);
+    std::puts("polling");
+    std::fflush(stdout);
+    const timespec pause{0, 500000};
     for (;;) {
         XImage *image = XGetImage(display, root, x, y, 1, 1, AllPlanes, ZPixmap);
         clock_gettime(CLOCK_MONOTONIC, &now);
@@ -94,6 +98,7 @@ int waitRed(Display *display, int x, int y)
             std::fprintf(stderr, "xprobe: %d,%d did not turn red\n", x, y);
             return 1;
         }
+        nanosleep(&pause, nullptr);
     }
 }
 
