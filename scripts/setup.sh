@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev libx11-dev libxfixes-dev
-          fonts-dejavu-core xvfb xdotool python3 valgrind)
+          fonts-dejavu-core fonts-urw-base35 xvfb xdotool python3 valgrind)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" \

@@ -26,9 +26,8 @@ bool deviceOpens(const char *path)
 char *ConnectWidget::defaultDevice = builtInDefaultDevice;
 
 ConnectWidget::ConnectWidget(char *device)
-    : QWidget(nullptr), dev(device)
+    : QWidget(nullptr), dev(device), f("Helvetica", 14, QFont::Bold, false)
 {
-    f = QFont("Helvetica", 14, QFont::Bold, false);
     setFont(f);
     QPalette colours = palette();
     colours.setColor(QPalette::Window, Qt::white);

@@ -123,11 +123,14 @@ class Image:
                     return True
         return False
 
-    def rightmost_ink(self, base_line):
-        for x in range(self.width - 1, -1, -1):
-            if self.ink_in(x, base_line - 12, x, base_line + 3):
-                return x
-        return -1
+    def text_band(self, base_line, x0=0, x1=None):
+        """The pixels of a text line's band, columns x0 to x1 (excluded), row after row."""
+        x1 = self.width if x1 is None else x1
+        rows = []
+        for y in range(base_line - 16, base_line + 6):
+            start = 3 * (y * self.width)
+            rows.append(self.pixels[start + 3 * x0:start + 3 * x1])
+        return b"".join(rows)
 
 
 def marker_problems(image, cx, cy):
@@ -319,6 +322,24 @@ class EndToEnd(unittest.TestCase):
         self.program.wait_reading(self.touch.path)
         for command in commands:
             self.touch.send(command)
+
+    def calibrate_from_first_marker(self, first="touch 300 250", second="touch 700 650"):
+        """Enter for the first marker, a click on the second; returns the result screen."""
+        w, h = self.size
+        self.server.key("Return")
+        self.touch_when_reading(first)
+        self.wait_screen("second marker", second_marker_screen)
+        self.server.click_at(3 * w // 4 - 1, 3 * h // 4 - 1)
+        self.touch_when_reading(second)
+        return self.wait_screen("result", result_screen)
+
+    def touch_once_more_and_escape(self):
+        """From the first marker: one good touch, then Esc ends the program with status 0."""
+        self.server.key("Return")
+        self.touch_when_reading("touch 400 400")
+        self.wait_screen("second marker", second_marker_screen)
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
 
 
 def reference_sample(records):

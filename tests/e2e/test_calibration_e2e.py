@@ -24,13 +24,18 @@ class Calibration1024(EndToEnd):
     def test_enter_for_one_marker_and_a_click_for_the_other(self):
         w, h = self.size
         self.run_program(self.touch.path)
-        self.wait_screen("first marker", first_marker_screen)
+        first = self.wait_screen("first marker", first_marker_screen)
         self.assertEqual(self.server.cursor(), "hidden")
 
         self.server.key("Return")
         self.touch_when_reading("touch 300 250")
-        self.wait_screen("second marker", second_marker_screen)
+        second = self.wait_screen("second marker", second_marker_screen)
         self.assertEqual(self.server.cursor(), "hidden")
+        # The same note, 20 pixels further right: the first screen was painted once, in its
+        # entry variant (a second paint would show the variant without the blank).
+        note = h // 2 + 24
+        self.assertTrue(first.text_band(note, 0, w - 20) == second.text_band(note, 20, w),
+                        "the first marker's note is not the one drawn on entry")
 
         self.server.click_at(3 * w // 4 - 1, 3 * h // 4 - 1)
         self.touch_when_reading("touch 701 650")

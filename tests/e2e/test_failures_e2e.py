@@ -17,11 +17,7 @@ class FailedReads1024(EndToEnd):
         self.assertEqual(self.server.cursor(), "hidden")
         self.server.key("r")
         self.wait_screen("first marker", first_marker_screen)
-        self.server.key("Return")
-        self.touch_when_reading("touch 400 400")
-        self.wait_screen("second marker", second_marker_screen)
-        self.server.key("Escape")
-        self.assertEqual(self.program.wait_exit(), 0)
+        self.touch_once_more_and_escape()
 
     def test_a_writer_that_leaves_mid_touch_gives_the_read_error(self):
         w, h = self.size
@@ -33,11 +29,7 @@ class FailedReads1024(EndToEnd):
         self.touch.send("return")
         self.server.key("R")
         self.wait_screen("first marker", first_marker_screen)
-        self.server.key("Return")
-        self.touch_when_reading("touch 400 400")
-        self.wait_screen("second marker", second_marker_screen)
-        self.server.key("Escape")
-        self.assertEqual(self.program.wait_exit(), 0)
+        self.touch_once_more_and_escape()
 
     def test_a_double_click_ends_the_read_error_screen(self):
         self.run_program(self.touch.path)

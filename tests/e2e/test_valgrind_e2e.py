@@ -4,7 +4,7 @@ import os
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from harness import EndToEnd, first_marker_screen, result_screen, second_marker_screen
+from harness import EndToEnd, first_marker_screen
 
 SOURCES = os.path.realpath(os.environ.get("KESTRILAVON_SOURCES", "../../src"))
 SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "valgrind.supp")
@@ -30,16 +30,10 @@ class UnderValgrind(EndToEnd):
     def test_a_whole_calibration(self):
         # One file per process: the toolkit's D-Bus library may fork a helper.
         log = os.path.join(self.folder.name, "memcheck.%p.xml")
-        w, h = self.size
         self.run_program(self.touch.path, wrapper=[
             "valgrind", "--tool=memcheck", "--leak-check=no", f"--suppressions={SUPPRESSIONS}", "--xml=yes", f"--xml-file={log}"])
         self.wait_screen("first marker", first_marker_screen)
-        self.server.key("Return")
-        self.touch_when_reading("touch 300 250")
-        self.wait_screen("second marker", second_marker_screen)
-        self.server.click_at(3 * w // 4 - 1, 3 * h // 4 - 1)
-        self.touch_when_reading("touch 700 650")
-        self.wait_screen("result", result_screen)
+        self.calibrate_from_first_marker()
         self.server.key("Escape")
         self.assertEqual(self.program.wait_exit(), 0)
         logs = glob.glob(os.path.join(self.folder.name, "memcheck.*.xml"))
