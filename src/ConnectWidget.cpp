@@ -144,8 +144,7 @@ void ConnectWidget::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_R:
         count = Start;
-        erase();
-        repaint();  // not our own drawing: the paint runs the start pass again
+        repaint();  // not our own drawing: it starts from a cleared window and runs the start pass
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
