@@ -6,18 +6,23 @@
 #include <QKeyEvent>
 #include <QPainter>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace {
 
 char builtInDefaultDevice[] = "/dev/input/event2";
 
+// Only asks whether the device can be opened for reading. Without O_NONBLOCK a FIFO with no
+// writer, or a line waiting for its carrier, would hang the first paint before anything is shown.
 bool deviceOpens(const char *path)
 {
-    std::FILE *device = std::fopen(path, "rb");
-    if (!device)
+    const int device = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (device < 0)
         return false;
-    std::fclose(device);
+    ::close(device);
     return true;
 }
 

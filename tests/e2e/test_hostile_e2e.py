@@ -53,6 +53,13 @@ class HostileDevices(Hostile):
                 self.wait_screen("read error", read_error_screen)
                 self.escape_ends_with_status_0()
 
+    def test_a_fifo_with_no_writer_is_shown_and_left_with_esc(self):
+        device = os.path.join(self.folder.name, "silent-fifo")
+        os.mkfifo(device)
+        self.run_program(device)
+        self.wait_screen("first marker", first_marker_screen)
+        self.escape_ends_with_status_0()
+
     def test_a_file_that_ends_in_the_middle_of_a_record(self):
         device = os.path.join(self.folder.name, "cut")
         record = bytes(16) + bytes([3, 0, 0, 0]) + (500).to_bytes(4, "little")
