@@ -18,11 +18,6 @@ struct ScreenItem {
 
     static ScreenItem textAt(int x, int y, const QString &text) { return {Text, text, x, y, 0}; }
     static ScreenItem markerAt(int length, int x, int y) { return {Marker, QString(), x, y, length}; }
-    bool operator==(const ScreenItem &other) const
-    {
-        return kind == other.kind && text == other.text && x == other.x && y == other.y
-            && length == other.length;
-    }
 };
 
 using Screen = QVector<ScreenItem>;
