@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev libx11-dev libxfixes-dev
-          fonts-dejavu-core fonts-urw-base35 xvfb xdotool python3 valgrind)
+          fonts-dejavu-core fonts-urw-base35 xvfb xdotool x11-utils openbox dbus-x11 python3
+          valgrind util-linux)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" \

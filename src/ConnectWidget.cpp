@@ -45,6 +45,7 @@ ConnectWidget::~ConnectWidget() = default;
 
 void ConnectWidget::paintEvent(QPaintEvent *)
 {
+    exposes.firstScreenDrawn();
     if (!paintingOwnDrawing) {
         // The window system cleared the window before asking for this paint.
         shown.clear();

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: MIT
 #ifndef KESTRILAVON_CONNECTWIDGET_H
 #define KESTRILAVON_CONNECTWIDGET_H
 
 #include "screens.h"
+#include "x_display.h"
 
 #include <QCursor>
 #include <QFont>
@@ -13,8 +15,8 @@
 //
 // What is on the window is kept as a list of drawn items: erasing clears it, drawing appends
 // to it, and every paint draws it. The key and mouse handlers change the list and repaint it
-// themselves; any other paint request (an expose, a redo) first runs the current state's paint
-// branch, which for an exposed screen draws its repaint variant.
+// themselves; any other paint request (an X expose after the first screen, a redo) first runs
+// the current state's paint branch, which for an exposed screen draws its repaint variant.
 class ConnectWidget : public QWidget {
 public:
     explicit ConnectWidget(char *device);
@@ -58,6 +60,7 @@ private:
     QString resultSaveError;  // why the last result could not be saved; empty when it was
     Screen shown;
     bool paintingOwnDrawing = false;
+    LaterExposes exposes{this, [this] { update(); }};
 
     // The device tried when none is given; a pointer so that tests can stand in for it.
     static char *defaultDevice;

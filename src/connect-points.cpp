@@ -52,6 +52,7 @@ int main(int argc, char **argv)
         return 1;
     }
     qInstallMessageHandler(quietToolkitMessages);
+    keepToolkitFromStartingAnything();
 
     QApplication app(argc, argv);
     int result;

@@ -5,6 +5,8 @@
 //   xprobe wait-red X Y   says "polling", polls pixel (X, Y) every half millisecond until it is
 //                         red, then prints the CLOCK_MONOTONIC time in seconds; gives up
 //                         after 30 s
+//   xprobe cover X Y W H  maps a black window of its own over that part of the screen, waits
+//                         until it is shown, then destroys it: an expose for what was beneath
 //
 // Uses the display named by DISPLAY.
 
@@ -102,6 +104,28 @@ int waitRed(Display *display, int x, int y)
     }
 }
 
+int cover(Display *display, int x, int y, int width, int height)
+{
+    // Override-redirect: placed exactly there, with or without a window manager.
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
+    attributes.event_mask = StructureNotifyMask | ExposureMask;
+    const Window window = XCreateWindow(
+        display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
+        static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
+        CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
+    XMapRaised(display, window);
+    XEvent event;
+    do
+        XNextEvent(display, &event);
+    while (event.type != Expose);
+    XSync(display, False);
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,8 +133,10 @@ int main(int argc, char **argv)
     const bool captureCommand = argc == 3 && std::strcmp(argv[1], "capture") == 0;
     const bool cursorCommand = argc == 2 && std::strcmp(argv[1], "cursor") == 0;
     const bool waitRedCommand = argc == 4 && std::strcmp(argv[1], "wait-red") == 0;
-    if (!captureCommand && !cursorCommand && !waitRedCommand) {
-        std::fprintf(stderr, "usage: xprobe capture FILE | xprobe cursor | xprobe wait-red X Y\n");
+    const bool coverCommand = argc == 6 && std::strcmp(argv[1], "cover") == 0;
+    if (!captureCommand && !cursorCommand && !waitRedCommand && !coverCommand) {
+        std::fprintf(stderr, "usage: xprobe capture FILE | xprobe cursor | xprobe wait-red X Y"
+                             " | xprobe cover X Y W H\n");
         return 2;
     }
     Display *display = XOpenDisplay(nullptr);
@@ -120,7 +146,9 @@ int main(int argc, char **argv)
     }
     const int status = captureCommand ? capture(display, argv[2])
         : cursorCommand                 ? cursor(display)
-                                        : waitRed(display, std::atoi(argv[2]), std::atoi(argv[3]));
+        : coverCommand ? cover(display, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                               std::atoi(argv[5]))
+                       : waitRed(display, std::atoi(argv[2]), std::atoi(argv[3]));
     XCloseDisplay(display);
     return status;
 }

@@ -49,8 +49,12 @@ class XServer:
         self.display = ":" + number
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("QT_QPA_PLATFORM", None)
+        self.manager = None
 
     def stop(self):
+        if self.manager:
+            self.manager.terminate()
+            self.manager.wait(timeout=10)
         self.process.terminate()
         self.process.wait(timeout=10)
 
@@ -66,6 +70,19 @@ class XServer:
 
     def double_click(self):
         self.xdotool("click", "--repeat", 2, "--delay", 60, 1)
+
+    def cover(self, x, y, width, height):
+        """Maps an X window over that part of the screen and destroys it: an expose beneath."""
+        subprocess.run([XPROBE, "cover", *map(str, (x, y, width, height))], env=self.env,
+                       check=True)
+
+    def start_window_manager(self):
+        """openbox on this display, stopped with the server; returns once it manages windows."""
+        self.manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for("openbox", lambda: b"window id" in subprocess.run(
+            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+            capture_output=True).stdout)
 
     def cursor(self):
         return subprocess.run([XPROBE, "cursor"], env=self.env, check=True,
@@ -122,6 +139,12 @@ class Image:
                 if r < 128 and g < 128:
                     return True
         return False
+
+    def ink_columns(self, base_line):
+        """The first and last column with ink in a text line's band."""
+        columns = [x for x in range(self.width) for y in range(base_line - 16, base_line + 6)
+                   if self.at(x, y)[0] < 128]
+        return (min(columns), max(columns)) if columns else None
 
     def text_band(self, base_line, x0=0, x1=None):
         """The pixels of a text line's band, columns x0 to x1 (excluded), row after row."""
@@ -199,6 +222,11 @@ def read_error_screen(w, h):
 def intro_screen(w, h):
     return [(w // 10, h // 4), (w // 10, h // 4 + 30), (w // 10 + 50, h // 4 + 60),
             (w // 4, h // 2 + 20)], []
+
+
+def intro_repaint_screen(w, h):
+    return [(w // 10, h // 4), (w // 10, h // 4 + 30), (w // 10 + 50, h // 4 + 60),
+            (w // 3, h // 2 + 20)], []
 
 
 def result_screen(w, h):

@@ -5,10 +5,11 @@ import os
 import pwd
 import shutil
 import subprocess
+import time
 import unittest
 
 from harness import (KESTRILAVON, RESULT_FILE, EndToEnd, first_marker_screen, open_error_screen,
-                     read_error_screen, second_marker_screen)
+                     read_error_screen, second_marker_screen, wait_for)
 
 AS_ROOT = os.geteuid() == 0
 
@@ -149,6 +150,72 @@ class PlantedResultFiles(Hostile):
         with open(RESULT_FILE) as file:
             self.assertEqual(file.read(), "root's own\n")
         self.assertEqual(glob.glob(RESULT_FILE + ".*"), [])
+
+
+def bus_processes():
+    found = subprocess.run(["pgrep", "-x", "dbus-launch|dbus-daemon"], capture_output=True, text=True)
+    return set(found.stdout.split())
+
+
+class NothingLeftBehind(Hostile):
+    """Run as root through sudo is: no session bus, no runtime folder. The toolkit must neither
+    start a bus of its own nor make a folder, and a session's own bus is still used."""
+
+    def setUp(self):
+        super().setUp()
+        self.home = os.path.join(self.folder.name, "home")
+        os.mkdir(self.home)
+        os.chmod(self.home, 0o777)
+        for name in ("DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"):
+            self.server.env.pop(name, None)
+        self.server.env["HOME"] = self.home
+
+    def left_behind(self, user):
+        runtime = f"/tmp/runtime-{user}"
+        return ([runtime] if os.path.exists(runtime) else []) + glob.glob("/tmp/dbus-*") \
+            + os.listdir(self.home)
+
+    def run_to_first_marker_and_escape(self, **options):
+        started = time.monotonic()
+        self.run_program(self.touch.path, **options)
+        self.wait_screen("first marker", first_marker_screen)
+        shown = time.monotonic() - started
+        self.escape_ends_with_status_0()
+        return shown
+
+    def test_no_bus_is_started_and_nothing_written_as_root_or_nobody(self):
+        runs = [("root", {})]
+        if AS_ROOT and unprivileged_user() is not None:
+            runs.append(("nobody", {"user": "nobody", "binary": self.unprivileged_copy()}))
+        for user, options in runs:
+            with self.subTest(user):
+                buses, before = bus_processes(), self.left_behind(user)
+                shown = self.run_to_first_marker_and_escape(**options)
+                self.assertEqual(bus_processes() - buses, set())
+                self.assertEqual(self.left_behind(user), before)
+                # A refused bus start costs 3 s before the first screen.
+                self.assertLess(shown, 2.0)
+
+    def test_a_session_bus_that_is_there_is_used(self):
+        buses = bus_processes()
+        self.run_program(self.touch.path, wrapper=["dbus-run-session", "--"])
+        self.wait_screen("first marker", first_marker_screen)
+        runner = self.program.process.pid
+        program = wait_for("the program under dbus-run-session", lambda: next(
+            (pid for pid in subprocess.run(["pgrep", "-P", str(runner), "-x", "kestrilavon"],
+                                           capture_output=True, text=True).stdout.split()), None))
+        with open(f"/proc/{program}/environ", "rb") as file:
+            environment = dict(entry.split(b"=", 1) for entry in file.read().split(b"\0") if entry)
+        bus = ["dbus-send", "--bus=" + environment[b"DBUS_SESSION_BUS_ADDRESS"].decode(),
+               "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus"]
+        names = subprocess.run([*bus, "org.freedesktop.DBus.ListNames"], check=True,
+                               capture_output=True, text=True).stdout.split()
+        pids = [subprocess.run([*bus, "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                                "string:" + name.strip('"')], capture_output=True,
+                               text=True).stdout.split()[-1:] for name in names if '":' in name]
+        self.assertIn([program], pids)
+        self.assertEqual(len(bus_processes() - buses), 1, "another bus was started")
+        self.escape_ends_with_status_0()
 
 
 del EndToEnd, Hostile
