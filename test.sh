@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and runs every test: unit, widget and end to end.
 set -euo pipefail
 cd "$(dirname "$0")"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """kestrilavon against its peer xinput_calibrator, on Xvfb at 1024x768 with no window manager.
 
 (a) start-up: from exec to the first marker's red pixels on screen

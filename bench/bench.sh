@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the peer if missing, builds, and prints the benchmark table (see bench.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."

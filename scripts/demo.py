@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A whole calibration on a private X server with the simulated touch screen.
 
 Saves a PNG of every screen it passes through into screenshots/, then prints the result file.

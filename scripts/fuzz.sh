@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the touch reader for a bounded time (seconds, default 60). Fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,20 +1,56 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it, and runs the installed program through one whole
-# calibration on Xvfb with the simulated touch screen. Removes the package again at the end.
+# SPDX-License-Identifier: MIT
+# Checks the Debian package of the committed HEAD: builds it twice, in fresh clones in two
+# different folders, and compares the packages byte for byte; checks the binary and the source
+# package with lintian (any error or warning fails); checks the hardening of the plain and the
+# packaged binaries; installs the package, runs one whole calibration with
+# /usr/bin/kestrilavon on Xvfb, and removes the package again. Leaves nothing behind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh > /dev/null
-dpkg-query -W -f='${Status}' dpkg-dev 2>/dev/null | grep -q "ok installed" \
-  || { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q dpkg-dev man-db; }
+needed=(dpkg-dev debhelper lintian devscripts man-db)
+missing=()
+for package in "${needed[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
 
-(cd build && cpack -G DEB)
-package=$(ls build/kestrilavon_*_"$(dpkg --print-architecture)".deb)
+work=$(mktemp -d /tmp/kestrilavon-package.XXXXXX)
+installed=
+cleanup() {
+  [ -z "$installed" ] || DEBIAN_FRONTEND=noninteractive apt-get remove -y -q kestrilavon > /dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+for folder in one another/folder; do
+  git clone -q . "$work/$folder/kestrilavon"
+  (cd "$work/$folder/kestrilavon" && scripts/build-package.sh > ../build.log 2>&1) \
+    || { tail -n 40 "$work/$folder/build.log"; exit 1; }
+  tail -n 5 "$work/$folder/build.log"
+done
+for package in "$work"/one/*.deb; do
+  cmp "$package" "$work/another/folder/$(basename "$package")"
+  echo "identical in both builds: $(basename "$package")"
+done
+
+# lintian checks debian/copyright only in a source package, built here from a clean tree.
+(cd "$work/one/kestrilavon" && dpkg-source -b . > /dev/null)
+echo "lintian --pedantic:"
+lintian --pedantic --info --show-overrides --fail-on error,warning \
+  "$work"/one/*.dsc "$work"/one/*.deb 2>&1 | grep -v "running with root privileges" || true
+lintian --pedantic --fail-on error,warning "$work"/one/*.dsc "$work"/one/*.deb > /dev/null 2>&1 \
+  || { echo "lintian found errors or warnings"; exit 1; }
+
+package=$(ls "$work"/one/kestrilavon_*_"$(dpkg --print-architecture)".deb)
 dpkg-deb --info "$package"
 dpkg-deb --contents "$package"
-
-trap 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -q kestrilavon > /dev/null' EXIT
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q "./$package"
+installed=yes
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$package"
 test "$(command -v kestrilavon)" = /usr/bin/kestrilavon
+hardening-check --nocfprotection build/kestrilavon /usr/bin/kestrilavon
 echo "manual page: $(man -w kestrilavon)"
 warnings=$(man --warnings kestrilavon 2>&1 > /dev/null)
 [ -z "$warnings" ] || { echo "man page warnings:"; echo "$warnings"; exit 1; }

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ and
 # runs the whole test suite there. Any sanitizer report fails the run.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ConnectWidget.h"
 
 #include "calibration.h"

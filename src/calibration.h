@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef KESTRILAVON_CALIBRATION_H
 #define KESTRILAVON_CALIBRATION_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kestrilavon: calibrates a USB touch screen for X. See README.md.
 
 #include "ConnectWidget.h"
@@ -22,8 +23,8 @@ void printStartupNotes()
                  "\nAbout: This kestrilavon(Version:%s) is an X calibration program of Quillomar "
                  "Screen of USB interface for Linux.\n",
                  kVersion);
-    std::fprintf(stderr, "       Copyright (C) 2026 The kestrilavon developers. All rights "
-                         "reserved.\n\n\n");
+    std::fprintf(stderr, "       Copyright (C) 2026 The kestrilavon developers. Licensed under "
+                         "the MIT License.\n\n\n");
 }
 
 // The standard error stream carries the start-up notes and nothing else.

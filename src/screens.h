@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef KESTRILAVON_SCREENS_H
 #define KESTRILAVON_SCREENS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "touch_reader.h"
 
 #include <linux/input.h>

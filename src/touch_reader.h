@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef KESTRILAVON_TOUCH_READER_H
 #define KESTRILAVON_TOUCH_READER_H
 

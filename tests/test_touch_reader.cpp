@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "event_records.h"
 #include "touch_reader.h"
 

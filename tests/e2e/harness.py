@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs kestrilavon on a private Xvfb with a simulated touch screen, and looks at the screen.
 
 Paths of the built programs come from the environment (set by CTest):

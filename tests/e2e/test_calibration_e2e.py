@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Whole calibrations on a real X server, driven by keys, clicks and simulated touches."""
 import unittest
 

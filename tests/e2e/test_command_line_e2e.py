@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The command line: which device is used, the notes on the standard error stream, no display."""
 import os
 import subprocess
@@ -10,7 +11,8 @@ NOTES = (b"\nUsage: kestrilavon /dev/input/event*  (*=1,2,3... for example:kestr
          b"        If it seems dead for long, press Ctrl+c to kill it.\n"
          b"\nAbout: This kestrilavon(Version:1.0.0) is an X calibration program of Quillomar "
          b"Screen of USB interface for Linux.\n"
-         b"       Copyright (C) 2026 The kestrilavon developers. All rights reserved.\n\n\n")
+         b"       Copyright (C) 2026 The kestrilavon developers. Licensed under the MIT "
+         b"License.\n\n\n")
 
 
 @unittest.skipIf(os.path.exists("/dev/input/event2"), "this machine has /dev/input/event2")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Touch reads that fail, what the screen says, and the way back."""
 import unittest
 

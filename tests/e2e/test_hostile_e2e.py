@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Hostile devices and planted result files: a clear screen, no crash, no hang, nothing touched
 outside the result file, and status 0 after Esc."""
 import glob

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """One whole calibration under valgrind memcheck: no memory error in the program's own code."""
 import glob
 import os

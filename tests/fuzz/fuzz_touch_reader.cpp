@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the touch reader against a second, independent reading of the same bytes.
 //
 // The reference below takes each record's fields by their byte offsets, pads a short stream

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Writes each evemu recording as the raw input_event stream a device would deliver."""
 import os
 import struct

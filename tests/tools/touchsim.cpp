@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // touchsim: a stand-in for a touch screen's event device, for tests and demos.
 //
 //   touchsim PATH

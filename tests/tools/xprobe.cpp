@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // xprobe: looks at an X display the way a person would, for tests and demos.
 //
 //   xprobe capture FILE   saves the whole screen (.png or .ppm by FILE's ending)
