@@ -39,9 +39,9 @@ done
 # lintian checks debian/copyright only in a source package, built here from a clean tree.
 (cd "$work/one/kestrilavon" && dpkg-source -b . > /dev/null)
 echo "lintian --pedantic:"
-lintian --pedantic --info --show-overrides --fail-on error,warning \
+lintian --pedantic --display-info --show-overrides --fail-on error,warning \
   "$work"/one/*.dsc "$work"/one/*.deb 2>&1 | grep -v "running with root privileges" || true
-lintian --pedantic --fail-on error,warning "$work"/one/*.dsc "$work"/one/*.deb > /dev/null 2>&1 \
+lintian --pedantic --display-info --fail-on error,warning "$work"/one/*.dsc "$work"/one/*.deb > /dev/null 2>&1 \
   || { echo "lintian found errors or warnings"; exit 1; }
 
 package=$(ls "$work"/one/kestrilavon_*_"$(dpkg --print-architecture)".deb)
