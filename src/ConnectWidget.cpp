@@ -145,6 +145,8 @@ void ConnectWidget::repaintScreenOfState()
 
 void ConnectWidget::keyPressEvent(QKeyEvent *event)
 {
+    if (closed())
+        return;
     switch (event->key()) {
     case Qt::Key_Escape:
         close();
@@ -164,7 +166,15 @@ void ConnectWidget::keyPressEvent(QKeyEvent *event)
 
 void ConnectWidget::mousePressEvent(QMouseEvent *)
 {
-    advance(true);
+    if (!closed())
+        advance(true);
+}
+
+bool ConnectWidget::closed() const
+{
+    // Clicks and keys queued behind the Esc or double click that closed the window still
+    // arrive; none of them may start a read or save a result on a window nobody sees.
+    return isHidden();
 }
 
 void ConnectWidget::mouseDoubleClickEvent(QMouseEvent *)
@@ -223,7 +233,7 @@ int ConnectWidget::ReadTouch(char *path, int j)
     std::FILE *device = std::fopen(path, "rb");
     if (!device)
         return -1;
-    const TouchSample sample = readTouchSample(device);
+    const TouchSample sample = readTouchSample(device, currentPosition(fileno(device)));
     std::fclose(device);
     if (!sample.accepted)
         return -1;

@@ -40,6 +40,7 @@ private:
     void startPass();
     void repaintScreenOfState();
     void advance(bool byMouse);
+    bool closed() const;
     void showReadError(const char *message);
 
     void erase();

@@ -2,6 +2,10 @@
 #include "touch_reader.h"
 
 #include <linux/input.h>
+#include <linux/major.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstring>
 
@@ -24,9 +28,28 @@ bool inRange(int value)
 
 } // namespace
 
-TouchSample readTouchSample(std::FILE *device)
+StartPosition currentPosition(int device)
+{
+    StartPosition start;
+    // Only the input subsystem's own devices are asked: another driver might give the same
+    // request number a meaning of its own.
+    struct stat status;
+    if (::fstat(device, &status) != 0 || !S_ISCHR(status.st_mode)
+        || major(status.st_rdev) != INPUT_MAJOR)
+        return start;
+    input_absinfo axis{};
+    if (::ioctl(device, EVIOCGABS(ABS_X), &axis) == 0)
+        start.x = axis.value;
+    if (::ioctl(device, EVIOCGABS(ABS_Y), &axis) == 0)
+        start.y = axis.value;
+    return start;
+}
+
+TouchSample readTouchSample(std::FILE *device, StartPosition start)
 {
     TouchSample sample;
+    sample.x = start.x;
+    sample.y = start.y;
     bool released = false;
     for (;;) {
         const input_event record = readRecord(device);

@@ -13,12 +13,12 @@ class TouchReaderTest : public QObject {
     Q_OBJECT
 
     // The stream is read from a real file, the way a device is read.
-    static TouchSample readFromFile(const EventStream &stream)
+    static TouchSample readFromFile(const EventStream &stream, StartPosition start = {})
     {
         std::FILE *file = std::tmpfile();
         std::fwrite(stream.bytes.data(), 1, stream.bytes.size(), file);
         std::rewind(file);
-        const TouchSample sample = readTouchSample(file);
+        const TouchSample sample = readTouchSample(file, start);
         std::fclose(file);
         return sample;
     }
@@ -134,6 +134,35 @@ private slots:
         const TouchSample sample = readFromFile(EventStream().x(500).y(600));
         QVERIFY(sample.accepted);
         QCOMPARE(sample.records, 51u);
+    }
+
+    void aFingerHeldStillIsTakenFromWhereTheReadStarts()
+    {
+        // No position record at all: only the release, as from a finger that did not move.
+        const TouchSample still = readFromFile(EventStream().syn().release(), {700, 800});
+        QVERIFY(still.accepted);
+        QCOMPARE(still.x, 700);
+        QCOMPARE(still.y, 800);
+        QCOMPARE(still.records, 2u);
+        // The start alone ends nothing early, and a position read replaces it.
+        EventStream stream;
+        stream.x(900);
+        stream.syn(60);
+        const TouchSample moved = readFromFile(stream, {700, 800});
+        QCOMPARE(moved.records, 51u);
+        QCOMPARE(moved.x, 900);
+        QCOMPARE(moved.y, 800);
+        // Out of range at the start: the release is forgotten as before.
+        QCOMPARE(readFromFile(EventStream().release().x(5).y(5).release(), {0, 800}).records, 4u);
+    }
+
+    void onlyAnInputDeviceIsAskedWhereTheTouchIs()
+    {
+        std::FILE *file = std::tmpfile();
+        const StartPosition start = currentPosition(fileno(file));
+        std::fclose(file);
+        QCOMPARE(start.x, 0);
+        QCOMPARE(start.y, 0);
     }
 
     void otherKeysAndPressesDoNotEndTheTouch()

@@ -1,8 +1,10 @@
 # SPDX-License-Identifier: MIT
 """Touch reads that fail, what the screen says, and the way back."""
+import os
 import unittest
 
-from harness import EndToEnd, first_marker_screen, read_error_screen, second_marker_screen
+from harness import (RESULT_FILE, EndToEnd, first_marker_screen, read_error_screen,
+                     second_marker_screen)
 
 
 class FailedReads1024(EndToEnd):
@@ -31,6 +33,20 @@ class FailedReads1024(EndToEnd):
         self.server.key("R")
         self.wait_screen("first marker", first_marker_screen)
         self.touch_once_more_and_escape()
+
+    def test_keys_queued_behind_esc_start_nothing_on_the_closed_window(self):
+        if os.path.lexists(RESULT_FILE):
+            os.unlink(RESULT_FILE)
+        self.run_program(self.touch.path)
+        self.wait_screen("first marker", first_marker_screen)
+        self.server.key("Return")
+        self.program.wait_reading(self.touch.path)
+        # While the read blocks: Esc, then Enter twice; and touches enough for both markers.
+        self.server.xdotool("key", "Escape", "Return", "Return")
+        for point in ("touch 400 400", "touch 600 600", "touch 800 800"):
+            self.touch.send(point)
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertFalse(os.path.lexists(RESULT_FILE), "a result was saved after Esc")
 
     def test_a_double_click_ends_the_read_error_screen(self):
         self.run_program(self.touch.path)
