@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh > /dev/null
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRILAVON_SANITIZE=ON > /dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRILAVON_SANITIZE=ON -DKESTRILAVON_VM_TESTS=OFF > /dev/null
 cmake --build build-asan --parallel "$(nproc)"
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1"
 # Where runs as an unprivileged user can read it too.

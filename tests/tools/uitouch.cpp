@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: MIT
+// uitouch: a touch screen made with the kernel's uinput, for tests on a real kernel (in a
+// virtual machine: never on a desk, where its touches would reach the desktop's X session).
+//
+//   uitouch [--button left|touch] [--multitouch] [--x-max N] [--y-max N] [--name NAME]
+//
+// Prints "ready /dev/input/eventN", then takes one command a line on standard input and
+// answers each with one line:
+//   down X Y    the finger lands at X, Y (button down, position, report)
+//   move X Y    the finger moves (only the axes that change are sent, as the kernel does)
+//   up          the finger lifts (button up, report)
+//   touch X Y   down X Y, then up: a touch that does not move
+//   wait MS     sleeps MS milliseconds
+//   unplug      removes the device, as pulling its cable does
+#include <linux/input.h>
+#include <linux/uinput.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+int device = -1;
+bool multitouch = false;
+int button = BTN_LEFT;
+int trackingId = 0;
+
+void send(int type, int code, int value)
+{
+    input_event event{};
+    event.type = static_cast<unsigned short>(type);
+    event.code = static_cast<unsigned short>(code);
+    event.value = value;
+    if (::write(device, &event, sizeof event) != sizeof event) {
+        std::perror("uitouch: write");
+        std::exit(1);
+    }
+}
+
+void position(int x, int y)
+{
+    if (multitouch) {
+        send(EV_ABS, ABS_MT_POSITION_X, x);
+        send(EV_ABS, ABS_MT_POSITION_Y, y);
+    }
+    send(EV_ABS, ABS_X, x);
+    send(EV_ABS, ABS_Y, y);
+}
+
+void down(int x, int y)
+{
+    if (multitouch)
+        send(EV_ABS, ABS_MT_TRACKING_ID, trackingId++);
+    send(EV_KEY, button, 1);
+    if (button != BTN_TOUCH)
+        send(EV_KEY, BTN_TOUCH, 1);
+    position(x, y);
+    send(EV_SYN, SYN_REPORT, 0);
+}
+
+void up()
+{
+    if (multitouch)
+        send(EV_ABS, ABS_MT_TRACKING_ID, -1);
+    send(EV_KEY, button, 0);
+    if (button != BTN_TOUCH)
+        send(EV_KEY, BTN_TOUCH, 0);
+    send(EV_SYN, SYN_REPORT, 0);
+}
+
+void check(int result, const char *what)
+{
+    if (result < 0) {
+        std::perror(what);
+        std::exit(1);
+    }
+}
+
+void axis(int code, int maximum)
+{
+    uinput_abs_setup setup{};
+    setup.code = static_cast<unsigned short>(code);
+    setup.absinfo.maximum = maximum;
+    check(::ioctl(device, UI_ABS_SETUP, &setup), "uitouch: UI_ABS_SETUP");
+    check(::ioctl(device, UI_SET_ABSBIT, code), "uitouch: UI_SET_ABSBIT");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int xMax = 2047, yMax = 2047;
+    std::string name = "kestrilavon test touch screen";
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : "";
+        if (option == "--multitouch")
+            multitouch = true;
+        else if (option == "--button" && ++i)
+            button = std::strcmp(value, "touch") == 0 ? BTN_TOUCH : BTN_LEFT;
+        else if (option == "--x-max" && ++i)
+            xMax = std::atoi(value);
+        else if (option == "--y-max" && ++i)
+            yMax = std::atoi(value);
+        else if (option == "--name" && ++i)
+            name = value;
+        else {
+            std::fprintf(stderr, "usage: uitouch [--button left|touch] [--multitouch] "
+                                 "[--x-max N] [--y-max N] [--name NAME]\n");
+            return 2;
+        }
+    }
+
+    device = ::open("/dev/uinput", O_WRONLY | O_CLOEXEC);
+    check(device, "uitouch: /dev/uinput");
+    check(::ioctl(device, UI_SET_EVBIT, EV_KEY), "uitouch: UI_SET_EVBIT");
+    check(::ioctl(device, UI_SET_EVBIT, EV_ABS), "uitouch: UI_SET_EVBIT");
+    check(::ioctl(device, UI_SET_KEYBIT, BTN_TOUCH), "uitouch: UI_SET_KEYBIT");
+    if (button != BTN_TOUCH)
+        check(::ioctl(device, UI_SET_KEYBIT, button), "uitouch: UI_SET_KEYBIT");
+    check(::ioctl(device, UI_SET_PROPBIT, INPUT_PROP_DIRECT), "uitouch: UI_SET_PROPBIT");
+    axis(ABS_X, xMax);
+    axis(ABS_Y, yMax);
+    if (multitouch) {
+        axis(ABS_MT_SLOT, 0);
+        axis(ABS_MT_TRACKING_ID, 65535);
+        axis(ABS_MT_POSITION_X, xMax);
+        axis(ABS_MT_POSITION_Y, yMax);
+    }
+    uinput_setup setup{};
+    setup.id.bustype = BUS_USB;
+    setup.id.vendor = 0x1d6b;
+    setup.id.product = 0x0104;
+    std::snprintf(setup.name, sizeof setup.name, "%s", name.c_str());
+    check(::ioctl(device, UI_DEV_SETUP, &setup), "uitouch: UI_DEV_SETUP");
+    check(::ioctl(device, UI_DEV_CREATE), "uitouch: UI_DEV_CREATE");
+
+    char sysname[64] = {};
+    check(::ioctl(device, UI_GET_SYSNAME(sizeof sysname), sysname), "uitouch: UI_GET_SYSNAME");
+    std::string node;
+    const std::string folder = std::string("/sys/devices/virtual/input/") + sysname;
+    for (int tries = 0; node.empty() && tries < 200; ++tries) {
+        for (int n = 0; n < 64 && node.empty(); ++n) {
+            const std::string event = "event" + std::to_string(n);
+            if (::access((folder + "/" + event).c_str(), F_OK) == 0
+                && ::access(("/dev/input/" + event).c_str(), F_OK) == 0)
+                node = "/dev/input/" + event;
+        }
+        if (node.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::cout << "ready " << node << std::endl;
+
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream words(line);
+        std::string command;
+        int x = 0, y = 0;
+        words >> command >> x >> y;
+        if (command == "down")
+            down(x, y);
+        else if (command == "move")
+            position(x, y), send(EV_SYN, SYN_REPORT, 0);
+        else if (command == "up")
+            up();
+        else if (command == "touch")
+            down(x, y), std::this_thread::sleep_for(std::chrono::milliseconds(60)), up();
+        else if (command == "wait")
+            std::this_thread::sleep_for(std::chrono::milliseconds(x));
+        else if (command == "unplug") {
+            check(::ioctl(device, UI_DEV_DESTROY), "uitouch: UI_DEV_DESTROY");
+            std::cout << "unplugged" << std::endl;
+            continue;
+        } else {
+            std::cout << "error: unknown command " << command << std::endl;
+            continue;
+        }
+        std::cout << "ok " << line << std::endl;
+    }
+    ::close(device);
+    return 0;
+}
