@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     setenv("QT_QPA_PLATFORM", "xcb", 0);
     const std::string displayProblem = xDisplayProblem(argc, argv);
     if (!displayProblem.empty()) {
-        std::fprintf(stderr, "%s\n", displayProblem.c_str());
+        std::fprintf(stderr, "kestrilavon: %s\n", displayProblem.c_str());
         return 1;
     }
     qInstallMessageHandler(quietToolkitMessages);

@@ -52,13 +52,13 @@ std::string xDisplayProblem(int argc, char **argv)
     if (!display)
         display = std::getenv("DISPLAY");
     if (!display || !*display)
-        return "kestrilavon: cannot connect to an X display: DISPLAY is not set";
+        return "cannot connect to an X display: DISPLAY is not set";
 
     xcb_connection_t *connection = xcb_connect(display, nullptr);
     const bool failed = xcb_connection_has_error(connection) != 0;
     xcb_disconnect(connection);
     if (failed)
-        return std::string("kestrilavon: cannot connect to X display \"") + display + "\"";
+        return std::string("cannot connect to X display \"") + display + "\"";
     return {};
 }
 

@@ -12,7 +12,8 @@ class QWidget;
 
 // The toolkit aborts with a core dump when it cannot reach the X display, so the program asks
 // first. Returns an empty string when the display answers (or the toolkit is told to use
-// another platform), otherwise one line for the user saying which display did not answer.
+// another platform), otherwise a line for the user (without the program's name) saying which display did not
+// answer.
 std::string xDisplayProblem(int argc, char **argv);
 
 // Run before the toolkit starts. With no session bus given, the toolkit's D-Bus library would

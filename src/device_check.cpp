@@ -1,0 +1,330 @@
+// SPDX-License-Identifier: MIT
+#include "device_check.h"
+
+#include "touch_reader.h"
+
+#include <linux/input.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+constexpr size_t kBitsPerLong = sizeof(unsigned long) * CHAR_BIT;
+
+bool testBit(const std::vector<unsigned long> &bits, unsigned bit)
+{
+    return bit / kBitsPerLong < bits.size() && (bits[bit / kBitsPerLong] >> (bit % kBitsPerLong)) & 1UL;
+}
+
+std::vector<unsigned long> deviceBits(int fd, unsigned long request, unsigned count)
+{
+    std::vector<unsigned long> bits(count / kBitsPerLong + 1);
+    if (::ioctl(fd, request, bits.data()) < 0)
+        std::fill(bits.begin(), bits.end(), 0UL);
+    return bits;
+}
+
+// sysfs writes a bitmap as hexadecimal longs, the most significant first.
+std::vector<unsigned long> sysfsBits(const std::string &file)
+{
+    std::ifstream in(file);
+    std::vector<std::string> words;
+    std::string word;
+    while (in >> word)
+        words.push_back(word);
+    std::vector<unsigned long> bits;
+    for (auto it = words.rbegin(); it != words.rend(); ++it)
+        bits.push_back(std::strtoul(it->c_str(), nullptr, 16));
+    return bits;
+}
+
+std::string firstLine(const std::string &file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+unsigned hexNumber(const std::string &file)
+{
+    return static_cast<unsigned>(std::strtoul(firstLine(file).c_str(), nullptr, 16));
+}
+
+std::string byIdName(const std::string &path)
+{
+    const std::string folder = "/dev/input/by-id";
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    char *target = ::realpath(path.c_str(), nullptr);
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' || !target)
+            continue;
+        char *resolved = ::realpath((folder + "/" + entry->d_name).c_str(), nullptr);
+        if (resolved && std::strcmp(resolved, target) == 0 && found.empty())
+            found = entry->d_name;
+        std::free(resolved);
+    }
+    std::free(target);
+    ::closedir(dir);
+    return found;
+}
+
+// Untrusted text shown on a terminal: control characters become '?'.
+std::string printable(const std::string &text)
+{
+    std::string shown = text;
+    for (char &c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return shown;
+}
+
+bool inTouchRange(long long value)
+{
+    return value >= kMinTouchValue && value <= kMaxTouchValue;
+}
+
+} // namespace
+
+std::optional<DeviceInfo> describeDevice(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    DeviceInfo device;
+    device.path = path;
+    device.readable = true;
+    device.byId = byIdName(path);
+    char name[256] = {};
+    if (::ioctl(fd, EVIOCGNAME(sizeof name - 1), name) >= 0)
+        device.name = name;
+    input_id id{};
+    if (::ioctl(fd, EVIOCGID, &id) >= 0) {
+        device.bus = id.bustype;
+        device.vendor = id.vendor;
+        device.product = id.product;
+    }
+    const auto absolute = deviceBits(fd, EVIOCGBIT(EV_ABS, ABS_MAX + 1), ABS_MAX + 1);
+    const auto keys = deviceBits(fd, EVIOCGBIT(EV_KEY, KEY_MAX + 1), KEY_MAX + 1);
+    const auto properties = deviceBits(fd, EVIOCGPROP(INPUT_PROP_MAX + 1), INPUT_PROP_MAX + 1);
+    device.absoluteXY = testBit(absolute, ABS_X) && testBit(absolute, ABS_Y);
+    device.btnLeft = testBit(keys, BTN_LEFT);
+    device.btnTouch = testBit(keys, BTN_TOUCH);
+    device.direct = testBit(properties, INPUT_PROP_DIRECT);
+    input_absinfo axis{};
+    if (::ioctl(fd, EVIOCGABS(ABS_X), &axis) == 0)
+        device.x = AxisRange{axis.minimum, axis.maximum};
+    if (::ioctl(fd, EVIOCGABS(ABS_Y), &axis) == 0)
+        device.y = AxisRange{axis.minimum, axis.maximum};
+    ::close(fd);
+    return device;
+}
+
+std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder,
+                                         const std::string &sysfsFolder)
+{
+    std::vector<int> numbers;
+    if (DIR *dir = ::opendir(inputFolder.c_str())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            int number = 0;
+            char rest = 0;
+            if (std::sscanf(entry->d_name, "event%d%c", &number, &rest) == 1)
+                numbers.push_back(number);
+        }
+        ::closedir(dir);
+    }
+    std::sort(numbers.begin(), numbers.end());
+
+    std::vector<DeviceInfo> found;
+    for (const int number : numbers) {
+        const std::string event = "event" + std::to_string(number);
+        const std::string path = inputFolder + "/" + event;
+        std::optional<DeviceInfo> device = describeDevice(path);
+        if (!device) {
+            // Not ours to open: sysfs still tells everyone what the device is.
+            const std::string sys = sysfsFolder + "/" + event + "/device/";
+            DeviceInfo shown;
+            shown.path = path;
+            shown.byId = byIdName(path);
+            shown.name = firstLine(sys + "name");
+            shown.bus = hexNumber(sys + "id/bustype");
+            shown.vendor = hexNumber(sys + "id/vendor");
+            shown.product = hexNumber(sys + "id/product");
+            const auto absolute = sysfsBits(sys + "capabilities/abs");
+            const auto keys = sysfsBits(sys + "capabilities/key");
+            shown.absoluteXY = testBit(absolute, ABS_X) && testBit(absolute, ABS_Y);
+            shown.btnLeft = testBit(keys, BTN_LEFT);
+            shown.btnTouch = testBit(keys, BTN_TOUCH);
+            shown.direct = testBit(sysfsBits(sys + "properties"), INPUT_PROP_DIRECT);
+            device = shown;
+        }
+        if (device->absoluteXY)
+            found.push_back(*device);
+    }
+    return found;
+}
+
+std::string calibrationOutlook(const DeviceInfo &device)
+{
+    if (!device.readable)
+        return "not readable: run as root or join the input group";
+    if (!device.x || !device.y)
+        return "never: the device does not say its X and Y ranges";
+    const char *markers[] = {"first", "second"};
+    const char *axes[] = {"X", "Y"};
+    const AxisRange ranges[] = {*device.x, *device.y};
+    for (int marker = 0; marker < 2; ++marker) {
+        for (int axis = 0; axis < 2; ++axis) {
+            const long long span = static_cast<long long>(ranges[axis].maximum) - ranges[axis].minimum;
+            const long long raw = ranges[axis].minimum + span * (marker == 0 ? 1 : 3) / 4;
+            if (!inTouchRange(raw)) {
+                return std::string("never: at the ") + markers[marker] + " marker the raw "
+                    + axes[axis] + " would be about " + std::to_string(raw)
+                    + ", outside 1..1999, so that read always gives up";
+            }
+        }
+    }
+    if (!device.btnLeft) {
+        return "taps needed: no BTN_LEFT, so a read ends only after 51 records (tap the "
+               "marker a few times, or hold the finger on it and move it a little)";
+    }
+    return "ready: one touch per marker";
+}
+
+std::string describeForListing(const DeviceInfo &device)
+{
+    std::ostringstream out;
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "bus 0x%04x vendor 0x%04x product 0x%04x", device.bus,
+                  device.vendor, device.product);
+    auto range = [](const std::optional<AxisRange> &axis) {
+        return axis ? std::to_string(axis->minimum) + ".." + std::to_string(axis->maximum)
+                    : std::string("unknown");
+    };
+    out << device.path;
+    if (!device.byId.empty())
+        out << "  (/dev/input/by-id/" << printable(device.byId) << ")";
+    out << "\n  name: \"" << printable(device.name) << "\"  " << ids
+        << "\n  direct-touch device (a touch screen): " << (device.direct ? "yes" : "no")
+        << "\n  X range: " << range(device.x) << "  Y range: " << range(device.y)
+        << "\n  BTN_LEFT: " << (device.btnLeft ? "yes" : "no")
+        << "  BTN_TOUCH: " << (device.btnTouch ? "yes" : "no")
+        << "\n  readable by this user: " << (device.readable ? "yes" : "no")
+        << "\n  kestrilavon: " << calibrationOutlook(device) << "\n";
+    return out.str();
+}
+
+ResultFile readResultFile(const std::string &path)
+{
+    ResultFile result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        return result;
+    }
+    struct stat status;
+    constexpr off_t kLargestResultFile = 4096;
+    std::string text;
+    if (::fstat(fd, &status) != 0)
+        result.problem = std::strerror(errno);
+    else if (!S_ISREG(status.st_mode))
+        result.problem = "it is not a regular file";
+    else if (status.st_size > kLargestResultFile)
+        result.problem = "it is too large for a result file";
+    else {
+        char buffer[kLargestResultFile + 1];
+        const ssize_t length = ::read(fd, buffer, sizeof buffer);
+        if (length < 0)
+            result.problem = std::strerror(errno);
+        else
+            text.assign(buffer, static_cast<size_t>(length));
+        result.ownedByOther = status.st_uid != ::geteuid();
+    }
+    ::close(fd);
+    if (!result.problem.empty())
+        return result;
+
+    long values[4];
+    const char *names[] = {"BoderLeft", "BoderRight", "BoderTop", "BoderBottom"};
+    for (int i = 0; i < 4; ++i) {
+        const std::regex line(std::string("(^|\\n)[ \\t]*Option[ \\t]+\"") + names[i]
+                              + "\"[ \\t]+\"(-?[0-9]{1,10})\"[ \\t]*(\\n|$)");
+        std::smatch match;
+        errno = 0;
+        if (!std::regex_search(text, match, line)
+            || (values[i] = std::strtol(match[2].str().c_str(), nullptr, 10), errno != 0)
+            || values[i] < INT_MIN || values[i] > INT_MAX) {
+            result.problem = std::string("it has no usable ") + names[i] + " line";
+            return result;
+        }
+    }
+    result.borders = Borders{static_cast<int>(values[0]), static_cast<int>(values[1]),
+                             static_cast<int>(values[2]), static_cast<int>(values[3])};
+    return result;
+}
+
+std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h)
+{
+    if (borders.left == borders.right || borders.top == borders.bottom)
+        return std::nullopt;
+    auto map = [](long long raw, long long from, long long to, long long size) {
+        const long long at = (raw - from) * size / (to - from);
+        return static_cast<int>(std::clamp(at, -1000000LL, 1000000LL));
+    };
+    return ScreenPoint{map(rawX, borders.left, borders.right, w),
+                       map(rawY, borders.top, borders.bottom, h)};
+}
+
+std::string nameProblemForConfig(const std::string &name)
+{
+    if (name.empty())
+        return "the device has no name to match it by";
+    for (const char c : name) {
+        if (c == '"' || c == '\\')
+            return "its name holds a double quote or a backslash";
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "its name holds a control character";
+    }
+    return {};
+}
+
+std::string xorgSnippet(const std::string &name, const Borders &b)
+{
+    std::ostringstream out;
+    out << "# Save as /etc/X11/xorg.conf.d/99-kestrilavon.conf, then restart X.\n"
+           "# Written by kestrilavon-check from the borders that kestrilavon found.\n"
+           "Section \"InputClass\"\n"
+           "    Identifier \"kestrilavon calibration\"\n"
+           "    # MatchProduct matches every device whose name contains this text.\n"
+           "    MatchProduct \"" << name << "\"\n"
+           "    MatchDevicePath \"/dev/input/event*\"\n"
+           "    # Read by the touch screen's own X input driver. A driver ignores options it\n"
+           "    # does not know.\n"
+           "    Option \"BoderLeft\" \"" << b.left << "\"\n"
+           "    Option \"BoderRight\" \"" << b.right << "\"\n"
+           "    Option \"BoderTop\" \"" << b.top << "\"\n"
+           "    Option \"BoderBottom\" \"" << b.bottom << "\"\n"
+           "    # The same four values, read by X's evdev input driver: left right top bottom.\n"
+           "    Option \"Calibration\" \"" << b.left << " " << b.right << " " << b.top << " "
+        << b.bottom << "\"\n"
+           "EndSection\n";
+    return out.str();
+}

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_DEVICE_CHECK_H
+#define KESTRILAVON_DEVICE_CHECK_H
+
+#include "calibration.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What kestrilavon-check finds out about an event device, from the device itself when this
+// user may open it, otherwise from what sysfs shows everyone.
+struct AxisRange {
+    int minimum = 0;
+    int maximum = 0;
+};
+
+struct DeviceInfo {
+    std::string path;  // /dev/input/eventN
+    std::string byId;  // its /dev/input/by-id name, if any
+    std::string name;
+    unsigned bus = 0, vendor = 0, product = 0;
+    bool readable = false;
+    bool direct = false;  // INPUT_PROP_DIRECT: a touch screen, not a touchpad or tablet
+    bool absoluteXY = false;
+    bool btnLeft = false;
+    bool btnTouch = false;
+    std::optional<AxisRange> x, y;  // unknown when the device cannot be opened
+};
+
+// Every event device that reports absolute X and Y, by event number.
+std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder = "/dev/input",
+                                         const std::string &sysfsFolder = "/sys/class/input");
+
+// The device at path, asked through its open descriptor; nullopt with errno set if it does
+// not open.
+std::optional<DeviceInfo> describeDevice(const std::string &path);
+
+// One plain line on how a calibration with kestrilavon will go on this device, from the raw
+// values it would report at the two markers (a quarter and three quarters of each range).
+std::string calibrationOutlook(const DeviceInfo &device);
+
+// The listing's lines for one device.
+std::string describeForListing(const DeviceInfo &device);
+
+// The four borders read back from a result file, or why they cannot be.
+struct ResultFile {
+    std::optional<Borders> borders;
+    std::string problem;         // empty when the borders were read
+    bool ownedByOther = false;   // it belongs to a user other than this one
+};
+
+// Opens the file without following a link and without blocking on a FIFO, takes only a small
+// regular file, and reads the four integers of the BoderLeft, BoderRight, BoderTop and
+// BoderBottom lines. Never copies the file's text anywhere.
+ResultFile readResultFile(const std::string &path);
+
+// Where a raw position lands on a w x h screen under these borders, read linearly:
+// x = (raw x - left) * w / (right - left), the same for y. nullopt when the borders are equal
+// on an axis. Computed in 64 bits; a point far off screen is clamped to +-1e6.
+struct ScreenPoint {
+    int x;
+    int y;
+};
+std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h);
+
+// A device name may go into a configuration file that root installs only if it holds no
+// double quote, backslash or control character. Returns why not, or an empty string.
+std::string nameProblemForConfig(const std::string &name);
+
+// The xorg.conf.d snippet for this device name and these borders.
+std::string xorgSnippet(const std::string &name, const Borders &borders);
+
+#endif

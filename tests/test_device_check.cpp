@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "device_check.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <fstream>
+
+class DeviceCheckTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir folder;
+
+    static DeviceInfo device(int maximum, bool btnLeft)
+    {
+        DeviceInfo info;
+        info.readable = info.absoluteXY = true;
+        info.btnLeft = btnLeft;
+        info.btnTouch = true;
+        info.x = info.y = AxisRange{0, maximum};
+        return info;
+    }
+
+    std::string file(const char *name, const std::string &text)
+    {
+        const std::string path = folder.filePath(name).toStdString();
+        std::ofstream(path) << text;
+        return path;
+    }
+
+private slots:
+    void theOutlookComesFromTheRawValuesAtTheMarkers()
+    {
+        QVERIFY(calibrationOutlook(device(2047, true)).rfind("ready", 0) == 0);
+        QVERIFY(calibrationOutlook(device(2047, false)).rfind("taps needed", 0) == 0);
+        // 0..4095: the second marker would be at 3071, past 1999; "never" wins over taps.
+        const std::string never = calibrationOutlook(device(4095, false));
+        QVERIFY2(never.rfind("never: at the second marker the raw X", 0) == 0, never.c_str());
+        DeviceInfo locked = device(2047, true);
+        locked.readable = false;
+        QCOMPARE(calibrationOutlook(locked), std::string("not readable: run as root or join the input group"));
+    }
+
+    void theBordersMapLinearlyAndNeverDivideByZero()
+    {
+        const auto point = mapToScreen({-2, 2047, -2, 2047}, 510, 1535, 1024, 768);
+        QVERIFY(point);
+        QCOMPARE(point->x, 255);
+        QCOMPARE(point->y, 576);
+        const auto reversed = mapToScreen({2047, -2, 2047, -2}, 510, 510, 1024, 768);
+        QCOMPARE(reversed->x, 768);
+        QVERIFY(!mapToScreen({5, 5, 0, 100}, 1, 1, 1024, 768));
+        const auto far = mapToScreen({INT_MIN, INT_MAX, 0, 1}, INT_MAX, INT_MIN, 1024, 768);
+        QCOMPARE(far->x, 1024);
+        QCOMPARE(far->y, -1000000);
+    }
+
+    void aResultFileIsTakenOnlyWhenSmallRegularAndComplete()
+    {
+        const std::string good = file("good", "Ok! header\n    Option  \"BoderLeft\" \"-2\"\n"
+                                      "    Option  \"BoderRight\" \"2047\"\n"
+                                      "    Option  \"BoderTop\" \"10\"\n"
+                                      "    Option  \"BoderBottom\" \"2000\"\n");
+        const ResultFile read = readResultFile(good);
+        QVERIFY2(read.borders, read.problem.c_str());
+        QCOMPARE(read.borders->left, -2);
+        QCOMPARE(read.borders->bottom, 2000);
+        QVERIFY(!read.ownedByOther);
+
+        const std::string link = folder.filePath("link").toStdString();
+        QCOMPARE(::symlink(good.c_str(), link.c_str()), 0);
+        const std::string fifo = folder.filePath("fifo").toStdString();
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        const std::string missing = file("missing", "    Option  \"BoderLeft\" \"1\"\n");
+        const std::string huge = file("huge", std::string(5000, ' '));
+        const std::string overflow = file("overflow", "Option \"BoderLeft\" \"99999999999\"\n");
+        for (const std::string &bad : {link, fifo, missing, huge, overflow}) {
+            const ResultFile refused = readResultFile(bad);
+            QVERIFY2(!refused.borders && !refused.problem.empty(), bad.c_str());
+        }
+    }
+
+    void onlyAPlainNameGoesIntoTheXConfiguration()
+    {
+        QCOMPARE(nameProblemForConfig("eGalax Inc. USB TouchController"), std::string());
+        for (const char *bad : {"", "a\"b", "a\\b", "a\nb", "a\tb", "a\x7f"})
+            QVERIFY2(!nameProblemForConfig(bad).empty(), bad);
+        const std::string snippet = xorgSnippet("Touch", {-2, 2047, 3, 2000});
+        QVERIFY(snippet.find("    MatchProduct \"Touch\"\n") != std::string::npos);
+        QVERIFY(snippet.find("    Option \"BoderTop\" \"3\"\n") != std::string::npos);
+        QVERIFY(snippet.find("    Option \"Calibration\" \"-2 2047 3 2000\"\n") != std::string::npos);
+    }
+};
+
+QTEST_APPLESS_MAIN(DeviceCheckTest)
+#include "test_device_check.moc"
