@@ -65,11 +65,11 @@ class OneArgument(EndToEnd):
 
 
 class NoDisplay(unittest.TestCase):
-    def run_without_display(self, display):
+    def run_without_display(self, display, program=(KESTRILAVON,)):
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "QT_QPA_PLATFORM")}
         if display:
             env["DISPLAY"] = display
-        return subprocess.run([KESTRILAVON], env=env, capture_output=True, timeout=30)
+        return subprocess.run(program, env=env, capture_output=True, timeout=30)
 
     def test_unset_display_is_one_clear_line_and_status_1(self):
         done = self.run_without_display(None)
@@ -81,6 +81,13 @@ class NoDisplay(unittest.TestCase):
         done = self.run_without_display(":4242")
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr, b'kestrilavon: cannot connect to X display ":4242"\n')
+
+    def test_the_live_check_says_the_same_and_opens_no_window(self):
+        check = os.path.join(os.path.dirname(KESTRILAVON), "kestrilavon-check")
+        done = self.run_without_display(None, (check, "/dev/null"))
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"kestrilavon-check: cannot connect to an X display: "
+                                      b"DISPLAY is not set\n")
 
 
 del EndToEnd

@@ -2,7 +2,10 @@
 // uitouch: a touch screen made with the kernel's uinput, for tests on a real kernel (in a
 // virtual machine: never on a desk, where its touches would reach the desktop's X session).
 //
-//   uitouch [--button left|touch] [--multitouch] [--x-max N] [--y-max N] [--name NAME]
+//   uitouch [--button left|touch|left-only] [--multitouch] [--x-max N] [--y-max N] [--name NAME]
+//
+// Every kind reports BTN_TOUCH but left-only, which reports BTN_LEFT alone (a screen that X's
+// evdev driver takes as an absolute pointer rather than a touchpad).
 //
 // Prints "ready /dev/input/eventN", then takes one command a line on standard input and
 // answers each with one line:
@@ -32,6 +35,7 @@ namespace {
 int device = -1;
 bool multitouch = false;
 int button = BTN_LEFT;
+bool withTouch = true;
 int trackingId = 0;
 
 void send(int type, int code, int value)
@@ -61,7 +65,7 @@ void down(int x, int y)
     if (multitouch)
         send(EV_ABS, ABS_MT_TRACKING_ID, trackingId++);
     send(EV_KEY, button, 1);
-    if (button != BTN_TOUCH)
+    if (button != BTN_TOUCH && withTouch)
         send(EV_KEY, BTN_TOUCH, 1);
     position(x, y);
     send(EV_SYN, SYN_REPORT, 0);
@@ -72,7 +76,7 @@ void up()
     if (multitouch)
         send(EV_ABS, ABS_MT_TRACKING_ID, -1);
     send(EV_KEY, button, 0);
-    if (button != BTN_TOUCH)
+    if (button != BTN_TOUCH && withTouch)
         send(EV_KEY, BTN_TOUCH, 0);
     send(EV_SYN, SYN_REPORT, 0);
 }
@@ -105,8 +109,10 @@ int main(int argc, char **argv)
         const char *value = i + 1 < argc ? argv[i + 1] : "";
         if (option == "--multitouch")
             multitouch = true;
-        else if (option == "--button" && ++i)
+        else if (option == "--button" && ++i) {
             button = std::strcmp(value, "touch") == 0 ? BTN_TOUCH : BTN_LEFT;
+            withTouch = std::strcmp(value, "left-only") != 0;
+        }
         else if (option == "--x-max" && ++i)
             xMax = std::atoi(value);
         else if (option == "--y-max" && ++i)
@@ -114,7 +120,7 @@ int main(int argc, char **argv)
         else if (option == "--name" && ++i)
             name = value;
         else {
-            std::fprintf(stderr, "usage: uitouch [--button left|touch] [--multitouch] "
+            std::fprintf(stderr, "usage: uitouch [--button left|touch|left-only] [--multitouch] "
                                  "[--x-max N] [--y-max N] [--name NAME]\n");
             return 2;
         }
@@ -124,7 +130,8 @@ int main(int argc, char **argv)
     check(device, "uitouch: /dev/uinput");
     check(::ioctl(device, UI_SET_EVBIT, EV_KEY), "uitouch: UI_SET_EVBIT");
     check(::ioctl(device, UI_SET_EVBIT, EV_ABS), "uitouch: UI_SET_EVBIT");
-    check(::ioctl(device, UI_SET_KEYBIT, BTN_TOUCH), "uitouch: UI_SET_KEYBIT");
+    if (withTouch)
+        check(::ioctl(device, UI_SET_KEYBIT, BTN_TOUCH), "uitouch: UI_SET_KEYBIT");
     if (button != BTN_TOUCH)
         check(::ioctl(device, UI_SET_KEYBIT, button), "uitouch: UI_SET_KEYBIT");
     check(::ioctl(device, UI_SET_PROPBIT, INPUT_PROP_DIRECT), "uitouch: UI_SET_PROPBIT");
