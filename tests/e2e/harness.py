@@ -81,9 +81,9 @@ class XServer:
         """openbox on this display, stopped with the server; returns once it manages windows."""
         self.manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for("openbox", lambda: b"window id" in subprocess.run(
-            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-            capture_output=True).stdout)
+        # Not its first property on the root window: a window mapped while openbox still starts
+        # may never be shown. Ready is when it takes a window of ours into a frame.
+        subprocess.run([XPROBE, "wait-wm"], env=self.env, check=True)
 
     def cursor(self):
         return subprocess.run([XPROBE, "cursor"], env=self.env, check=True,

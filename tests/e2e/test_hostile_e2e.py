@@ -196,6 +196,16 @@ class NothingLeftBehind(Hostile):
                 self.assertEqual(self.left_behind(user), before)
                 # A refused bus start costs 3 s before the first screen.
                 self.assertLess(shown, 2.0)
+        with self.subTest("kestrilavon-check"):
+            buses, before = bus_processes(), self.left_behind("root")
+            self.run_program(self.touch.path,
+                             binary=os.path.join(os.path.dirname(KESTRILAVON), "kestrilavon-check"))
+            wait_for("the check's window", lambda: subprocess.run(
+                ["xdotool", "search", "--onlyvisible", "--class", "kestrilavon-check"],
+                env=self.server.env, capture_output=True).stdout)
+            self.escape_ends_with_status_0()
+            self.assertEqual(bus_processes() - buses, set())
+            self.assertEqual(self.left_behind("root"), before)
 
     def test_a_session_bus_that_is_there_is_used(self):
         buses = bus_processes()

@@ -8,6 +8,8 @@
 //                         after 30 s
 //   xprobe cover X Y W H  maps a black window of its own over that part of the screen, waits
 //                         until it is shown, then destroys it: an expose for what was beneath
+//   xprobe wait-wm        maps a window of its own and waits (10 s at most) until a window
+//                         manager has taken it into a frame: the manager is ready for windows
 //
 // Uses the display named by DISPLAY.
 
@@ -127,6 +129,33 @@ int cover(Display *display, int x, int y, int width, int height)
     return 0;
 }
 
+int waitWindowManager(Display *display)
+{
+    XSetWindowAttributes attributes{};
+    attributes.event_mask = StructureNotifyMask;
+    const Window window = XCreateWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0,
+                                        CopyFromParent, InputOutput, CopyFromParent, CWEventMask,
+                                        &attributes);
+    XMapWindow(display, window);
+    XFlush(display);
+    timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    bool framed = false;
+    do {
+        XEvent event;
+        while (!framed && XCheckTypedWindowEvent(display, window, ReparentNotify, &event))
+            framed = event.xreparent.parent != DefaultRootWindow(display);
+        const timespec pause{0, 10000000};
+        nanosleep(&pause, nullptr);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+    } while (!framed && now.tv_sec - start.tv_sec < 10);
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    if (!framed)
+        std::fprintf(stderr, "xprobe: no window manager took a window within 10 s\n");
+    return framed ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -135,9 +164,10 @@ int main(int argc, char **argv)
     const bool cursorCommand = argc == 2 && std::strcmp(argv[1], "cursor") == 0;
     const bool waitRedCommand = argc == 4 && std::strcmp(argv[1], "wait-red") == 0;
     const bool coverCommand = argc == 6 && std::strcmp(argv[1], "cover") == 0;
-    if (!captureCommand && !cursorCommand && !waitRedCommand && !coverCommand) {
+    const bool waitWmCommand = argc == 2 && std::strcmp(argv[1], "wait-wm") == 0;
+    if (!captureCommand && !cursorCommand && !waitRedCommand && !coverCommand && !waitWmCommand) {
         std::fprintf(stderr, "usage: xprobe capture FILE | xprobe cursor | xprobe wait-red X Y"
-                             " | xprobe cover X Y W H\n");
+                             " | xprobe cover X Y W H | xprobe wait-wm\n");
         return 2;
     }
     Display *display = XOpenDisplay(nullptr);
@@ -147,6 +177,7 @@ int main(int argc, char **argv)
     }
     const int status = captureCommand ? capture(display, argv[2])
         : cursorCommand                 ? cursor(display)
+        : waitWmCommand                 ? waitWindowManager(display)
         : coverCommand ? cover(display, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                                std::atoi(argv[5]))
                        : waitRed(display, std::atoi(argv[2]), std::atoi(argv[3]));

@@ -138,11 +138,14 @@ class RealKernelTest(EndToEnd):
             self.server = XServer(1024, 768)
         self.addCleanup(self.server.stop)
 
-    def held(self, point, wait_reading=True):
-        """A finger that lands on the point and stays still until the read has begun."""
-        self.touch.send("down %d %d" % point)
-        if wait_reading:
-            self.program.wait_reading(self.touch.path)
+    def held(self, point, moving=False):
+        """A finger that lands on the point (or 4 units before it, when moving) and stays
+        still until the read has begun (then moves onto the point)."""
+        x, y = point
+        self.touch.send("down %d %d" % ((x - 4, y - 4) if moving else point))
+        self.program.wait_reading(self.touch.path)
+        if moving:
+            self.touch.send("move %d %d" % point)
         self.touch.send("up")
 
     def taps_until_read(self, point, limit=25):
@@ -189,18 +192,19 @@ class Calibration(RealKernelTest):
         self.enter_then_taps("--button", "touch", "--multitouch")
 
     def touch_only(self, driver):
+        """X drives the screen: a still touch on the first marker, a moving one on the second."""
         self.screen("--button", "left", driver=driver)
         self.run_program(self.touch.path)
         self.wait_screen("first marker", first_marker_screen)
         self.held(FIRST)
         self.wait_screen("second marker", second_marker_screen)
-        self.held(SECOND)
+        self.held(SECOND, moving=True)
         self.assert_exact_result()
 
-    def test_touch_only_on_xorg_with_evdev_one_still_touch_per_marker(self):
+    def test_touch_only_on_xorg_with_evdev_one_touch_per_marker_still_or_moving(self):
         self.touch_only("evdev")
 
-    def test_touch_only_on_xorg_with_libinput_one_still_touch_per_marker(self):
+    def test_touch_only_on_xorg_with_libinput_one_touch_per_marker_still_or_moving(self):
         start_udev(self)
         self.touch_only("libinput")
 
