@@ -474,5 +474,21 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectWidgetTest)
+// With no runtime folder the toolkit would make /tmp/runtime-USER and leave it: the test gives
+// it one of its own and removes it afterwards.
+int main(int argc, char **argv)
+{
+    char runtime[] = "/tmp/kestrilavon-widget-test.XXXXXX";
+    if (!::mkdtemp(runtime))
+        return 1;
+    ::setenv("XDG_RUNTIME_DIR", runtime, 1);
+    int status;
+    {
+        QApplication app(argc, argv);
+        ConnectWidgetTest test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    ::rmdir(runtime);
+    return status;
+}
 #include "test_connect_widget.moc"
