@@ -72,6 +72,11 @@ class XServer:
     def double_click(self):
         self.xdotool("click", "--repeat", 2, "--delay", 60, 1)
 
+    def shows_window(self, program):
+        """Whether a window of this program (its X class) is on screen."""
+        return bool(subprocess.run(["xdotool", "search", "--onlyvisible", "--class", program],
+                                   env=self.env, capture_output=True).stdout)
+
     def cover(self, x, y, width, height):
         """Maps an X window over that part of the screen and destroys it: an expose beneath."""
         subprocess.run([XPROBE, "cover", *map(str, (x, y, width, height))], env=self.env,

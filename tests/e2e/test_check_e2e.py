@@ -2,7 +2,6 @@
 """kestrilavon-check's live window on a real X server, fed by the simulated touch screen. The
 device questions (name, ranges) need a kernel device: they are tested in the VM suite."""
 import os
-import subprocess
 import time
 import unittest
 
@@ -20,9 +19,7 @@ class LiveCheck(EndToEnd):
         with open(result, "w") as file:
             file.write(RESULT)
         self.run_program("--result", result, self.touch.path, binary=CHECK)
-        wait_for("the check's window", lambda: subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--class", "kestrilavon-check"],
-            env=self.server.env, capture_output=True).stdout)
+        wait_for("the check's window", lambda: self.server.shows_window("kestrilavon-check"))
         # Borders 0..1024 and 0..768 on a 1024 x 768 screen: raw values are pixels.
         self.touch.send("touch 700 500")
         image = wait_for("the cross", lambda: (lambda i: i if (700, 500) in i.red_pixels()

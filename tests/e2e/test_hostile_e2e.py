@@ -200,9 +200,7 @@ class NothingLeftBehind(Hostile):
             buses, before = bus_processes(), self.left_behind("root")
             self.run_program(self.touch.path,
                              binary=os.path.join(os.path.dirname(KESTRILAVON), "kestrilavon-check"))
-            wait_for("the check's window", lambda: subprocess.run(
-                ["xdotool", "search", "--onlyvisible", "--class", "kestrilavon-check"],
-                env=self.server.env, capture_output=True).stdout)
+            wait_for("the check's window", lambda: self.server.shows_window("kestrilavon-check"))
             self.escape_ends_with_status_0()
             self.assertEqual(bus_processes() - buses, set())
             self.assertEqual(self.left_behind("root"), before)

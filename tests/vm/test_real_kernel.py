@@ -208,10 +208,6 @@ class Calibration(RealKernelTest):
         start_udev(self)
         self.touch_only("libinput")
 
-    def window_shown(self):
-        return bool(subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "kestrilavon"],
-                                   env=self.server.env, capture_output=True).stdout)
-
     def test_rapid_touches_write_nothing_once_the_window_is_gone(self):
         # A BTN_TOUCH screen driven by X: taps about 0.2 s apart, bursts of five, until two of them
         # make a double click; then as many again, as a user who goes on tapping.
@@ -223,7 +219,7 @@ class Calibration(RealKernelTest):
             for _ in range(5):
                 self.touch.send("touch %d %d" % FIRST)
                 self.touch.send("wait 150")
-            if gone is None and not self.window_shown():
+            if gone is None and not self.server.shows_window("kestrilavon"):
                 gone, bursts_left = time.time(), burst + 3
             if gone is not None and burst >= bursts_left:
                 break
@@ -305,9 +301,7 @@ class Check(RealKernelTest):
         check = subprocess.Popen([CHECK, self.touch.path], env=self.server.env,
                                  stderr=subprocess.PIPE)
         self.addCleanup(check.kill)
-        wait_for("the check's window", lambda: subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--class", "kestrilavon-check"],
-            env=self.server.env, capture_output=True).stdout, 60)
+        wait_for("the check's window", lambda: self.server.shows_window("kestrilavon-check"), 60)
         time.sleep(1)
         # The centre target, touched.
         self.touch.send("down %d %d" % raw_at(512, 384))
