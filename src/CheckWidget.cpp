@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <linux/input.h>
 #include <unistd.h>
@@ -45,8 +46,20 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
 
 void CheckWidget::readRecords()
 {
+    // A device that never runs dry (a fast writer, or /dev/zero given as the device) must not
+    // keep the window from its own events: take a batch, paint, and come back for more after
+    // the window has had its turn.
+    constexpr int kRecordsPerBatch = 256;
     input_event record;
-    for (;;) {
+    for (int records = 0;; ++records) {
+        if (records == kRecordsPerBatch) {
+            notifier->setEnabled(false);
+            QTimer::singleShot(10, this, [this] {
+                if (!deviceGone)
+                    notifier->setEnabled(true);
+            });
+            break;
+        }
         const ssize_t got = ::read(device, &record, sizeof record);
         if (got == static_cast<ssize_t>(sizeof record)) {
             if (record.type == EV_ABS && record.code == ABS_X)
@@ -89,9 +102,10 @@ void CheckWidget::paintEvent(QPaintEvent *)
     const Borders *borders = result.borders ? &*result.borders : nullptr;
     std::optional<ScreenPoint> point;
     if (borders) {
+        // One arg() call for all: a path holding "%2" must stay as it is.
         say(QString("Borders from %1: left %2, right %3, top %4, bottom %5.")
-                .arg(resultPath).arg(borders->left).arg(borders->right).arg(borders->top)
-                .arg(borders->bottom));
+                .arg(resultPath, QString::number(borders->left), QString::number(borders->right),
+                     QString::number(borders->top), QString::number(borders->bottom)));
         say("Shown as their linear reading: x = (raw x - left) * width / (right - left), "
             "the same for y.");
         say("How a driver reads them is the driver's affair.");
@@ -102,8 +116,10 @@ void CheckWidget::paintEvent(QPaintEvent *)
         say(QString("No borders from %1: %2. Raw values only.")
                 .arg(resultPath, QString::fromLocal8Bit(result.problem.c_str())));
     }
-    if (result.ownedByOther)
-        say(QString("Warning: %1 belongs to another user.").arg(resultPath));
+    if (result.borders && !result.trusted())
+        say(QString("Warning: %1 belongs to %2, not to root or to you: shown, but kestrilavon-check "
+                    "will not put it into a configuration.")
+                .arg(resultPath, QString::fromLocal8Bit(result.ownerName().c_str())));
     if (deviceGone)
         say("The device has gone away (unplugged?). Esc quits.");
 

@@ -2,6 +2,7 @@
 #include "ConnectWidget.h"
 
 #include "calibration.h"
+#include "result_file.h"
 #include "touch_reader.h"
 
 #include <QKeyEvent>

@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace {
@@ -30,10 +29,14 @@ bool testBit(const std::vector<unsigned long> &bits, unsigned bit)
     return bit / kBitsPerLong < bits.size() && (bits[bit / kBitsPerLong] >> (bit % kBitsPerLong)) & 1UL;
 }
 
-std::vector<unsigned long> deviceBits(int fd, unsigned long request, unsigned count)
+// A bitmap of count bits from the device. The request carries the buffer's length in bytes, so
+// a kernel with more codes than these headers know copies no more than the buffer holds.
+template <typename Request>
+std::vector<unsigned long> deviceBits(int fd, unsigned count, Request request)
 {
-    std::vector<unsigned long> bits(count / kBitsPerLong + 1);
-    if (::ioctl(fd, request, bits.data()) < 0)
+    std::vector<unsigned long> bits((count + kBitsPerLong - 1) / kBitsPerLong);
+    if (::ioctl(fd, request(static_cast<unsigned>(bits.size() * sizeof(unsigned long))),
+                bits.data()) < 0)
         std::fill(bits.begin(), bits.end(), 0UL);
     return bits;
 }
@@ -65,25 +68,40 @@ unsigned hexNumber(const std::string &file)
     return static_cast<unsigned>(std::strtoul(firstLine(file).c_str(), nullptr, 16));
 }
 
-std::string byIdName(const std::string &path)
+// The device's name in the by-id folder. A device may have several links there (one for its
+// legacy mouse node too): the one udev names "-event-" is the event device's own.
+std::string byIdName(const std::string &path, const std::string &folder)
 {
-    const std::string folder = "/dev/input/by-id";
-    DIR *dir = ::opendir(folder.c_str());
-    if (!dir)
-        return {};
-    std::string found;
     char *target = ::realpath(path.c_str(), nullptr);
-    while (const dirent *entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.' || !target)
+    DIR *dir = target ? ::opendir(folder.c_str()) : nullptr;
+    std::string found;
+    auto eventLink = [](const std::string &name) { return name.find("-event-") != std::string::npos; };
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name[0] == '.')
             continue;
-        char *resolved = ::realpath((folder + "/" + entry->d_name).c_str(), nullptr);
-        if (resolved && std::strcmp(resolved, target) == 0 && found.empty())
-            found = entry->d_name;
+        char *resolved = ::realpath((folder + "/" + name).c_str(), nullptr);
+        if (resolved && std::strcmp(resolved, target) == 0 && (found.empty() || eventLink(name)))
+            found = name;
         std::free(resolved);
+        if (eventLink(found))
+            break;
     }
     std::free(target);
-    ::closedir(dir);
+    if (dir)
+        ::closedir(dir);
     return found;
+}
+
+// N for a name the kernel gives an event device, "event" and a number without leading zeros.
+std::optional<int> eventNumber(const std::string &name)
+{
+    const std::string digits = name.substr(std::min<size_t>(5, name.size()));
+    if (name.compare(0, 5, "event") != 0 || digits.empty() || digits.size() > 9
+        || (digits[0] == '0' && digits.size() > 1)
+        || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoi(digits);
 }
 
 // Untrusted text shown on a terminal: control characters become '?'.
@@ -104,15 +122,20 @@ bool inTouchRange(long long value)
 
 } // namespace
 
-std::optional<DeviceInfo> describeDevice(const std::string &path)
+std::optional<DeviceInfo> describeDevice(const std::string &path, const std::string &byIdFolder)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
+    if (!isEventDevice(fd)) {
+        ::close(fd);
+        errno = ENOTTY;
+        return std::nullopt;
+    }
     DeviceInfo device;
     device.path = path;
     device.readable = true;
-    device.byId = byIdName(path);
+    device.byId = byIdName(path, byIdFolder);
     char name[256] = {};
     if (::ioctl(fd, EVIOCGNAME(sizeof name - 1), name) >= 0)
         device.name = name;
@@ -122,9 +145,9 @@ std::optional<DeviceInfo> describeDevice(const std::string &path)
         device.vendor = id.vendor;
         device.product = id.product;
     }
-    const auto absolute = deviceBits(fd, EVIOCGBIT(EV_ABS, ABS_MAX + 1), ABS_MAX + 1);
-    const auto keys = deviceBits(fd, EVIOCGBIT(EV_KEY, KEY_MAX + 1), KEY_MAX + 1);
-    const auto properties = deviceBits(fd, EVIOCGPROP(INPUT_PROP_MAX + 1), INPUT_PROP_MAX + 1);
+    const auto absolute = deviceBits(fd, ABS_MAX + 1, [](unsigned bytes) { return EVIOCGBIT(EV_ABS, bytes); });
+    const auto keys = deviceBits(fd, KEY_MAX + 1, [](unsigned bytes) { return EVIOCGBIT(EV_KEY, bytes); });
+    const auto properties = deviceBits(fd, INPUT_PROP_MAX + 1, [](unsigned bytes) { return EVIOCGPROP(bytes); });
     device.absoluteXY = testBit(absolute, ABS_X) && testBit(absolute, ABS_Y);
     device.btnLeft = testBit(keys, BTN_LEFT);
     device.btnTouch = testBit(keys, BTN_TOUCH);
@@ -144,26 +167,25 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder,
     std::vector<int> numbers;
     if (DIR *dir = ::opendir(inputFolder.c_str())) {
         while (const dirent *entry = ::readdir(dir)) {
-            int number = 0;
-            char rest = 0;
-            if (std::sscanf(entry->d_name, "event%d%c", &number, &rest) == 1)
-                numbers.push_back(number);
+            if (const std::optional<int> number = eventNumber(entry->d_name))
+                numbers.push_back(*number);
         }
         ::closedir(dir);
     }
+    const std::string byIdFolder = inputFolder + "/by-id";
     std::sort(numbers.begin(), numbers.end());
 
     std::vector<DeviceInfo> found;
     for (const int number : numbers) {
         const std::string event = "event" + std::to_string(number);
         const std::string path = inputFolder + "/" + event;
-        std::optional<DeviceInfo> device = describeDevice(path);
+        std::optional<DeviceInfo> device = describeDevice(path, byIdFolder);
         if (!device) {
             // Not ours to open: sysfs still tells everyone what the device is.
             const std::string sys = sysfsFolder + "/" + event + "/device/";
             DeviceInfo shown;
             shown.path = path;
-            shown.byId = byIdName(path);
+            shown.byId = byIdName(path, byIdFolder);
             shown.name = firstLine(sys + "name");
             shown.bus = hexNumber(sys + "id/bustype");
             shown.vendor = hexNumber(sys + "id/vendor");
@@ -223,62 +245,14 @@ std::string describeForListing(const DeviceInfo &device)
     if (!device.byId.empty())
         out << "  (/dev/input/by-id/" << printable(device.byId) << ")";
     out << "\n  name: \"" << printable(device.name) << "\"  " << ids
-        << "\n  direct-touch device (a touch screen): " << (device.direct ? "yes" : "no")
+        << "\n  INPUT_PROP_DIRECT (marks a touch screen): "
+        << (device.direct ? "yes" : "no (many older USB touch screens do not set it)")
         << "\n  X range: " << range(device.x) << "  Y range: " << range(device.y)
         << "\n  BTN_LEFT: " << (device.btnLeft ? "yes" : "no")
         << "  BTN_TOUCH: " << (device.btnTouch ? "yes" : "no")
         << "\n  readable by this user: " << (device.readable ? "yes" : "no")
         << "\n  kestrilavon: " << calibrationOutlook(device) << "\n";
     return out.str();
-}
-
-ResultFile readResultFile(const std::string &path)
-{
-    ResultFile result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
-        return result;
-    }
-    struct stat status;
-    constexpr off_t kLargestResultFile = 4096;
-    std::string text;
-    if (::fstat(fd, &status) != 0)
-        result.problem = std::strerror(errno);
-    else if (!S_ISREG(status.st_mode))
-        result.problem = "it is not a regular file";
-    else if (status.st_size > kLargestResultFile)
-        result.problem = "it is too large for a result file";
-    else {
-        char buffer[kLargestResultFile + 1];
-        const ssize_t length = ::read(fd, buffer, sizeof buffer);
-        if (length < 0)
-            result.problem = std::strerror(errno);
-        else
-            text.assign(buffer, static_cast<size_t>(length));
-        result.ownedByOther = status.st_uid != ::geteuid();
-    }
-    ::close(fd);
-    if (!result.problem.empty())
-        return result;
-
-    long values[4];
-    const char *names[] = {"BoderLeft", "BoderRight", "BoderTop", "BoderBottom"};
-    for (int i = 0; i < 4; ++i) {
-        const std::regex line(std::string("(^|\\n)[ \\t]*Option[ \\t]+\"") + names[i]
-                              + "\"[ \\t]+\"(-?[0-9]{1,10})\"[ \\t]*(\\n|$)");
-        std::smatch match;
-        errno = 0;
-        if (!std::regex_search(text, match, line)
-            || (values[i] = std::strtol(match[2].str().c_str(), nullptr, 10), errno != 0)
-            || values[i] < INT_MIN || values[i] > INT_MAX) {
-            result.problem = std::string("it has no usable ") + names[i] + " line";
-            return result;
-        }
-    }
-    result.borders = Borders{static_cast<int>(values[0]), static_cast<int>(values[1]),
-                             static_cast<int>(values[2]), static_cast<int>(values[3])};
-    return result;
 }
 
 std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h)

@@ -3,6 +3,7 @@
 #define KESTRILAVON_DEVICE_CHECK_H
 
 #include "calibration.h"
+#include "result_file.h"
 
 #include <optional>
 #include <string>
@@ -21,7 +22,7 @@ struct DeviceInfo {
     std::string name;
     unsigned bus = 0, vendor = 0, product = 0;
     bool readable = false;
-    bool direct = false;  // INPUT_PROP_DIRECT: a touch screen, not a touchpad or tablet
+    bool direct = false;  // INPUT_PROP_DIRECT: a touch screen (many older ones lack it)
     bool absoluteXY = false;
     bool btnLeft = false;
     bool btnTouch = false;
@@ -33,8 +34,9 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder = "/dev/
                                          const std::string &sysfsFolder = "/sys/class/input");
 
 // The device at path, asked through its open descriptor; nullopt with errno set if it does
-// not open.
-std::optional<DeviceInfo> describeDevice(const std::string &path);
+// not open, ENOTTY if it is not an input event device.
+std::optional<DeviceInfo> describeDevice(const std::string &path,
+                                         const std::string &byIdFolder = "/dev/input/by-id");
 
 // One plain line on how a calibration with kestrilavon will go on this device, from the raw
 // values it would report at the two markers (a quarter and three quarters of each range).
@@ -42,18 +44,6 @@ std::string calibrationOutlook(const DeviceInfo &device);
 
 // The listing's lines for one device.
 std::string describeForListing(const DeviceInfo &device);
-
-// The four borders read back from a result file, or why they cannot be.
-struct ResultFile {
-    std::optional<Borders> borders;
-    std::string problem;         // empty when the borders were read
-    bool ownedByOther = false;   // it belongs to a user other than this one
-};
-
-// Opens the file without following a link and without blocking on a FIFO, takes only a small
-// regular file, and reads the four integers of the BoderLeft, BoderRight, BoderTop and
-// BoderBottom lines. Never copies the file's text anywhere.
-ResultFile readResultFile(const std::string &path);
 
 // Where a raw position lands on a w x h screen under these borders, read linearly:
 // x = (raw x - left) * w / (right - left), the same for y. nullopt when the borders are equal

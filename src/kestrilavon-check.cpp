@@ -29,6 +29,21 @@ int fail(const std::string &line)
     return 1;
 }
 
+// Everything printed goes out now, so that a full disk or a closed pipe is found while the
+// status can still say so: a cut configuration file must not look like a good one.
+int finishOutput(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return fail(std::string("could not write the output: ") + std::strerror(errno));
+    return status;
+}
+
+std::string cannotOpen(const std::string &path)
+{
+    return errno == ENOTTY ? path + " is not an input event device"
+                           : "cannot open " + path + ": " + std::strerror(errno);
+}
+
 int listDevices()
 {
     const std::vector<DeviceInfo> devices = listTouchDevices();
@@ -38,7 +53,7 @@ int listDevices()
     }
     for (size_t i = 0; i < devices.size(); ++i)
         std::printf("%s%s", i ? "\n" : "", describeForListing(devices[i]).c_str());
-    return 0;
+    return finishOutput(0);
 }
 
 std::string resultProblem(const std::string &path, const ResultFile &result)
@@ -50,18 +65,18 @@ int printXorgSnippet(const std::string &devicePath, const std::string &resultPat
 {
     const std::optional<DeviceInfo> device = describeDevice(devicePath);
     if (!device)
-        return fail("cannot open " + devicePath + ": " + std::strerror(errno));
+        return fail(cannotOpen(devicePath));
     const std::string problem = nameProblemForConfig(device->name);
     if (!problem.empty())
         return fail("will not write a configuration for " + devicePath + ": " + problem);
     const ResultFile result = readResultFile(resultPath);
     if (!result.borders)
         return fail(resultProblem(resultPath, result));
-    if (result.ownedByOther)
-        std::fprintf(stderr, "kestrilavon-check: warning: %s belongs to another user\n",
-                     resultPath.c_str());
+    if (!result.trusted())
+        return fail("will not use " + resultPath + " in a configuration: it belongs to "
+                    + result.ownerName() + ", not to root or to you");
     std::fputs(xorgSnippet(device->name, *result.borders).c_str(), stdout);
-    return 0;
+    return finishOutput(0);
 }
 
 void quietToolkitMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
@@ -113,7 +128,7 @@ int main(int argc, char **argv)
             xorg = true;
         else if (argument == "-h" || argument == "--help") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return finishOutput(0);
         } else if (devicePath.empty() && !argument.empty() && argument[0] != '-')
             devicePath = argument;
         else {

@@ -28,14 +28,17 @@ bool inRange(int value)
 
 } // namespace
 
+bool isEventDevice(int device)
+{
+    struct stat status;
+    return ::fstat(device, &status) == 0 && S_ISCHR(status.st_mode)
+        && major(status.st_rdev) == INPUT_MAJOR;
+}
+
 StartPosition currentPosition(int device)
 {
     StartPosition start;
-    // Only the input subsystem's own devices are asked: another driver might give the same
-    // request number a meaning of its own.
-    struct stat status;
-    if (::fstat(device, &status) != 0 || !S_ISCHR(status.st_mode)
-        || major(status.st_rdev) != INPUT_MAJOR)
+    if (!isEventDevice(device))
         return start;
     input_absinfo axis{};
     if (::ioctl(device, EVIOCGABS(ABS_X), &axis) == 0)

@@ -26,6 +26,10 @@ struct StartPosition {
     int y = 0;
 };
 
+// Whether the open file is one of the input subsystem's own character devices. Only those are
+// asked input ioctls: another driver might give the same request number a meaning of its own.
+bool isEventDevice(int device);
+
 // A kernel event device tells a new reader nothing about a finger that is already down, and
 // never repeats a value that did not change: a finger held still sends no position at all.
 // So a read starts from where the kernel says the touch is now (EVIOCGABS), axis by axis.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "calibration.h"
+#include "result_file.h"
 
 #include <QtTest>
 

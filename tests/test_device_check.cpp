@@ -68,7 +68,9 @@ private slots:
         QVERIFY2(read.borders, read.problem.c_str());
         QCOMPARE(read.borders->left, -2);
         QCOMPARE(read.borders->bottom, 2000);
-        QVERIFY(!read.ownedByOther);
+        QVERIFY(read.trusted());
+        // A long line of blanks before the lines is read without deep recursion.
+        QVERIFY(parseResultText(std::string(4000, ' ') + "\n" + resultFileText({1, 2, 3, 4})));
 
         const std::string link = folder.filePath("link").toStdString();
         QCOMPARE(::symlink(good.c_str(), link.c_str()), 0);
@@ -81,6 +83,23 @@ private slots:
             const ResultFile refused = readResultFile(bad);
             QVERIFY2(!refused.borders && !refused.problem.empty(), bad.c_str());
         }
+    }
+
+    void theListingTakesOnlyTheKernelsEventNamesAndTheirEventLinks()
+    {
+        // Files named like event devices, and sysfs saying event5 reports absolute X and Y.
+        const QString input = folder.filePath("input"), sysfs = folder.filePath("sysfs");
+        QVERIFY(QDir().mkpath(input + "/by-id") && QDir().mkpath(sysfs + "/event5/device/capabilities"));
+        file("sysfs/event5/device/capabilities/abs", "3\n");
+        for (const char *name : {"event05", "event+5", "event5x"})
+            file((std::string("input/") + name).c_str(), "");
+        QVERIFY(listTouchDevices(input.toStdString(), sysfs.toStdString()).empty());
+        file("input/event5", "");
+        for (const char *link : {"usb-Panel-mouse", "usb-Panel-event-mouse", "usb-Panel-if01-mouse"})
+            QCOMPARE(::symlink("../event5", (input + "/by-id/" + link).toLocal8Bit().constData()), 0);
+        const auto listed = listTouchDevices(input.toStdString(), sysfs.toStdString());
+        QCOMPARE(listed.size(), size_t(1));
+        QCOMPARE(listed[0].byId, std::string("usb-Panel-event-mouse"));
     }
 
     void onlyAPlainNameGoesIntoTheXConfiguration()

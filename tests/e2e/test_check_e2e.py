@@ -34,6 +34,15 @@ class LiveCheck(EndToEnd):
         self.assertEqual(self.program.wait_exit(), 0)
         self.assertEqual(self.program.errors(), b"")
 
+    def test_a_device_that_never_runs_dry_leaves_the_window_live(self):
+        self.run_program("/dev/zero", binary=CHECK)
+        wait_for("the check's window", lambda: self.server.shows_window("kestrilavon-check"))
+        time.sleep(0.5)
+        pressed = time.monotonic()
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
+        self.assertLess(time.monotonic() - pressed, 1.0)
+
 
 del EndToEnd
 

@@ -4,6 +4,7 @@ touch screens, Xvfb, and a real Xorg whose evdev or libinput driver turns each t
 click, as on a user's desk. The raw targets are those of the markers on a 1024 x 768 screen
 with axes of 0..2047: (510, 510) and (1535, 1535), whose borders are exactly (-2, 2047)."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -257,6 +258,14 @@ def raw_at(x, y):
 class Check(RealKernelTest):
     """kestrilavon-check against devices that answer the kernel's questions."""
 
+    def unprivileged_check(self):
+        """The program where nobody can run it: the build folder may be closed to nobody."""
+        os.chmod(self.folder.name, 0o755)
+        copy = os.path.join(self.folder.name, "kestrilavon-check")
+        shutil.copy(CHECK, copy)
+        os.chmod(copy, 0o755)
+        return copy
+
     def calibrate(self, *options):
         """A calibration just made, by Enter and one still touch on each marker's centre."""
         self.screen(*options)
@@ -280,7 +289,8 @@ class Check(RealKernelTest):
         for screen in screens:
             self.addCleanup(screen.stop)
             os.chmod(screen.path, 0o644 if screen is not screens[-1] else 0o600)
-        listed = subprocess.run([CHECK], capture_output=True, text=True, user="nobody")
+        listed = subprocess.run([self.unprivileged_check()], capture_output=True, text=True,
+                                user="nobody")
         print("\n" + listed.stdout, file=sys.stderr)
         self.assertEqual(listed.returncode, 0)
         entries = {entry.split("\n")[0].split()[0]: entry for entry in listed.stdout.split("\n\n")}
@@ -292,8 +302,30 @@ class Check(RealKernelTest):
             entry = entries[screen.path]
             self.assertIn(f"X range: {ranges}  Y range: {ranges}", entry)
             self.assertIn(button, entry)
-            self.assertIn("direct-touch device (a touch screen): yes", entry)
+            self.assertIn("INPUT_PROP_DIRECT (marks a touch screen): yes", entry)
             self.assertIn("kestrilavon: " + verdict, entry)
+
+    def test_the_snippet_trusts_only_roots_or_the_users_result_and_reports_a_failed_write(self):
+        touch = TouchScreen("--button", "left")
+        self.addCleanup(touch.stop)
+        os.chmod(touch.path, 0o644)
+        check = self.unprivileged_check()
+        result = os.path.join(self.folder.name, "result")
+        with open(result, "w") as file:
+            file.write('Ok!\n    Option  "BoderLeft" "-2"\n    Option  "BoderRight" "2047"\n'
+                       '    Option  "BoderTop" "-2"\n    Option  "BoderBottom" "2047"\n')
+        xorg = [check, "--result", result, "--xorg", touch.path]
+        roots = subprocess.run(xorg, capture_output=True, text=True, user="nobody")
+        self.assertEqual((roots.returncode, roots.stderr), (0, ""))
+        self.assertIn('Option "Calibration" "-2 2047 -2 2047"', roots.stdout)
+        with open("/dev/full", "w") as full:
+            written = subprocess.run(xorg, stdout=full, stderr=subprocess.PIPE, text=True)
+        self.assertEqual(written.returncode, 1)
+        self.assertIn("could not write the output: No space left on device", written.stderr)
+        os.chown(result, 4242, 4242)
+        planted = subprocess.run(xorg, capture_output=True, text=True)
+        self.assertEqual((planted.returncode, planted.stdout), (1, ""))
+        self.assertIn("belongs to a user (uid 4242), not to root or to you", planted.stderr)
 
     def test_the_live_check_draws_the_cross_where_the_calibration_puts_the_touch(self):
         self.calibrate("--button", "left")

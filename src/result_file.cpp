@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: MIT
+#include "result_file.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+const char *const kBorderNames[] = {"BoderLeft", "BoderRight", "BoderTop", "BoderBottom"};
+
+bool writeAll(int fd, const std::string &text)
+{
+    const char *next = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        next += written;
+        left -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Reads one line of the form   Option "NAME" "VALUE"   with at least one blank between the
+// three words and any around them. Returns the value, or nullopt for any other line.
+std::optional<long long> optionValue(std::string_view line, std::string_view name)
+{
+    size_t at = 0;
+    auto skipBlanks = [&] {
+        const size_t from = at;
+        while (at < line.size() && isBlank(line[at]))
+            ++at;
+        return at > from;
+    };
+    auto take = [&](std::string_view word) {
+        if (line.substr(at, word.size()) != word)
+            return false;
+        at += word.size();
+        return true;
+    };
+    skipBlanks();
+    if (!take("Option") || !skipBlanks() || !take("\"") || !take(name) || !take("\"")
+        || !skipBlanks() || !take("\""))
+        return std::nullopt;
+    const bool negative = take("-");
+    long long value = 0;
+    size_t digits = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9' && digits < 11; ++at, ++digits)
+        value = value * 10 + (line[at] - '0');
+    if (digits == 0 || digits > 10 || !take("\""))
+        return std::nullopt;
+    skipBlanks();
+    if (at != line.size())
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+// The borders in text; else nullopt, with *missing (if given) naming the first line not found.
+std::optional<Borders> parseBorders(std::string_view text, const char **missing)
+{
+    std::optional<long long> values[4];
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        for (int i = 0; i < 4; ++i) {
+            if (!values[i])
+                values[i] = optionValue(line, kBorderNames[i]);
+        }
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (!values[i] || *values[i] < INT_MIN || *values[i] > INT_MAX) {
+            if (missing)
+                *missing = kBorderNames[i];
+            return std::nullopt;
+        }
+    }
+    return Borders{static_cast<int>(*values[0]), static_cast<int>(*values[1]),
+                   static_cast<int>(*values[2]), static_cast<int>(*values[3])};
+}
+
+} // namespace
+
+std::string resultFileText(const Borders &borders)
+{
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "Ok! Fill the following data to the X Config file to calibrate your Quillomar "
+                  "Screen,then restart X.\n"
+                  "    Option  \"BoderLeft\" \"%d\"\n"
+                  "    Option  \"BoderRight\" \"%d\"\n"
+                  "    Option  \"BoderTop\" \"%d\"\n"
+                  "    Option  \"BoderBottom\" \"%d\"\n",
+                  borders.left, borders.right, borders.top, borders.bottom);
+    return text;
+}
+
+std::string saveResultFile(const std::string &path, const std::string &text)
+{
+    // A fresh file with a unique name beside the target, renamed over it when complete:
+    // mkstemp never follows a planted link and rename replaces the name, not what it points at.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(&temporary[0]);
+    if (fd < 0)
+        return std::strerror(errno);
+
+    int error = 0;
+    if (::fchmod(fd, 0644) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.c_str());
+        return std::strerror(error);
+    }
+    return {};
+}
+
+std::optional<Borders> parseResultText(const std::string &text)
+{
+    return parseBorders(text, nullptr);
+}
+
+bool ResultFile::trusted() const
+{
+    return owner == 0 || owner == ::geteuid();
+}
+
+std::string ResultFile::ownerName() const
+{
+    const passwd *user = ::getpwuid(owner);
+    return (user ? "user " + std::string(user->pw_name) + " " : std::string("a user "))
+        + "(uid " + std::to_string(owner) + ")";
+}
+
+ResultFile readResultFile(const std::string &path)
+{
+    ResultFile result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        return result;
+    }
+    struct stat status;
+    constexpr off_t kLargestResultFile = 4096;
+    std::string text;
+    if (::fstat(fd, &status) != 0)
+        result.problem = std::strerror(errno);
+    else if (!S_ISREG(status.st_mode))
+        result.problem = "it is not a regular file";
+    else if (status.st_size > kLargestResultFile)
+        result.problem = "it is too large for a result file";
+    else {
+        char buffer[kLargestResultFile + 1];
+        const ssize_t length = ::read(fd, buffer, sizeof buffer);
+        if (length < 0)
+            result.problem = std::strerror(errno);
+        else
+            text.assign(buffer, static_cast<size_t>(length));
+        result.owner = status.st_uid;
+    }
+    ::close(fd);
+    if (!result.problem.empty())
+        return result;
+
+    const char *missing = nullptr;
+    result.borders = parseBorders(text, &missing);
+    if (!result.borders)
+        result.problem = std::string("it has no usable ") + missing + " line";
+    return result;
+}
