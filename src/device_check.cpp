@@ -157,6 +157,10 @@ std::optional<DeviceInfo> describeDevice(const std::string &path, const std::str
         device.x = AxisRange{axis.minimum, axis.maximum};
     if (::ioctl(fd, EVIOCGABS(ABS_Y), &axis) == 0)
         device.y = AxisRange{axis.minimum, axis.maximum};
+    if (testBit(absolute, ABS_MT_POSITION_X) && ::ioctl(fd, EVIOCGABS(ABS_MT_POSITION_X), &axis) == 0)
+        device.mtX = AxisRange{axis.minimum, axis.maximum};
+    if (testBit(absolute, ABS_MT_POSITION_Y) && ::ioctl(fd, EVIOCGABS(ABS_MT_POSITION_Y), &axis) == 0)
+        device.mtY = AxisRange{axis.minimum, axis.maximum};
     ::close(fd);
     return device;
 }
@@ -267,38 +271,29 @@ std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int raw
                        map(rawY, borders.top, borders.bottom, h)};
 }
 
-std::string nameProblemForConfig(const std::string &name)
+std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device,
+                                                const std::string &sysfsFolder)
 {
-    if (name.empty())
-        return "the device has no name to match it by";
-    for (const char c : name) {
-        if (c == '"' || c == '\\')
-            return "its name holds a double quote or a backslash";
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return "its name holds a control character";
+    std::vector<std::string> others;
+    char *self = ::realpath(device.path.c_str(), nullptr);
+    const std::string selfName = self ? std::string(std::strrchr(self, '/') + 1) : std::string();
+    std::free(self);
+    DIR *dir = ::opendir(sysfsFolder.c_str());
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        if (!eventNumber(entry->d_name) || entry->d_name == selfName)
+            continue;
+        const std::string sys = sysfsFolder + "/" + entry->d_name + "/device/";
+        const std::string name = firstLine(sys + "name");
+        if (name.find(device.name) == std::string::npos)
+            continue;
+        if (device.bus == BUS_USB
+            && (hexNumber(sys + "id/bustype") != BUS_USB || hexNumber(sys + "id/vendor") != device.vendor
+                || hexNumber(sys + "id/product") != device.product))
+            continue;
+        others.push_back("/dev/input/" + std::string(entry->d_name) + " \"" + printable(name) + "\"");
     }
-    return {};
-}
-
-std::string xorgSnippet(const std::string &name, const Borders &b)
-{
-    std::ostringstream out;
-    out << "# Save as /etc/X11/xorg.conf.d/99-kestrilavon.conf, then restart X.\n"
-           "# Written by kestrilavon-check from the borders that kestrilavon found.\n"
-           "Section \"InputClass\"\n"
-           "    Identifier \"kestrilavon calibration\"\n"
-           "    # MatchProduct matches every device whose name contains this text.\n"
-           "    MatchProduct \"" << name << "\"\n"
-           "    MatchDevicePath \"/dev/input/event*\"\n"
-           "    # Read by the touch screen's own X input driver. A driver ignores options it\n"
-           "    # does not know.\n"
-           "    Option \"BoderLeft\" \"" << b.left << "\"\n"
-           "    Option \"BoderRight\" \"" << b.right << "\"\n"
-           "    Option \"BoderTop\" \"" << b.top << "\"\n"
-           "    Option \"BoderBottom\" \"" << b.bottom << "\"\n"
-           "    # The same four values, read by X's evdev input driver: left right top bottom.\n"
-           "    Option \"Calibration\" \"" << b.left << " " << b.right << " " << b.top << " "
-        << b.bottom << "\"\n"
-           "EndSection\n";
-    return out.str();
+    if (dir)
+        ::closedir(dir);
+    std::sort(others.begin(), others.end());
+    return others;
 }

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_DEVICE_CHECK_H
 #define KESTRILAVON_DEVICE_CHECK_H
 
-#include "calibration.h"
+#include "driver_forms.h"
 #include "result_file.h"
 
 #include <optional>
@@ -11,11 +11,6 @@
 
 // What kestrilavon-check finds out about an event device, from the device itself when this
 // user may open it, otherwise from what sysfs shows everyone.
-struct AxisRange {
-    int minimum = 0;
-    int maximum = 0;
-};
-
 struct DeviceInfo {
     std::string path;  // /dev/input/eventN
     std::string byId;  // its /dev/input/by-id name, if any
@@ -27,6 +22,12 @@ struct DeviceInfo {
     bool btnLeft = false;
     bool btnTouch = false;
     std::optional<AxisRange> x, y;  // unknown when the device cannot be opened
+    std::optional<AxisRange> mtX, mtY;  // the multitouch axes, where it has them
+
+    DeviceIdentity identity() const { return {name, bus, vendor, product}; }
+    // The X and Y ranges that libinput normalises by: the multitouch axes where there are any.
+    AxisRange libinputX() const { return mtX ? *mtX : *x; }
+    AxisRange libinputY() const { return mtY ? *mtY : *y; }
 };
 
 // Every event device that reports absolute X and Y, by event number.
@@ -54,11 +55,9 @@ struct ScreenPoint {
 };
 std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h);
 
-// A device name may go into a configuration file that root installs only if it holds no
-// double quote, backslash or control character. Returns why not, or an empty string.
-std::string nameProblemForConfig(const std::string &name);
-
-// The xorg.conf.d snippet for this device name and these borders.
-std::string xorgSnippet(const std::string &name, const Borders &borders);
+// The other event devices present now whose name holds this device's name (and, where it is on
+// USB, with the same USB id): an xorg.conf section that matches it by MatchProduct takes them too.
+std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device,
+                                                const std::string &sysfsFolder = "/sys/class/input");
 
 #endif

@@ -4,6 +4,7 @@
 
 #include "CheckWidget.h"
 #include "device_check.h"
+#include "x_input.h"
 #include "x_display.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +22,24 @@
 
 namespace {
 
-const char kUsage[] = "usage: kestrilavon-check [--result FILE] [--xorg] [DEVICE]\n";
+const char kUsage[] =
+    "usage: kestrilavon-check [--result FILE] [--xorg | --udev | --apply] [DEVICE]\n";
+const char kHelp[] =
+    "usage: kestrilavon-check [--result FILE] [--xorg | --udev | --apply] [DEVICE]\n"
+    "\n"
+    "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
+    "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
+    "the result, and where X puts it.\n"
+    "\n"
+    "  --result FILE  the result file of kestrilavon (default /tmp/kestrilavon.tmp)\n"
+    "  --xorg         print an xorg.conf.d section for DEVICE: the Boder lines for the\n"
+    "                 screen's own driver, Calibration for evdev, CalibrationMatrix for libinput\n"
+    "  --udev         print a udev rule that gives libinput the calibration of DEVICE: for X's\n"
+    "                 libinput driver and for Wayland compositors\n"
+    "  --apply        set the calibration of DEVICE on the running X at once (libinput or evdev\n"
+    "                 driver), and print how to undo it; kept until a re-plug or X restarts\n"
+    "  -h, --help     this text\n"
+    "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
 
 int fail(const std::string &line)
@@ -61,21 +80,55 @@ std::string resultProblem(const std::string &path, const ResultFile &result)
     return "no usable result file " + path + ": " + result.problem;
 }
 
-int printXorgSnippet(const std::string &devicePath, const std::string &resultPath)
+enum class Form { None, Xorg, Udev, Apply };
+
+// --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
+// then one form. Any problem: one line, status 1, nothing printed or set.
+int printForm(Form form, const std::string &devicePath, const std::string &resultPath)
 {
     const std::optional<DeviceInfo> device = describeDevice(devicePath);
-    if (!device)
-        return fail(cannotOpen(devicePath));
-    const std::string problem = nameProblemForConfig(device->name);
-    if (!problem.empty())
-        return fail("will not write a configuration for " + devicePath + ": " + problem);
+    if (!device) {
+        const bool denied = errno == EACCES;
+        return fail(cannotOpen(devicePath)
+                    + (denied ? " (its axis ranges are needed: run as root or join the input group)" : ""));
+    }
+    if (!device->absoluteXY || !device->x || !device->y)
+        return fail(devicePath + " does not report absolute X and Y: it is no touch screen");
     const ResultFile result = readResultFile(resultPath);
     if (!result.borders)
         return fail(resultProblem(resultPath, result));
     if (!result.trusted())
         return fail("will not use " + resultPath + " in a configuration: it belongs to "
                     + result.ownerName() + ", not to root or to you");
-    std::fputs(xorgSnippet(device->name, *result.borders).c_str(), stdout);
+    const std::optional<Calibration> calibration = calibrationFromBorders(*result.borders);
+    if (!calibration)
+        return fail("the borders in " + resultPath + " are equal on an axis: calibrate again");
+    const LibinputMatrix matrix = libinputMatrix(*calibration, device->libinputX(), device->libinputY());
+    const std::string matrixTrouble = matrixProblem(matrix);
+    if (!matrixTrouble.empty())
+        return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
+                    + matrixTrouble + "; calibrate again");
+
+    if (form == Form::Apply) {
+        const ApplyReport report = applyToRunningX(
+            devicePath, {matrix, *result.borders, *device->x, *device->y});
+        if (!report.ok)
+            return fail(report.text.substr(0, report.text.size() - 1));
+        std::fputs(report.text.c_str(), stdout);
+        return finishOutput(0);
+    }
+    const std::string problem = form == Form::Xorg ? nameProblemForXorg(device->name)
+                                                   : nameProblemForUdev(device->name);
+    if (!problem.empty())
+        return fail("will not write a configuration for " + devicePath + ": " + problem);
+    if (form == Form::Udev) {
+        std::fputs(udevRule(device->identity(), matrix).c_str(), stdout);
+        return finishOutput(0);
+    }
+    for (const std::string &other : othersMatchedByProduct(*device))
+        std::fprintf(stderr, "kestrilavon-check: note: the section matches %s as well: its name "
+                     "holds \"%s\"\n", other.c_str(), device->name.c_str());
+    std::fputs(xorgSnippet(device->identity(), *result.borders, matrix).c_str(), stdout);
     return finishOutput(0);
 }
 
@@ -119,30 +172,38 @@ int showLive(int argc, char **argv, const std::string &devicePath, const std::st
 int main(int argc, char **argv)
 {
     std::string resultPath = kDefaultResult, devicePath;
-    bool xorg = false;
+    Form form = Form::None;
+    const std::pair<const char *, Form> modes[] = {
+        {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply}};
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--result" && i + 1 < argc)
+        const auto mode = std::find_if(std::begin(modes), std::end(modes),
+                                       [&](const auto &m) { return argument == m.first; });
+        if (argument == "--result" && i + 1 < argc) {
             resultPath = argv[++i];
-        else if (argument == "--xorg")
-            xorg = true;
-        else if (argument == "-h" || argument == "--help") {
-            std::fputs(kUsage, stdout);
+        } else if (mode != std::end(modes) && (form == Form::None || form == mode->second)) {
+            form = mode->second;
+        } else if (argument == "-h" || argument == "--help") {
+            std::fputs(kHelp, stdout);
             return finishOutput(0);
-        } else if (devicePath.empty() && !argument.empty() && argument[0] != '-')
+        } else if (argument == "--version") {
+            std::printf("kestrilavon-check %s\n", kVersion);
+            return finishOutput(0);
+        } else if (devicePath.empty() && !argument.empty() && argument[0] != '-') {
             devicePath = argument;
-        else {
+        } else {
             std::fputs(kUsage, stderr);
             return 2;
         }
     }
-    if (devicePath.empty()) {
-        if (xorg)
-            return fail("--xorg needs the DEVICE to match");
-        return listDevices();
+    if (form != Form::None && devicePath.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
-    if (xorg)
-        return printXorgSnippet(devicePath, resultPath);
+    if (devicePath.empty())
+        return listDevices();
+    if (form != Form::None)
+        return printForm(form, devicePath, resultPath);
     // The toolkit sees only the program's name: the options above are not its own.
     int toolkitArgc = 1;
     return showLive(toolkitArgc, argv, devicePath, resultPath);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cmath>
 #include <fstream>
 
 class DeviceCheckTest : public QObject {
@@ -102,15 +103,37 @@ private slots:
         QCOMPARE(listed[0].byId, std::string("usb-Panel-event-mouse"));
     }
 
-    void onlyAPlainNameGoesIntoTheXConfiguration()
+    void theMatrixIsInTheUnitsLibinputNormalisesTo()
     {
-        QCOMPARE(nameProblemForConfig("eGalax Inc. USB TouchController"), std::string());
-        for (const char *bad : {"", "a\"b", "a\\b", "a\nb", "a\tb", "a\x7f"})
-            QVERIFY2(!nameProblemForConfig(bad).empty(), bad);
-        const std::string snippet = xorgSnippet("Touch", {-2, 2047, 3, 2000});
-        QVERIFY(snippet.find("    MatchProduct \"Touch\"\n") != std::string::npos);
-        QVERIFY(snippet.find("    Option \"BoderTop\" \"3\"\n") != std::string::npos);
-        QVERIFY(snippet.find("    Option \"Calibration\" \"-2 2047 3 2000\"\n") != std::string::npos);
+        // X inverted (left border 1100, right 100) on an axis of 100..1123: 1024 values wide.
+        const auto calibration = calibrationFromBorders({1100, 100, 0, 1000});
+        QVERIFY(calibration && !calibrationFromBorders({5, 5, 0, 100}));
+        const LibinputMatrix matrix = libinputMatrix(*calibration, {100, 1123}, {0, 1023});
+        QCOMPARE(matrixText(matrix, true), std::string("-1.024 0 1 0 1.024 0 0 0 1"));
+        QCOMPARE(matrixProblem(matrix), std::string());
+        QVERIFY(!matrixProblem({1, 0, 0, 0, 0.001, 0}).empty());
+        QVERIFY(!matrixProblem({1, 0, 0, 0, 1, std::nan("")}).empty());
+        QCOMPARE(matrixProblem({0, 1, 0, 1, 0, 0}), std::string());  // a turned screen
+    }
+
+    void onlyAPlainNameGoesIntoAConfigurationAndUdevPatternsMatchOnlyThemselves()
+    {
+        QCOMPARE(nameProblemForXorg("eGalax Inc. USB TouchController"), std::string());
+        for (const char *bad : {"", "a\"b", "a\\b", "a\nb", "a\tb", "a\x7f", "a|b"})
+            QVERIFY2(!nameProblemForXorg(bad).empty(), bad);
+        QCOMPARE(nameProblemForUdev("a|b"), std::string());
+        const LibinputMatrix matrix{1, 0, 0, 0, 1, 0};
+        const std::string rule = udevRule({"Pen [x]|*?", 3, 0xeef, 1}, matrix);
+        QVERIFY2(rule.find("ATTRS{name}==\"Pen ?x]???\", ATTRS{id/bustype}==\"0003\", "
+                           "ATTRS{id/vendor}==\"0eef\", ATTRS{id/product}==\"0001\", "
+                           "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n") != std::string::npos,
+                 rule.c_str());
+        const std::string snippet = xorgSnippet({"Touch", 3, 0xeef, 1}, {-2, 2047, 3, 2000}, matrix);
+        for (const char *line : {"    MatchProduct \"Touch\"\n", "    MatchUSBID \"0eef:0001\"\n",
+                                 "    Option \"BoderTop\" \"3\"\n",
+                                 "    Option \"Calibration\" \"-2 2047 3 2000\"\n",
+                                 "    Option \"CalibrationMatrix\" \"1 0 0 0 1 0 0 0 1\"\n"})
+            QVERIFY2(snippet.find(line) != std::string::npos, line);
     }
 };
 

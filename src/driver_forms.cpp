@@ -1,0 +1,163 @@
+// SPDX-License-Identifier: MIT
+#include "driver_forms.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+constexpr unsigned kBusUsb = 0x03;  // BUS_USB in <linux/input.h>
+
+} // namespace
+
+std::string decimal(double value)
+{
+    // to_chars is the one formatting call that never looks at the locale.
+    char text[32];
+    if (value == 0)
+        value = 0;  // no "-0"
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7).ptr;
+    return std::string(text, end);
+}
+
+namespace {
+
+std::string hex4(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value & 0xffffu);
+    return text;
+}
+
+std::string controlCharacterProblem(const std::string &name)
+{
+    if (name.empty())
+        return "the device has no name to match it by";
+    for (const char c : name) {
+        if (c == '"' || c == '\\')
+            return "its name holds a double quote or a backslash";
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "its name holds a control character";
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<Calibration> calibrationFromBorders(const Borders &b)
+{
+    if (b.left == b.right || b.top == b.bottom)
+        return std::nullopt;
+    const double width = double(b.right) - b.left, height = double(b.bottom) - b.top;
+    return Calibration{{1 / width, 0, -b.left / width, 0, 1 / height, -b.top / height}};
+}
+
+LibinputMatrix libinputMatrix(const Calibration &c, AxisRange x, AxisRange y)
+{
+    // raw = minimum + u * range, put into the map from raw values.
+    const double rangeX = double(x.maximum) - x.minimum + 1, rangeY = double(y.maximum) - y.minimum + 1;
+    const auto &m = c.m;
+    return {m[0] * rangeX, m[1] * rangeY, m[0] * x.minimum + m[1] * y.minimum + m[2],
+            m[3] * rangeX, m[4] * rangeY, m[3] * x.minimum + m[4] * y.minimum + m[5]};
+}
+
+std::string matrixProblem(const LibinputMatrix &m)
+{
+    for (const double value : m) {
+        if (!std::isfinite(value))
+            return "the calibration matrix has an entry that is not a finite number";
+    }
+    // The singular values of the 2x2 part: how much it stretches and shrinks at most.
+    const double squares = m[0] * m[0] + m[1] * m[1] + m[3] * m[3] + m[4] * m[4];
+    const double determinant = m[0] * m[4] - m[1] * m[3];
+    const double root = std::sqrt(std::max(0.0, squares * squares - 4 * determinant * determinant));
+    const double largest = std::sqrt((squares + root) / 2);
+    const double smallest = largest > 0 ? std::fabs(determinant) / largest : 0;
+    if (!std::isfinite(largest) || largest > 100)
+        return "the calibration would stretch the touch screen more than a hundred times";
+    if (smallest < 0.01)
+        return "the calibration would shrink the touch screen more than a hundred times "
+               "(or squash it onto a line)";
+    return {};
+}
+
+std::string matrixText(const LibinputMatrix &m, bool withLastRow)
+{
+    std::string text;
+    for (const double value : m)
+        text += (text.empty() ? "" : " ") + decimal(value);
+    return withLastRow ? text + " 0 0 1" : text;
+}
+
+std::string nameProblemForXorg(const std::string &name)
+{
+    if (name.find('|') != std::string::npos)
+        return "its name holds a \"|\", which Xorg reads as \"or\"";
+    return controlCharacterProblem(name);
+}
+
+std::string nameProblemForUdev(const std::string &name)
+{
+    return controlCharacterProblem(name);
+}
+
+std::string udevMatchName(const std::string &name)
+{
+    std::string match = name;
+    for (char &c : match) {
+        if (c == '*' || c == '?' || c == '[' || c == '|')
+            c = '?';
+    }
+    return match;
+}
+
+std::string xorgSnippet(const DeviceIdentity &device, const Borders &b, const LibinputMatrix &matrix)
+{
+    std::ostringstream out;
+    out << "# Save as /etc/X11/xorg.conf.d/99-kestrilavon.conf, then restart X.\n"
+           "# Written by kestrilavon-check from the borders that kestrilavon found.\n"
+           "Section \"InputClass\"\n"
+           "    Identifier \"kestrilavon calibration\"\n"
+           "    # MatchProduct matches every device whose name contains this text.\n"
+           "    MatchProduct \"" << device.name << "\"\n";
+    if (device.bus == kBusUsb)
+        out << "    MatchUSBID \"" << hex4(device.vendor) << ":" << hex4(device.product) << "\"\n";
+    out << "    MatchDevicePath \"/dev/input/event*\"\n"
+           "    # Read by the touch screen's own X input driver. A driver ignores options it\n"
+           "    # does not know.\n"
+           "    Option \"BoderLeft\" \"" << b.left << "\"\n"
+           "    Option \"BoderRight\" \"" << b.right << "\"\n"
+           "    Option \"BoderTop\" \"" << b.top << "\"\n"
+           "    Option \"BoderBottom\" \"" << b.bottom << "\"\n"
+           "    # The same four values, read by X's evdev input driver: left right top bottom.\n"
+           "    Option \"Calibration\" \"" << b.left << " " << b.right << " " << b.top << " "
+        << b.bottom << "\"\n"
+           "    # The same calibration, read by X's libinput input driver.\n"
+           "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n"
+           "EndSection\n";
+    return out.str();
+}
+
+std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix)
+{
+    std::ostringstream out;
+    out << "# Save as /etc/udev/rules.d/99-kestrilavon.rules, then load it:\n"
+           "#   udevadm control --reload\n"
+           "#   udevadm trigger\n"
+           "# and re-plug the touch screen or restart the session: libinput reads the matrix\n"
+           "# when the device is added. X's libinput driver and Wayland compositors (GNOME,\n"
+           "# KDE, sway, weston) honour it; a compositor's own calibration setting overrides it.\n"
+           "# Written by kestrilavon-check for \"" << device.name << "\".\n";
+    if (udevMatchName(device.name) != device.name)
+        out << "# udev reads * ? [ | as patterns: each is matched here by ?, any one character.\n";
+    out << "ACTION==\"add|change\", SUBSYSTEM==\"input\", KERNEL==\"event*\", "
+           "ATTRS{name}==\"" << udevMatchName(device.name) << "\", ";
+    if (device.bus || device.vendor || device.product)
+        out << "ATTRS{id/bustype}==\"" << hex4(device.bus) << "\", "
+               "ATTRS{id/vendor}==\"" << hex4(device.vendor) << "\", "
+               "ATTRS{id/product}==\"" << hex4(device.product) << "\", ";
+    out << "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"" << matrixText(matrix, false) << "\"\n";
+    return out.str();
+}

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_DRIVER_FORMS_H
+#define KESTRILAVON_DRIVER_FORMS_H
+
+#include "calibration.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+// A calibration in the forms that X's and Wayland's input drivers read. Knows nothing of the
+// toolkit, of X or of devices: it is given what they said.
+
+struct AxisRange {
+    int minimum = 0;
+    int maximum = 0;
+};
+
+// Where a raw position lands on the monitor, in fractions of its width and height (0 at the
+// left or top edge, 1 at the right or bottom edge):
+//   x = m[0] * raw x + m[1] * raw y + m[2],   y = m[3] * raw x + m[4] * raw y + m[5]
+struct Calibration {
+    std::array<double, 6> m;
+};
+
+// The calibration that the four borders describe; nullopt when they are equal on an axis.
+std::optional<Calibration> calibrationFromBorders(const Borders &borders);
+
+// libinput's six values: the same map on coordinates normalised to the axis ranges libinput
+// reads, each as (raw - minimum) / (maximum - minimum + 1). Offsets are in device widths.
+using LibinputMatrix = std::array<double, 6>;
+LibinputMatrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisRange y);
+
+// Why no driver should be given this matrix (a non-finite entry, or a 2x2 part that shrinks or
+// stretches by more than a hundred times), or an empty string.
+std::string matrixProblem(const LibinputMatrix &matrix);
+
+// A number as every form prints it: a decimal point in any locale, seven significant digits.
+std::string decimal(double value);
+
+// The matrix's values with a decimal point in any locale, separated by blanks; with the row
+// "0 0 1" added when asked, as X's properties and options take it.
+std::string matrixText(const LibinputMatrix &matrix, bool withLastRow);
+
+// What identifies one kernel input device in a configuration.
+struct DeviceIdentity {
+    std::string name;
+    unsigned bus = 0, vendor = 0, product = 0;
+};
+
+// Why a device name may not go into an xorg.conf file (a double quote, a backslash, a control
+// character, or the "|" that Xorg reads as "or"), or an empty string.
+std::string nameProblemForXorg(const std::string &name);
+
+// Why a device name may not go into a udev rule, or an empty string. udev's own pattern
+// characters are no problem: udevMatchName matches them.
+std::string nameProblemForUdev(const std::string &name);
+
+// The name as a udev match: udev reads *, ? and [ as patterns and | as "or", so each of them
+// is matched by "?", any one character; the device's ids keep the rule to this device.
+std::string udevMatchName(const std::string &name);
+
+// The xorg.conf.d section: the borders for the screen's own driver, evdev's Calibration and
+// libinput's CalibrationMatrix, matched by name (and USB id where the device is on USB).
+std::string xorgSnippet(const DeviceIdentity &device, const Borders &borders,
+                        const LibinputMatrix &matrix);
+
+// The udev rules file that gives libinput the matrix for this device only.
+std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix);
+
+#endif

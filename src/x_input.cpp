@@ -1,0 +1,263 @@
+// SPDX-License-Identifier: MIT
+#include "x_input.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+const char kLibinputMatrix[] = "libinput Calibration Matrix";
+const char kEvdevCalibration[] = "Evdev Axis Calibration";
+
+using DisplayPointer = std::unique_ptr<Display, decltype(&XCloseDisplay)>;
+
+// Xlib's own handler ends the program on an X error: a refused value is reported instead.
+int lastXError = 0;
+int rememberXError(Display *, XErrorEvent *event)
+{
+    lastXError = event->error_code;
+    return 0;
+}
+
+DisplayPointer openDisplayWithXInput2()
+{
+    XSetErrorHandler(rememberXError);
+    DisplayPointer display(XOpenDisplay(nullptr), &XCloseDisplay);
+    int opcode, event, error, major = 2, minor = 0;
+    if (display && (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)
+                    || XIQueryVersion(display.get(), &major, &minor) != Success))
+        display.reset();
+    return display;
+}
+
+// One X device property: its type and its items, each widened to 32 bits.
+struct Property {
+    Atom type = None;
+    int format = 0;
+    std::vector<std::uint32_t> items;
+
+    bool exists() const { return type != None; }
+    float asFloat(size_t i) const
+    {
+        float value;
+        std::memcpy(&value, &items[i], sizeof value);
+        return value;
+    }
+};
+
+Property readProperty(Display *display, int device, const char *name)
+{
+    Property property;
+    const Atom atom = XInternAtom(display, name, True);
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char *data = nullptr;
+    if (atom == None
+        || XIGetProperty(display, device, atom, 0, 1024, False, AnyPropertyType, &type, &format,
+                         &count, &after, &data) != Success)
+        return property;
+    property.type = type;
+    property.format = format;
+    for (unsigned long i = 0; data && i < count; ++i) {
+        if (format == 8)
+            property.items.push_back(data[i]);
+        else if (format == 16)
+            property.items.push_back(reinterpret_cast<std::uint16_t *>(data)[i]);
+        else
+            property.items.push_back(reinterpret_cast<std::uint32_t *>(data)[i]);
+    }
+    XFree(data);
+    return property;
+}
+
+std::string text(const Property &property)
+{
+    return std::string(property.items.begin(), property.items.end());
+}
+
+// The values as xinput set-prop takes them back.
+std::string values(Display *display, const Property &property)
+{
+    const Atom floatType = XInternAtom(display, "FLOAT", False);
+    std::string out;
+    for (size_t i = 0; i < property.items.size(); ++i) {
+        out += i ? " " : "";
+        if (property.type == floatType)
+            out += decimal(property.asFloat(i));
+        else
+            out += std::to_string(static_cast<std::int32_t>(property.items[i]));
+    }
+    return out;
+}
+
+bool isIdentity(Display *display, const Property &matrix)
+{
+    return !matrix.exists() || values(display, matrix) == "1 0 0 0 1 0 0 0 1";
+}
+
+bool allZero(const Property &property)
+{
+    for (const std::uint32_t item : property.items) {
+        if (item)
+            return false;
+    }
+    return true;
+}
+
+std::string deviceName(Display *display, int id)
+{
+    int count = 0;
+    XIDeviceInfo *info = XIQueryDevice(display, id, &count);
+    std::string name = info && count ? info->name : "";
+    XIFreeDeviceInfo(info);
+    return name;
+}
+
+std::vector<int> devicesOnNode(Display *display, dev_t rdev)
+{
+    std::vector<int> ids;
+    int count = 0;
+    XIDeviceInfo *devices = XIQueryDevice(display, XIAllDevices, &count);
+    for (int i = 0; i < count; ++i) {
+        if (devices[i].use != XISlavePointer && devices[i].use != XIFloatingSlave)
+            continue;
+        const std::string node = text(readProperty(display, devices[i].deviceid, "Device Node"));
+        struct stat status;
+        if (!node.empty() && ::stat(node.c_str(), &status) == 0 && S_ISCHR(status.st_mode)
+            && status.st_rdev == rdev)
+            ids.push_back(devices[i].deviceid);
+    }
+    XIFreeDeviceInfo(devices);
+    return ids;
+}
+
+void setProperty(Display *display, int device, const char *name, Atom type,
+                 const std::vector<std::uint32_t> &items)
+{
+    XIChangeProperty(display, device, XInternAtom(display, name, False), type, 32,
+                     XIPropModeReplace,
+                     reinterpret_cast<unsigned char *>(const_cast<std::uint32_t *>(items.data())),
+                     static_cast<int>(items.size()));
+}
+
+std::vector<std::uint32_t> floatItems(const LibinputMatrix &matrix)
+{
+    std::vector<std::uint32_t> items;
+    for (const double value : {matrix[0], matrix[1], matrix[2], matrix[3], matrix[4], matrix[5],
+                               0.0, 0.0, 1.0}) {
+        const float single = static_cast<float>(value);
+        std::uint32_t item;
+        std::memcpy(&item, &single, sizeof item);
+        items.push_back(item);
+    }
+    return items;
+}
+
+std::string displayName()
+{
+    const char *name = std::getenv("DISPLAY");
+    return name && *name ? name : "(DISPLAY is not set)";
+}
+
+} // namespace
+
+std::vector<int> xDevicesOnNode(dev_t rdev)
+{
+    const DisplayPointer display = openDisplayWithXInput2();
+    return display ? devicesOnNode(display.get(), rdev) : std::vector<int>();
+}
+
+ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration)
+{
+    ApplyReport report;
+    std::ostringstream out;
+    struct stat status;
+    const DisplayPointer owned = openDisplayWithXInput2();
+    Display *display = owned.get();
+    if (!display) {
+        report.text = "cannot reach the X display " + displayName() + " with XInput 2\n";
+        return report;
+    }
+    if (::stat(path.c_str(), &status) != 0)
+        status.st_rdev = 0;
+    const std::vector<int> ids = devicesOnNode(display, status.st_rdev);
+    if (ids.empty()) {
+        report.text = "no X input device on display " + displayName() + " reads " + path
+            + ": X does not drive it, so nothing was set. Under Xwayland, X programs see only "
+              "virtual devices: use --udev, which libinput and Wayland compositors read.\n";
+        return report;
+    }
+    for (const int id : ids) {
+        if (!readProperty(display, id, kLibinputMatrix).exists()
+            && !readProperty(display, id, kEvdevCalibration).exists()) {
+            report.text = "X device " + std::to_string(id) + " \"" + deviceName(display, id)
+                + "\" has neither \"" + kLibinputMatrix + "\" nor \"" + kEvdevCalibration
+                + "\": its driver (the screen's own?) reads neither, so nothing was set. Use "
+                  "--xorg for its Boder lines.\n";
+            return report;
+        }
+    }
+
+    const Atom floatType = XInternAtom(display, "FLOAT", False);
+    for (const int id : ids) {
+        const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
+        const char *name = libinput ? kLibinputMatrix : kEvdevCalibration;
+        const Property before = readProperty(display, id, name);
+        std::string undo = values(display, before);
+        if (libinput) {
+            setProperty(display, id, name, floatType, floatItems(calibration.libinput));
+        } else {
+            const Borders &b = calibration.evdev;
+            setProperty(display, id, name, XA_INTEGER,
+                        {std::uint32_t(b.left), std::uint32_t(b.right), std::uint32_t(b.top),
+                         std::uint32_t(b.bottom)});
+            if (before.items.empty()) {
+                // Uncalibrated is an empty value, which xinput cannot set: the axes' own
+                // ranges read the same.
+                undo = std::to_string(calibration.evdevX.minimum) + " "
+                    + std::to_string(calibration.evdevX.maximum) + " "
+                    + std::to_string(calibration.evdevY.minimum) + " "
+                    + std::to_string(calibration.evdevY.maximum);
+            }
+        }
+        lastXError = 0;
+        XSync(display, False);
+        if (lastXError) {
+            char reason[128];
+            XGetErrorText(display, lastXError, reason, sizeof reason);
+            out << "X device " << id << " refused \"" << name << "\": " << reason << "\n";
+            report.text = out.str();
+            return report;
+        }
+        const Property after = readProperty(display, id, name);
+        out << "X device " << id << " \"" << deviceName(display, id) << "\" ("
+            << (libinput ? "libinput" : "evdev") << " driver):\n"
+            << "  set \"" << name << "\" to " << values(display, after) << "\n"
+            << "  before: " << (before.items.empty() ? "(empty: uncalibrated)" : values(display, before))
+            << "\n";
+        const Property transformation = readProperty(display, id, "Coordinate Transformation Matrix");
+        if (!isIdentity(display, transformation))
+            out << "  also set on it, applied after the calibration: \"Coordinate Transformation "
+                   "Matrix\" " << values(display, transformation) << "\n";
+        for (const char *other : {"Evdev Axis Inversion", "Evdev Axes Swap"}) {
+            const Property property = readProperty(display, id, other);
+            if (property.exists() && !allZero(property))
+                out << "  also set on it: \"" << other << "\" " << values(display, property) << "\n";
+        }
+        out << "  to undo: xinput set-prop " << id << " \"" << name << "\" " << undo << "\n";
+    }
+    out << "Set on the running X only: a re-plug of the touch screen or a restart of X forgets "
+           "it. To keep it, use --udev or --xorg.\n";
+    report.ok = true;
+    report.text = out.str();
+    return report;
+}
