@@ -7,11 +7,13 @@
 #include <QTimer>
 
 #include <linux/input.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -20,10 +22,42 @@ constexpr struct {
     int numeratorX, numeratorY;
 } kTargets[] = {{1, 1}, {3, 1}, {2, 2}, {1, 3}, {3, 3}};
 
+constexpr int kTargetRadius = 20;
+constexpr int kTouchesShown = 5;
+
 void drawCross(QPainter &painter, int x, int y, int length)
 {
     painter.drawLine(x - length, y, x + length, y);
     painter.drawLine(x, y - length, x, y + length);
+}
+
+// X's answer is drawn turned by 45 degrees, so that it shows when it lies on the cross.
+void drawSaltire(QPainter &painter, QPoint at, int length)
+{
+    painter.drawLine(at.x() - length, at.y() - length, at.x() + length, at.y() + length);
+    painter.drawLine(at.x() - length, at.y() + length, at.x() + length, at.y() - length);
+}
+
+QPoint targetAt(int index, int w, int h)
+{
+    return {kTargets[index].numeratorX * w / 4, kTargets[index].numeratorY * h / 4};
+}
+
+long nearestTargetDistance(QPoint at, int w, int h)
+{
+    double nearest = -1;
+    for (int i = 0; i < int(std::size(kTargets)); ++i) {
+        const QPoint target = targetAt(i, w, h);
+        const double distance = std::hypot(at.x() - target.x(), at.y() - target.y());
+        nearest = nearest < 0 ? distance : std::min(nearest, distance);
+    }
+    return std::lround(nearest);
+}
+
+dev_t deviceNumber(int fd)
+{
+    struct stat status;
+    return ::fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) ? status.st_rdev : 0;
 }
 
 } // namespace
@@ -33,7 +67,7 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
     : QWidget(nullptr), device(openDevice), devicePath(path), result(borders),
       resultPath(bordersPath),
       notifier(new QSocketNotifier(openDevice, QSocketNotifier::Read, this)),
-      raw(currentPosition(openDevice))
+      raw(currentPosition(openDevice)), xWatch(deviceNumber(openDevice))
 {
     QPalette colours = palette();
     colours.setColor(QPalette::Window, Qt::white);
@@ -42,6 +76,29 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
     setAutoFillBackground(true);
     setFont(QFont("Helvetica", 12, QFont::Bold));
     connect(notifier, &QSocketNotifier::activated, this, [this] { readRecords(); });
+    if (xWatch.fd() >= 0) {
+        auto *xNotifier = new QSocketNotifier(xWatch.fd(), QSocketNotifier::Read, this);
+        connect(xNotifier, &QSocketNotifier::activated, this, [this] { readXEvents(); });
+    }
+}
+
+void CheckWidget::addTouch(QVector<QPoint> &touches, bool began, QPoint at)
+{
+    if (began || touches.isEmpty())
+        touches.append(at);
+    else
+        touches.last() = at;
+    if (touches.size() > kTouchesShown)
+        touches.removeFirst();
+}
+
+void CheckWidget::readXEvents()
+{
+    const XPointerWatch::Moved moved = xWatch.takeEvents();
+    if (moved.moved) {
+        addTouch(xTouches, moved.began, mapFromGlobal(QPoint(moved.x, moved.y)));
+        update();
+    }
 }
 
 void CheckWidget::readRecords()
@@ -66,8 +123,14 @@ void CheckWidget::readRecords()
                 raw.x = record.value;
             else if (record.type == EV_ABS && record.code == ABS_Y)
                 raw.y = record.value;
-            else if (record.type == EV_SYN && record.code == SYN_REPORT)
+            else if (record.type == EV_KEY && (record.code == BTN_TOUCH || record.code == BTN_LEFT)
+                     && record.value == 1)
+                touchBegan = true;
+            else if (record.type == EV_SYN && record.code == SYN_REPORT) {
                 touched = true;
+                addTouch(rawTouches, touchBegan, QPoint(raw.x, raw.y));
+                touchBegan = false;
+            }
             continue;
         }
         if (got < 0 && (errno == EAGAIN || errno == EINTR))
@@ -91,26 +154,30 @@ void CheckWidget::paintEvent(QPaintEvent *)
     exposes.firstScreenDrawn();
     const int w = width(), h = height();
     QPainter painter(this);
-    const int line = fontMetrics().height() + 4;
+    const QFontMetrics metrics = fontMetrics();
+    const int line = metrics.height() + 4;
     int y = line * 2;
+    // Lines of text go down the screen, stepping over the rows of targets.
     auto say = [&](const QString &text) {
+        for (int row = 1; row <= 3; ++row) {
+            const int top = row * h / 4 - kTargetRadius - 4, bottom = row * h / 4 + kTargetRadius + 4;
+            if (y + metrics.descent() >= top && y - metrics.ascent() <= bottom)
+                y = bottom + metrics.ascent() + 1;
+        }
         painter.drawText(w / 20, y, text);
         y += line;
     };
 
     say(QString("kestrilavon-check: %1. Touch the screen; Esc quits.").arg(devicePath));
     const Borders *borders = result.borders ? &*result.borders : nullptr;
-    std::optional<ScreenPoint> point;
     if (borders) {
         // One arg() call for all: a path holding "%2" must stay as it is.
         say(QString("Borders from %1: left %2, right %3, top %4, bottom %5.")
                 .arg(resultPath, QString::number(borders->left), QString::number(borders->right),
                      QString::number(borders->top), QString::number(borders->bottom)));
-        say("Shown as their linear reading: x = (raw x - left) * width / (right - left), "
-            "the same for y.");
-        say("How a driver reads them is the driver's affair.");
-        point = mapToScreen(*borders, raw.x, raw.y, w, h);
-        if (!point)
+        say("Red: their linear reading, x = (raw x - left) * width / (right - left), the same for y.");
+        say("Green: where X puts the touch, the driver's own answer.");
+        if (!mapToScreen(*borders, 0, 0, w, h))
             say("The borders are equal on an axis: no position can be worked out; raw values only.");
     } else {
         say(QString("No borders from %1: %2. Raw values only.")
@@ -123,27 +190,39 @@ void CheckWidget::paintEvent(QPaintEvent *)
     if (deviceGone)
         say("The device has gone away (unplugged?). Esc quits.");
 
-    // Targets, and the distance from the last touch to the nearest.
-    double nearest = -1;
     painter.setPen(Qt::blue);
-    for (const auto &target : kTargets) {
-        const int tx = target.numeratorX * w / 4, ty = target.numeratorY * h / 4;
-        painter.drawEllipse(tx - 20, ty - 20, 40, 40);
-        drawCross(painter, tx, ty, 10);
-        if (point && touched) {
-            const double distance = std::hypot(point->x - tx, point->y - ty);
-            nearest = nearest < 0 ? distance : std::min(nearest, distance);
-        }
+    for (int i = 0; i < int(std::size(kTargets)); ++i) {
+        const QPoint target = targetAt(i, w, h);
+        painter.drawEllipse(target, kTargetRadius, kTargetRadius);
+        drawCross(painter, target.x(), target.y(), 10);
     }
+
+    // The newest touch large, the ones before small.
+    std::optional<ScreenPoint> point;
+    painter.setPen(Qt::red);
+    for (int i = 0; borders && i < rawTouches.size(); ++i) {
+        point = mapToScreen(*borders, rawTouches[i].x(), rawTouches[i].y(), w, h);
+        if (point)
+            drawCross(painter, point->x, point->y, i + 1 == rawTouches.size() ? 40 : 10);
+    }
+    painter.setPen(Qt::darkGreen);
+    for (int i = 0; i < xTouches.size(); ++i)
+        drawSaltire(painter, xTouches[i], i + 1 == xTouches.size() ? 28 : 7);
     painter.setPen(Qt::black);
+
     QString where = touched ? QString("Last touch: raw X %1, raw Y %2").arg(raw.x).arg(raw.y)
                             : QString("No touch yet.");
     if (point && touched) {
         where += QString(", on screen %1, %2; %3 px from the nearest target.")
-                     .arg(point->x).arg(point->y).arg(std::lround(nearest));
-        painter.setPen(Qt::red);
-        drawCross(painter, point->x, point->y, 40);
-        painter.setPen(Qt::black);
+                     .arg(point->x).arg(point->y).arg(nearestTargetDistance({point->x, point->y}, w, h));
     }
     say(where);
+    if (xWatch.fd() < 0)
+        say("X has no input device for this device on this display: X's answer cannot be shown.");
+    else if (!xTouches.isEmpty())
+        say(QString("X puts it at %1, %2; %3 px from the nearest target.")
+                .arg(xTouches.last().x()).arg(xTouches.last().y())
+                .arg(nearestTargetDistance(xTouches.last(), w, h)));
+    else if (touched)
+        say("X has sent nothing for this device's touches.");
 }

@@ -4,9 +4,12 @@
 
 #include "device_check.h"
 #include "touch_reader.h"
+#include "x_input.h"
 #include "x_display.h"
 
+#include <QPoint>
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 #include <optional>
@@ -14,8 +17,9 @@
 class QSocketNotifier;
 
 // kestrilavon-check's full-screen window: where each touch on the device lands on this
-// screen once the borders of a result file are applied. It reads the device only when the
-// device has something to say, so the window never blocks: Esc quits at any time.
+// screen once the borders of a result file are applied, and where X itself puts it. It reads
+// the device only when the device has something to say, so the window never blocks: Esc quits
+// at any time. The last few touches stay on screen.
 class CheckWidget : public QWidget {
 public:
     CheckWidget(int openDevice, const QString &path, const ResultFile &borders,
@@ -27,6 +31,10 @@ protected:
 
 private:
     void readRecords();
+    void readXEvents();
+
+    // The newest position last; a new touch adds one, at most kTouchesShown.
+    static void addTouch(QVector<QPoint> &touches, bool began, QPoint at);
 
     int device;
     QString devicePath;
@@ -35,7 +43,11 @@ private:
     QSocketNotifier *notifier;
     StartPosition raw;
     bool touched = false;
+    bool touchBegan = true;  // the next position starts a touch of its own
     bool deviceGone = false;
+    QVector<QPoint> rawTouches;  // raw positions, for the borders' linear reading
+    XPointerWatch xWatch;
+    QVector<QPoint> xTouches;  // where X put the pointer, in window coordinates
     LaterExposes exposes{this, [this] { update(); }};
 };
 

@@ -6,6 +6,7 @@
 #include <X11/extensions/XInput2.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +32,7 @@ DisplayPointer openDisplayWithXInput2()
 {
     XSetErrorHandler(rememberXError);
     DisplayPointer display(XOpenDisplay(nullptr), &XCloseDisplay);
-    int opcode, event, error, major = 2, minor = 0;
+    int opcode, event, error, major = 2, minor = 2;  // 2.2: touches
     if (display && (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)
                     || XIQueryVersion(display.get(), &major, &minor) != Success))
         display.reset();
@@ -170,10 +171,79 @@ std::string displayName()
 
 } // namespace
 
-std::vector<int> xDevicesOnNode(dev_t rdev)
+XPointerWatch::XPointerWatch(dev_t rdev)
 {
-    const DisplayPointer display = openDisplayWithXInput2();
-    return display ? devicesOnNode(display.get(), rdev) : std::vector<int>();
+    DisplayPointer owned = openDisplayWithXInput2();
+    int event, error;
+    if (!owned || !XQueryExtension(owned.get(), "XInputExtension", &opcode, &event, &error))
+        return;
+    ids = devicesOnNode(owned.get(), rdev);
+    if (ids.empty())
+        return;
+    // Raw events go to the root window alone, whatever window the touch lands on and whoever
+    // else listens: the device's events reach this connection without taking them from anyone.
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    for (const int type : {XI_RawMotion, XI_RawButtonPress, XI_RawButtonRelease, XI_RawTouchBegin,
+                           XI_RawTouchUpdate, XI_RawTouchEnd})
+        XISetMask(bits, type);
+    XIEventMask mask{XIAllDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(owned.get(), DefaultRootWindow(owned.get()), &mask, 1);
+    XFlush(owned.get());
+    display = owned.release();
+}
+
+XPointerWatch::~XPointerWatch()
+{
+    if (display)
+        XCloseDisplay(display);
+}
+
+int XPointerWatch::fd() const
+{
+    return display ? ConnectionNumber(display) : -1;
+}
+
+XPointerWatch::Moved XPointerWatch::takeEvents()
+{
+    Moved moved;
+    if (!display)
+        return moved;
+    int source = 0;
+    while (XPending(display)) {
+        XEvent event;
+        XNextEvent(display, &event);
+        XGenericEventCookie *cookie = &event.xcookie;
+        if (cookie->type != GenericEvent || cookie->extension != opcode
+            || !XGetEventData(display, cookie))
+            continue;
+        const auto *raw = static_cast<const XIRawEvent *>(cookie->data);
+        for (const int id : ids) {
+            if (raw->deviceid == id || raw->sourceid == id) {
+                source = id;
+                moved.began |= raw->evtype == XI_RawButtonPress || raw->evtype == XI_RawTouchBegin;
+            }
+        }
+        XFreeEventData(display, cookie);
+    }
+    if (!source)
+        return moved;
+    // X has handled the event before it sent it: the pointer is where the device put it.
+    Window root, child;
+    double rootX, rootY, windowX, windowY;
+    XIButtonState buttons{};
+    XIModifierState modifiers;
+    XIGroupState group;
+    int count = 0;
+    XIDeviceInfo *info = XIQueryDevice(display, source, &count);
+    const int pointer = info && count ? info->attachment : 2;
+    XIFreeDeviceInfo(info);
+    const bool same = XIQueryPointer(display, pointer, DefaultRootWindow(display), &root, &child,
+                                     &rootX, &rootY, &windowX, &windowY, &buttons, &modifiers, &group);
+    std::free(buttons.mask);
+    moved.moved = same;
+    moved.x = static_cast<int>(std::lround(rootX));
+    moved.y = static_cast<int>(std::lround(rootY));
+    return moved;
 }
 
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration)

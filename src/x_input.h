@@ -12,10 +12,7 @@
 // The running X server's side of a calibration: the X input devices that read one kernel
 // device, and their calibration properties, through XInput 2.
 
-// The X ids of the slave devices whose "Device Node" is the kernel device rdev. X's libinput
-// driver may make several X devices of one kernel device. Empty when X has none (Xwayland
-// gives its clients only virtual devices) or the display does not answer.
-std::vector<int> xDevicesOnNode(dev_t rdev);
+struct _XDisplay;
 
 // What --apply sets: libinput's matrix, or evdev's four borders, whichever the driver reads.
 struct XCalibration {
@@ -32,5 +29,35 @@ struct ApplyReport {
     std::string text;
 };
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration);
+
+// Where X itself puts the pointer for one kernel device, on a connection of its own: it hears the
+// raw events of that device's X devices (and of no other: a real mouse does not count) and
+// after each asks X where the pointer now is. Works under any toolkit event loop: read when
+// fd() is readable.
+class XPointerWatch {
+public:
+    explicit XPointerWatch(dev_t rdev);
+    ~XPointerWatch();
+    XPointerWatch(const XPointerWatch &) = delete;
+    XPointerWatch &operator=(const XPointerWatch &) = delete;
+
+    // The connection's socket; -1 when X has no device for the node.
+    int fd() const;
+    const std::vector<int> &devices() const { return ids; }
+
+    // Takes what X has sent: whether the device moved the pointer, whether a touch or button
+    // press began among it, and where X has put the pointer (root window coordinates).
+    struct Moved {
+        bool moved = false;
+        bool began = false;
+        int x = 0, y = 0;
+    };
+    Moved takeEvents();
+
+private:
+    _XDisplay *display = nullptr;
+    int opcode = 0;
+    std::vector<int> ids;
+};
 
 #endif

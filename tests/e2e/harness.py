@@ -118,10 +118,12 @@ class Image:
         return tuple(self.pixels[i:i + 3])
 
     def red_pixels(self):
-        p = self.pixels
-        found = []
+        return self.pixels_of((255, 0, 0))
+
+    def pixels_of(self, colour):
+        p, found = self.pixels, []
         for i in range(0, len(p), 3):
-            if p[i] == 255 and p[i + 1] == 0 and p[i + 2] == 0:
+            if (p[i], p[i + 1], p[i + 2]) == colour:
                 n = i // 3
                 found.append((n % self.width, n // self.width))
         return found

@@ -468,6 +468,29 @@ class DriverForms(RealKernelTest):
         self.assertEqual(run.returncode, status, run.stderr)
         return run
 
+    def assert_live_window_marks_coincide(self):
+        """The live window: a touch on the centre target, its red cross (the borders' reading)
+        and X's green mark on it."""
+        live = subprocess.Popen([CHECK, "--result", self.result, self.touch.path], env=self.server.env)
+        self.addCleanup(live.kill)
+        wait_for("the check's window", lambda: self.server.shows_window("kestrilavon-check"), 60)
+        time.sleep(1)
+        self.touch.send("touch %d %d" % raw_on_inverted(512, 384))
+
+        def centres():
+            image = self.server.capture()
+            marks = [image.red_pixels(), image.pixels_of((0, 128, 0))]
+            if min(map(len, marks)) < 40:
+                return None
+            return [(sorted(x for x, _ in m)[len(m) // 2], sorted(y for _, y in m)[len(m) // 2])
+                    for m in marks]
+        red, green = wait_for("both marks", centres, 30)
+        print(f"\nlive window: red cross at {red}, X's mark at {green}", file=sys.stderr)
+        for x, y in (red, green):
+            self.assertLessEqual(max(abs(x - 512), abs(y - 384)), 2)
+        self.server.key("Escape")
+        self.assertEqual(live.wait(timeout=30), 0)
+
     @staticmethod
     def load_udev_rule(text):
         path = "/etc/udev/rules.d/99-kestrilavon.rules"
@@ -527,6 +550,8 @@ class DriverForms(RealKernelTest):
             self.xorg(driver=driver)
             applied = self.check("--apply").stdout
             self.assert_touches_land(raw_on_inverted, f"--apply, {driver}")
+            if driver == "libinput":
+                self.assert_live_window_marks_coincide()
             undo = applied.split("to undo: ")[1].split("\n")[0]
             subprocess.run(shlex.split(undo), env=self.server.env, check=True)
 
