@@ -59,8 +59,9 @@ int main(int argc, char **argv)
     int result;
     {
         ConnectWidget widget(device);
-        // Without a window manager nothing makes a full-screen window as big as the screen.
-        widget.setGeometry(widget.screen()->geometry());
+        // On the monitor that holds the pointer. Without a window manager nothing makes a
+        // full-screen window as big as its monitor.
+        widget.setGeometry(screenForMonitor(QString())->geometry());
         widget.showFullScreen();
         widget.activateWindow();
         result = app.exec();

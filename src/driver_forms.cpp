@@ -91,6 +91,12 @@ std::string matrixText(const LibinputMatrix &m, bool withLastRow)
     return withLastRow ? text + " 0 0 1" : text;
 }
 
+Transformation monitorTransformation(const Monitor &m, int screenWidth, int screenHeight)
+{
+    return {double(m.width) / screenWidth, 0, double(m.x) / screenWidth,
+            0, double(m.height) / screenHeight, double(m.y) / screenHeight};
+}
+
 std::string nameProblemForXorg(const std::string &name)
 {
     if (name.find('|') != std::string::npos)
@@ -113,7 +119,8 @@ std::string udevMatchName(const std::string &name)
     return match;
 }
 
-std::string xorgSnippet(const DeviceIdentity &device, const Borders &b, const LibinputMatrix &matrix)
+std::string xorgSnippet(const DeviceIdentity &device, const Borders &b, const LibinputMatrix &matrix,
+                        const std::optional<OntoMonitor> &onto)
 {
     std::ostringstream out;
     out << "# Save as /etc/X11/xorg.conf.d/99-kestrilavon.conf, then restart X.\n"
@@ -135,8 +142,15 @@ std::string xorgSnippet(const DeviceIdentity &device, const Borders &b, const Li
            "    Option \"Calibration\" \"" << b.left << " " << b.right << " " << b.top << " "
         << b.bottom << "\"\n"
            "    # The same calibration, read by X's libinput input driver.\n"
-           "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n"
-           "EndSection\n";
+           "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n";
+    if (onto) {
+        const Monitor &m = onto->monitor;
+        out << "    # Maps the touch screen onto the monitor " << m.name << " (" << m.width << "x"
+            << m.height << " at " << m.x << "," << m.y << "), for every X input driver.\n"
+               "    Option \"TransformationMatrix\" \"" << matrixText(onto->transformation, true)
+            << "\"\n";
+    }
+    out << "EndSection\n";
     return out.str();
 }
 
@@ -149,6 +163,9 @@ std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix)
            "# and re-plug the touch screen or restart the session: libinput reads the matrix\n"
            "# when the device is added. X's libinput driver and Wayland compositors (GNOME,\n"
            "# KDE, sway, weston) honour it; a compositor's own calibration setting overrides it.\n"
+           "# A rule cannot map the touch screen onto one monitor of several: under X, use\n"
+           "# --apply or --xorg with --output for that; under Wayland, the compositor's own\n"
+           "# setting (sway's map_to_output, GNOME's and KDE's display settings).\n"
            "# Written by kestrilavon-check for \"" << device.name << "\".\n";
     if (udevMatchName(device.name) != device.name)
         out << "# udev reads * ? [ | as patterns: each is matched here by ?, any one character.\n";

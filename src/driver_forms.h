@@ -42,6 +42,17 @@ std::string decimal(double value);
 // "0 0 1" added when asked, as X's properties and options take it.
 std::string matrixText(const LibinputMatrix &matrix, bool withLastRow);
 
+// One monitor of the X screen (a RandR monitor), in X pixels.
+struct Monitor {
+    std::string name;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// X's "Coordinate Transformation Matrix" (its first two rows) that maps an absolute device onto
+// this monitor of a screen of this size: scale and offset, in fractions of the whole screen.
+using Transformation = std::array<double, 6>;
+Transformation monitorTransformation(const Monitor &monitor, int screenWidth, int screenHeight);
+
 // What identifies one kernel input device in a configuration.
 struct DeviceIdentity {
     std::string name;
@@ -61,9 +72,14 @@ std::string nameProblemForUdev(const std::string &name);
 std::string udevMatchName(const std::string &name);
 
 // The xorg.conf.d section: the borders for the screen's own driver, evdev's Calibration and
-// libinput's CalibrationMatrix, matched by name (and USB id where the device is on USB).
+// libinput's CalibrationMatrix, matched by name (and USB id where the device is on USB). On an
+// X screen of several monitors, also the TransformationMatrix that maps the device onto its own.
+struct OntoMonitor {
+    Monitor monitor;
+    Transformation transformation;
+};
 std::string xorgSnippet(const DeviceIdentity &device, const Borders &borders,
-                        const LibinputMatrix &matrix);
+                        const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto = {});
 
 // The udev rules file that gives libinput the matrix for this device only.
 std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix);

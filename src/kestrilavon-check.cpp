@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,15 +24,18 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kestrilavon-check [--result FILE] [--xorg | --udev | --apply] [DEVICE]\n";
+    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n";
 const char kHelp[] =
-    "usage: kestrilavon-check [--result FILE] [--xorg | --udev | --apply] [DEVICE]\n"
+    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
     "the result, and where X puts it.\n"
     "\n"
     "  --result FILE  the result file of kestrilavon (default /tmp/kestrilavon.tmp)\n"
+    "  --output NAME  the X monitor the touch screen lies on, as xrandr --listmonitors names\n"
+    "                 it (default: the one that holds the pointer); on several monitors the\n"
+    "                 forms also map the device onto it\n"
     "  --xorg         print an xorg.conf.d section for DEVICE: the Boder lines for the\n"
     "                 screen's own driver, Calibration for evdev, CalibrationMatrix for libinput\n"
     "  --udev         print a udev rule that gives libinput the calibration of DEVICE: for X's\n"
@@ -70,8 +74,23 @@ int listDevices()
         return fail("no event device reports absolute X and Y: no touch screen is plugged in, "
                     "its driver is not loaded, or /dev/input is not there (a container?)");
     }
-    for (size_t i = 0; i < devices.size(); ++i)
+    // Under X, also how X maps each device onto the monitors.
+    const std::optional<XScreenLayout> layout = xScreenLayout();
+    if (layout) {
+        std::printf("X display %s: %zu monitor%s:", std::getenv("DISPLAY"), layout->monitors.size(),
+                    layout->monitors.size() == 1 ? "" : "s");
+        for (const Monitor &m : layout->monitors)
+            std::printf(" %s (%dx%d at %d,%d)", m.name.c_str(), m.width, m.height, m.x, m.y);
+        std::printf("\n\n");
+    }
+    for (size_t i = 0; i < devices.size(); ++i) {
         std::printf("%s%s", i ? "\n" : "", describeForListing(devices[i]).c_str());
+        struct stat status;
+        if (layout && ::stat(devices[i].path.c_str(), &status) == 0 && S_ISCHR(status.st_mode)) {
+            const std::string mapping = describeXMapping(status.st_rdev, *layout);
+            std::fputs(mapping.empty() ? "  X: no X input device reads it\n" : mapping.c_str(), stdout);
+        }
+    }
     return finishOutput(0);
 }
 
@@ -84,7 +103,8 @@ enum class Form { None, Xorg, Udev, Apply };
 
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
-int printForm(Form form, const std::string &devicePath, const std::string &resultPath)
+int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
+              const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
 {
     const std::optional<DeviceInfo> device = describeDevice(devicePath);
     if (!device) {
@@ -109,9 +129,13 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
                     + matrixTrouble + "; calibrate again");
 
+    // On an X screen of several monitors the device is mapped onto its own as well.
+    std::optional<OntoMonitor> onto;
+    if (layout && monitor && layout->monitors.size() > 1)
+        onto = OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
     if (form == Form::Apply) {
         const ApplyReport report = applyToRunningX(
-            devicePath, {matrix, *result.borders, *device->x, *device->y});
+            devicePath, {matrix, *result.borders, *device->x, *device->y, onto});
         if (!report.ok)
             return fail(report.text.substr(0, report.text.size() - 1));
         std::fputs(report.text.c_str(), stdout);
@@ -128,7 +152,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     for (const std::string &other : othersMatchedByProduct(*device))
         std::fprintf(stderr, "kestrilavon-check: note: the section matches %s as well: its name "
                      "holds \"%s\"\n", other.c_str(), device->name.c_str());
-    std::fputs(xorgSnippet(device->identity(), *result.borders, matrix).c_str(), stdout);
+    std::fputs(xorgSnippet(device->identity(), *result.borders, matrix, onto).c_str(), stdout);
     return finishOutput(0);
 }
 
@@ -140,7 +164,8 @@ void quietToolkitMessages(QtMsgType type, const QMessageLogContext &, const QStr
     }
 }
 
-int showLive(int argc, char **argv, const std::string &devicePath, const std::string &resultPath)
+int showLive(int argc, char **argv, const std::string &devicePath, const std::string &resultPath,
+             const std::string &monitor)
 {
     const int device = ::open(devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0)
@@ -158,7 +183,7 @@ int showLive(int argc, char **argv, const std::string &devicePath, const std::st
     {
         CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()),
                            readResultFile(resultPath), QString::fromLocal8Bit(resultPath.c_str()));
-        widget.setGeometry(widget.screen()->geometry());
+        widget.setGeometry(screenForMonitor(QString::fromStdString(monitor))->geometry());
         widget.showFullScreen();
         widget.activateWindow();
         status = app.exec();
@@ -171,7 +196,7 @@ int showLive(int argc, char **argv, const std::string &devicePath, const std::st
 
 int main(int argc, char **argv)
 {
-    std::string resultPath = kDefaultResult, devicePath;
+    std::string resultPath = kDefaultResult, devicePath, monitorName;
     Form form = Form::None;
     const std::pair<const char *, Form> modes[] = {
         {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply}};
@@ -181,6 +206,8 @@ int main(int argc, char **argv)
                                        [&](const auto &m) { return argument == m.first; });
         if (argument == "--result" && i + 1 < argc) {
             resultPath = argv[++i];
+        } else if (argument == "--output" && i + 1 < argc) {
+            monitorName = argv[++i];
         } else if (mode != std::end(modes) && (form == Form::None || form == mode->second)) {
             form = mode->second;
         } else if (argument == "-h" || argument == "--help") {
@@ -196,15 +223,31 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (form != Form::None && devicePath.empty()) {
+    if ((form != Form::None || !monitorName.empty()) && devicePath.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     if (devicePath.empty())
         return listDevices();
+    // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
+    const std::optional<XScreenLayout> layout = xScreenLayout();
+    std::optional<Monitor> monitor;
+    if (layout) {
+        monitor = chooseMonitor(*layout, monitorName);
+        if (!monitor) {
+            std::string names;
+            for (const Monitor &m : layout->monitors)
+                names += (names.empty() ? "" : ", ") + m.name;
+            std::fprintf(stderr, "kestrilavon-check: no monitor %s on this X display; its monitors: %s\n",
+                         monitorName.c_str(), names.c_str());
+            return 2;
+        }
+    } else if (!monitorName.empty()) {
+        return fail("--output needs the X display, and it does not answer");
+    }
     if (form != Form::None)
-        return printForm(form, devicePath, resultPath);
+        return printForm(form, devicePath, resultPath, layout, monitor);
     // The toolkit sees only the program's name: the options above are not its own.
     int toolkitArgc = 1;
-    return showLive(toolkitArgc, argv, devicePath, resultPath);
+    return showLive(toolkitArgc, argv, devicePath, resultPath, monitor ? monitor->name : std::string());
 }

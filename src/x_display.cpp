@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "x_display.h"
 
+#include <QCursor>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 
 #include <sys/stat.h>
@@ -41,6 +43,16 @@ bool isUsableRuntimeFolder(const char *path)
 }
 
 } // namespace
+
+QScreen *screenForMonitor(const QString &name)
+{
+    for (QScreen *screen : QGuiApplication::screens()) {
+        if (!name.isEmpty() && screen->name() == name)
+            return screen;
+    }
+    QScreen *underPointer = QGuiApplication::screenAt(QCursor::pos());
+    return underPointer ? underPointer : QGuiApplication::primaryScreen();
+}
 
 std::string xDisplayProblem(int argc, char **argv)
 {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+class QScreen;
+class QString;
 class QWidget;
 
 // The toolkit aborts with a core dump when it cannot reach the X display, so the program asks
@@ -22,6 +24,11 @@ std::string xDisplayProblem(int argc, char **argv);
 // runtime folder the toolkit would make /tmp/runtime-USER. Neither happens after this call; a
 // session bus or runtime folder that the user's session does provide is used as usual.
 void keepToolkitFromStartingAnything();
+
+// The toolkit's screen for the X monitor of this name (as xrandr --listmonitors shows it); with
+// no name, or none that matches, the one that holds the pointer, as full-screen programs open
+// where the user is.
+QScreen *screenForMonitor(const QString &name);
 
 // The toolkit serves an exposed part of a window from its own copy of the window and never
 // asks the widget to paint it again. This filter sees the X server's expose events instead and

@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xrandr.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -17,6 +18,7 @@ namespace {
 
 const char kLibinputMatrix[] = "libinput Calibration Matrix";
 const char kEvdevCalibration[] = "Evdev Axis Calibration";
+const char kTransformation[] = "Coordinate Transformation Matrix";
 
 using DisplayPointer = std::unique_ptr<Display, decltype(&XCloseDisplay)>;
 
@@ -150,7 +152,7 @@ void setProperty(Display *display, int device, const char *name, Atom type,
                      static_cast<int>(items.size()));
 }
 
-std::vector<std::uint32_t> floatItems(const LibinputMatrix &matrix)
+std::vector<std::uint32_t> floatItems(const std::array<double, 6> &matrix)
 {
     std::vector<std::uint32_t> items;
     for (const double value : {matrix[0], matrix[1], matrix[2], matrix[3], matrix[4], matrix[5],
@@ -235,15 +237,87 @@ XPointerWatch::Moved XPointerWatch::takeEvents()
     XIGroupState group;
     int count = 0;
     XIDeviceInfo *info = XIQueryDevice(display, source, &count);
-    const int pointer = info && count ? info->attachment : 2;
+    const int masterPointer = info && count ? info->attachment : 2;
     XIFreeDeviceInfo(info);
-    const bool same = XIQueryPointer(display, pointer, DefaultRootWindow(display), &root, &child,
+    const bool same = XIQueryPointer(display, masterPointer, DefaultRootWindow(display), &root, &child,
                                      &rootX, &rootY, &windowX, &windowY, &buttons, &modifiers, &group);
     std::free(buttons.mask);
     moved.moved = same;
     moved.x = static_cast<int>(std::lround(rootX));
     moved.y = static_cast<int>(std::lround(rootY));
     return moved;
+}
+
+std::optional<XScreenLayout> xScreenLayout()
+{
+    const DisplayPointer display(XOpenDisplay(nullptr), &XCloseDisplay);
+    if (!display)
+        return std::nullopt;
+    XScreenLayout layout;
+    Display *d = display.get();
+    const Window root = DefaultRootWindow(d);
+    layout.width = DisplayWidth(d, DefaultScreen(d));
+    layout.height = DisplayHeight(d, DefaultScreen(d));
+    int event, error, count = 0;
+    XRRMonitorInfo *monitors = XRRQueryExtension(d, &event, &error)
+        ? XRRGetMonitors(d, root, True, &count) : nullptr;
+    for (int i = 0; i < count; ++i) {
+        char *name = XGetAtomName(d, monitors[i].name);
+        layout.monitors.push_back({name ? name : "", monitors[i].x, monitors[i].y,
+                                   monitors[i].width, monitors[i].height});
+        XFree(name);
+    }
+    if (monitors)
+        XRRFreeMonitors(monitors);
+    if (layout.monitors.empty())
+        layout.monitors.push_back({"screen", 0, 0, layout.width, layout.height});
+    Window rootReturn, child;
+    int x = 0, y = 0, windowX, windowY;
+    unsigned buttons;
+    XQueryPointer(d, root, &rootReturn, &child, &x, &y, &windowX, &windowY, &buttons);
+    for (size_t i = 0; i < layout.monitors.size(); ++i) {
+        const Monitor &m = layout.monitors[i];
+        if (x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) {
+            layout.pointerMonitor = static_cast<int>(i);
+            break;
+        }
+    }
+    return layout;
+}
+
+std::optional<Monitor> chooseMonitor(const XScreenLayout &layout, const std::string &name)
+{
+    if (name.empty())
+        return layout.monitors[static_cast<size_t>(layout.pointerMonitor)];
+    for (const Monitor &monitor : layout.monitors) {
+        if (monitor.name == name)
+            return monitor;
+    }
+    return std::nullopt;
+}
+
+std::string describeXMapping(dev_t rdev, const XScreenLayout &layout)
+{
+    const DisplayPointer owned = openDisplayWithXInput2();
+    Display *display = owned.get();
+    std::string text;
+    for (const int id : display ? devicesOnNode(display, rdev) : std::vector<int>()) {
+        const Property matrix = readProperty(display, id, kTransformation);
+        std::string where = "across all monitors";
+        for (const Monitor &monitor : layout.monitors) {
+            const auto expected = monitorTransformation(monitor, layout.width, layout.height);
+            bool same = matrix.items.size() == 9;
+            for (size_t i = 0; same && i < 6; ++i)
+                same = std::fabs(matrix.asFloat(i) - expected[i]) < 1e-3;
+            if (same && layout.monitors.size() > 1)
+                where = "onto the monitor " + monitor.name;
+        }
+        if (where == "across all monitors" && !isIdentity(display, matrix))
+            where = "through a transformation of its own: " + values(display, matrix);
+        text += "  X device " + std::to_string(id) + " \"" + deviceName(display, id) + "\": X maps it "
+            + where + "\n";
+    }
+    return text;
 }
 
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration)
@@ -280,50 +354,66 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
     const Atom floatType = XInternAtom(display, "FLOAT", False);
     for (const int id : ids) {
         const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
-        const char *name = libinput ? kLibinputMatrix : kEvdevCalibration;
-        const Property before = readProperty(display, id, name);
-        std::string undo = values(display, before);
+        struct Setting {
+            const char *name;
+            Atom type;
+            std::vector<std::uint32_t> items;
+        };
+        std::vector<Setting> settings;
         if (libinput) {
-            setProperty(display, id, name, floatType, floatItems(calibration.libinput));
+            settings.push_back({kLibinputMatrix, floatType, floatItems(calibration.libinput)});
         } else {
             const Borders &b = calibration.evdev;
-            setProperty(display, id, name, XA_INTEGER,
-                        {std::uint32_t(b.left), std::uint32_t(b.right), std::uint32_t(b.top),
-                         std::uint32_t(b.bottom)});
+            settings.push_back({kEvdevCalibration, XA_INTEGER,
+                                {std::uint32_t(b.left), std::uint32_t(b.right), std::uint32_t(b.top),
+                                 std::uint32_t(b.bottom)}});
+        }
+        if (calibration.onto)
+            settings.push_back({kTransformation, floatType, floatItems(calibration.onto->transformation)});
+
+        out << "X device " << id << " \"" << deviceName(display, id) << "\" ("
+            << (libinput ? "libinput" : "evdev") << " driver):\n";
+        std::string undo;
+        for (const Setting &setting : settings) {
+            const Property before = readProperty(display, id, setting.name);
+            std::string old = values(display, before);
             if (before.items.empty()) {
-                // Uncalibrated is an empty value, which xinput cannot set: the axes' own
-                // ranges read the same.
-                undo = std::to_string(calibration.evdevX.minimum) + " "
+                // evdev's uncalibrated state is an empty value, which xinput cannot set: the
+                // axes' own ranges read the same.
+                old = std::to_string(calibration.evdevX.minimum) + " "
                     + std::to_string(calibration.evdevX.maximum) + " "
                     + std::to_string(calibration.evdevY.minimum) + " "
                     + std::to_string(calibration.evdevY.maximum);
             }
+            setProperty(display, id, setting.name, setting.type, setting.items);
+            lastXError = 0;
+            XSync(display, False);
+            if (lastXError) {
+                char reason[128];
+                XGetErrorText(display, lastXError, reason, sizeof reason);
+                out << "  refused \"" << setting.name << "\": " << reason << "\n";
+                report.text = out.str();
+                return report;
+            }
+            out << "  set \"" << setting.name << "\" to "
+                << values(display, readProperty(display, id, setting.name));
+            if (setting.name == kTransformation)
+                out << " (onto the monitor " << calibration.onto->monitor.name << ")";
+            out << "\n  before: "
+                << (before.items.empty() ? "(empty: uncalibrated)" : values(display, before)) << "\n";
+            undo += std::string("  to undo: xinput set-prop ") + std::to_string(id) + " \""
+                + setting.name + "\" " + old + "\n";
         }
-        lastXError = 0;
-        XSync(display, False);
-        if (lastXError) {
-            char reason[128];
-            XGetErrorText(display, lastXError, reason, sizeof reason);
-            out << "X device " << id << " refused \"" << name << "\": " << reason << "\n";
-            report.text = out.str();
-            return report;
-        }
-        const Property after = readProperty(display, id, name);
-        out << "X device " << id << " \"" << deviceName(display, id) << "\" ("
-            << (libinput ? "libinput" : "evdev") << " driver):\n"
-            << "  set \"" << name << "\" to " << values(display, after) << "\n"
-            << "  before: " << (before.items.empty() ? "(empty: uncalibrated)" : values(display, before))
-            << "\n";
-        const Property transformation = readProperty(display, id, "Coordinate Transformation Matrix");
-        if (!isIdentity(display, transformation))
-            out << "  also set on it, applied after the calibration: \"Coordinate Transformation "
-                   "Matrix\" " << values(display, transformation) << "\n";
+        const Property transformation = readProperty(display, id, kTransformation);
+        if (!calibration.onto && !isIdentity(display, transformation))
+            out << "  also set on it, applied after the calibration: \"" << kTransformation
+                << "\" " << values(display, transformation) << "\n";
         for (const char *other : {"Evdev Axis Inversion", "Evdev Axes Swap"}) {
             const Property property = readProperty(display, id, other);
             if (property.exists() && !allZero(property))
                 out << "  also set on it: \"" << other << "\" " << values(display, property) << "\n";
         }
-        out << "  to undo: xinput set-prop " << id << " \"" << name << "\" " << undo << "\n";
+        out << undo;
     }
     out << "Set on the running X only: a re-plug of the touch screen or a restart of X forgets "
            "it. To keep it, use --udev or --xorg.\n";

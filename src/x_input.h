@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -14,11 +16,30 @@
 
 struct _XDisplay;
 
-// What --apply sets: libinput's matrix, or evdev's four borders, whichever the driver reads.
+// The X screen of the DISPLAY: its size, its RandR monitors, and which of them holds the
+// pointer. nullopt when the display does not answer.
+struct XScreenLayout {
+    int width = 0, height = 0;
+    std::vector<Monitor> monitors;
+    int pointerMonitor = 0;  // an index into monitors
+};
+std::optional<XScreenLayout> xScreenLayout();
+
+// The monitor named (as xrandr --listmonitors shows it), or by default the one that holds the
+// pointer; nullopt for an unknown name.
+std::optional<Monitor> chooseMonitor(const XScreenLayout &layout, const std::string &name);
+
+// For the listing: which X devices read the kernel device, and whether X maps each onto one
+// monitor or across all. Empty when X has none.
+std::string describeXMapping(dev_t rdev, const XScreenLayout &layout);
+
+// What --apply sets: libinput's matrix, or evdev's four borders, whichever the driver reads;
+// and on an X screen of several monitors the transformation onto the touch screen's own.
 struct XCalibration {
     LibinputMatrix libinput;
     Borders evdev;
     AxisRange evdevX, evdevY;  // evdev's uncalibrated state, for the undo command
+    std::optional<OntoMonitor> onto;
 };
 
 // Sets the calibration on every X device that reads the kernel device at path, and returns

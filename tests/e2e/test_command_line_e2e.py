@@ -4,7 +4,8 @@ import os
 import subprocess
 import unittest
 
-from harness import KESTRILAVON, EndToEnd, first_marker_screen, open_error_screen
+from harness import (KESTRILAVON, EndToEnd, first_marker_screen, marker_problems,
+                     open_error_screen, wait_for)
 
 NOTES = (b"\nUsage: kestrilavon /dev/input/event*  (*=1,2,3... for example:kestrilavon "
          b"/dev/input/event2)\n"
@@ -88,6 +89,29 @@ class NoDisplay(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr, b"kestrilavon-check: cannot connect to an X display: "
                                       b"DISPLAY is not set\n")
+
+
+class TwoMonitors(EndToEnd):
+    """One X screen split into two RandR monitors side by side, the pointer on the right one."""
+    size = (2048, 768)
+
+    def test_kestrilavon_opens_on_the_pointers_monitor_and_check_names_the_monitors(self):
+        for name, geometry in (("LEFT", "1024/271x768/203+0+0 screen"),
+                               ("RIGHT", "1024/271x768/203+1024+0 none")):
+            subprocess.run(["xrandr", "--setmonitor", name, *geometry.split()], env=self.server.env,
+                           check=True, stdout=subprocess.DEVNULL)
+        self.server.xdotool("mousemove", 1500, 300)
+        self.run_program(self.touch.path)
+        # The first marker on the right monitor's quarter point: W and H are the monitor's.
+        wait_for("the first marker on the right monitor",
+                 lambda: not marker_problems(self.server.capture(), 1024 + 255, 191))
+        self.server.key("Escape")
+        self.assertEqual(self.program.wait_exit(), 0)
+        unknown = subprocess.run([os.path.join(os.path.dirname(KESTRILAVON), "kestrilavon-check"),
+                                  "--output", "MIDDLE", self.touch.path], env=self.server.env,
+                                 capture_output=True, text=True)
+        self.assertEqual((unknown.returncode, unknown.stderr), (2, "kestrilavon-check: no monitor "
+                         "MIDDLE on this X display; its monitors: LEFT, RIGHT\n"))
 
 
 del EndToEnd

@@ -38,6 +38,7 @@ Section "Monitor"
     HorizSync 5.0-1000.0
     VertRefresh 5.0-200.0
     Modeline "1024x768" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
+    Modeline "2048x768" 130.00 2048 2096 2368 2688 768 771 777 806 -hsync -vsync
 EndSection
 Section "Screen"
     Identifier "screen"
@@ -46,7 +47,7 @@ Section "Screen"
     DefaultDepth 24
     SubSection "Display"
         Depth 24
-        Modes "1024x768"
+        Modes "{mode}"
     EndSubSection
 EndSection
 Section "InputDevice"
@@ -86,15 +87,16 @@ class Xorg(XServer):
     """A real X server: dummy video, one input device given by its driver; or, with a
     configuration folder, the devices that udev reports, set up by its InputClass files."""
 
-    def __init__(self, folder, driver, device, config_folder=None):
+    def __init__(self, folder, driver, device, config_folder=None, width=1024):
         config = os.path.join(folder, "xorg.conf")
-        text = XORG_CONF.replace("{driver}", driver).replace("{device}", device)
+        text = XORG_CONF.replace("{driver}", driver).replace("{device}", device) \
+            .replace("{mode}", f"{width}x768")
         if config_folder:
             text = text.split('Section "InputDevice"')[0].replace('"false"', '"true"') \
                 + 'Section "ServerLayout"\n    Identifier "layout"\n    Screen "screen"\nEndSection\n'
         with open(config, "w") as file:
             file.write(text)
-        self.width, self.height, self.manager = 1024, 768, None
+        self.width, self.height, self.manager = width, 768, None
         self.display = ":7"
         self.process = subprocess.Popen(
             ["Xorg", self.display, "-config", config, "-noreset", "-nolisten", "tcp",
@@ -123,10 +125,12 @@ def start_udev(test):
 class RealKernelTest(EndToEnd):
     wait = 60.0
 
-    def assert_touches_land(self, raw_at, what=""):
-        """Four touches, each on a pixel: X's pointer within 1 px of it."""
+    def assert_touches_land(self, raw_at, what="", left=0):
+        """Four touches, each on a pixel of the monitor whose left edge is at x = left: X's
+        pointer within 1 px of it."""
         for x, y in ((100, 100), (900, 120), (150, 700), (1000, 740)):
             self.touch.send("touch %d %d" % raw_at(x, y))
+            x += left
             time.sleep(0.5)
             where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.server.env,
                                    capture_output=True, text=True, check=True).stdout
@@ -506,7 +510,7 @@ class DriverForms(RealKernelTest):
         subprocess.run(["udevadm", "trigger", "--settle", "--action=change",
                         "--subsystem-match=input"], check=True, env=env)
 
-    def xorg(self, driver="", config=None):
+    def xorg(self, driver="", config=None, width=1024):
         if self.server:
             self.server.stop()
         folder = os.path.join(self.folder.name, "xorg.conf.d")
@@ -515,7 +519,7 @@ class DriverForms(RealKernelTest):
             with open(os.path.join(folder, "99-kestrilavon.conf"), "w") as file:
                 file.write(config)
         self.server = Xorg(self.folder.name, driver, self.touch.path,
-                           config_folder=None if driver else folder)
+                           config_folder=None if driver else folder, width=width)
         self.addCleanup(self.server.stop)
         time.sleep(2)
 
@@ -554,6 +558,27 @@ class DriverForms(RealKernelTest):
                 self.assert_live_window_marks_coincide()
             undo = applied.split("to undo: ")[1].split("\n")[0]
             subprocess.run(shlex.split(undo), env=self.server.env, check=True)
+
+    def test_on_the_right_of_two_monitors_apply_and_the_section_map_it_onto_its_own(self):
+        # One X screen of 2048 x 768, two monitors side by side; the borders belong to the right.
+        self.xorg(driver="libinput", width=2048)
+        monitors = subprocess.run(["xrandr", "--listmonitors"], env=self.server.env,
+                                  capture_output=True, text=True, check=True).stdout
+        output = monitors.splitlines()[1].split()[-1]  # LEFT takes the place of its monitor
+        for name, geometry in (("LEFT", "1024/271x768/203+0+0 " + output),
+                               ("RIGHT", "1024/271x768/203+1024+0 none")):
+            subprocess.run(["xrandr", "--setmonitor", name, *geometry.split()], env=self.server.env,
+                           check=True, stdout=subprocess.DEVNULL)
+        self.assertEqual(self.check("--output", "MIDDLE", "--apply", status=2).stderr,
+                         "kestrilavon-check: no monitor MIDDLE on this X display; its monitors: "
+                         "LEFT, RIGHT\n")
+        self.assertIn('"Coordinate Transformation Matrix" to 0.5 0 0.5 0 1 0 0 0 1',
+                      self.check("--output", "RIGHT", "--apply").stdout)
+        self.assert_touches_land(raw_on_inverted, "--apply --output RIGHT, libinput", left=1024)
+        section = self.check("--output", "RIGHT", "--xorg").stdout
+        self.assertIn('Option "TransformationMatrix" "0.5 0 0.5 0 1 0 0 0 1"', section)
+        self.xorg(config=section, width=2048)
+        self.assert_touches_land(raw_on_inverted, "--xorg --output RIGHT, libinput", left=1024)
 
 
 del EndToEnd
