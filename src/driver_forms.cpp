@@ -119,29 +119,34 @@ std::string udevMatchName(const std::string &name)
     return match;
 }
 
-std::string xorgSnippet(const DeviceIdentity &device, const Borders &b, const LibinputMatrix &matrix,
-                        const std::optional<OntoMonitor> &onto)
+std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
+                        const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto)
 {
     std::ostringstream out;
     out << "# Save as /etc/X11/xorg.conf.d/99-kestrilavon.conf, then restart X.\n"
-           "# Written by kestrilavon-check from the borders that kestrilavon found.\n"
+           "# Written by kestrilavon-check.\n"
            "Section \"InputClass\"\n"
            "    Identifier \"kestrilavon calibration\"\n"
            "    # MatchProduct matches every device whose name contains this text.\n"
            "    MatchProduct \"" << device.name << "\"\n";
     if (device.bus == kBusUsb)
         out << "    MatchUSBID \"" << hex4(device.vendor) << ":" << hex4(device.product) << "\"\n";
-    out << "    MatchDevicePath \"/dev/input/event*\"\n"
-           "    # Read by the touch screen's own X input driver. A driver ignores options it\n"
-           "    # does not know.\n"
-           "    Option \"BoderLeft\" \"" << b.left << "\"\n"
-           "    Option \"BoderRight\" \"" << b.right << "\"\n"
-           "    Option \"BoderTop\" \"" << b.top << "\"\n"
-           "    Option \"BoderBottom\" \"" << b.bottom << "\"\n"
-           "    # The same four values, read by X's evdev input driver: left right top bottom.\n"
-           "    Option \"Calibration\" \"" << b.left << " " << b.right << " " << b.top << " "
-        << b.bottom << "\"\n"
-           "    # The same calibration, read by X's libinput input driver.\n"
+    out << "    MatchDevicePath \"/dev/input/event*\"\n";
+    if (borders) {
+        const Borders &b = *borders;
+        out << "    # Read by the touch screen's own X input driver. A driver ignores options it\n"
+               "    # does not know.\n"
+               "    Option \"BoderLeft\" \"" << b.left << "\"\n"
+               "    Option \"BoderRight\" \"" << b.right << "\"\n"
+               "    Option \"BoderTop\" \"" << b.top << "\"\n"
+               "    Option \"BoderBottom\" \"" << b.bottom << "\"\n"
+               "    # The same four values, read by X's evdev input driver: left right top bottom.\n"
+               "    Option \"Calibration\" \"" << b.left << " " << b.right << " " << b.top << " "
+            << b.bottom << "\"\n";
+    } else {
+        out << "    # The calibration turns or skews the axes: only X's libinput driver can take it.\n";
+    }
+    out << "    # The same calibration, read by X's libinput input driver.\n"
            "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n";
     if (onto) {
         const Monitor &m = onto->monitor;

@@ -71,14 +71,15 @@ std::string nameProblemForUdev(const std::string &name);
 // is matched by "?", any one character; the device's ids keep the rule to this device.
 std::string udevMatchName(const std::string &name);
 
-// The xorg.conf.d section: the borders for the screen's own driver, evdev's Calibration and
-// libinput's CalibrationMatrix, matched by name (and USB id where the device is on USB). On an
-// X screen of several monitors, also the TransformationMatrix that maps the device onto its own.
+// The xorg.conf.d section: the borders for the screen's own driver and evdev's Calibration
+// (only where the calibration has borders: see axisAlignedBorders), libinput's
+// CalibrationMatrix, matched by name (and USB id where the device is on USB). On an X screen of
+// several monitors, also the TransformationMatrix that maps the device onto its own.
 struct OntoMonitor {
     Monitor monitor;
     Transformation transformation;
 };
-std::string xorgSnippet(const DeviceIdentity &device, const Borders &borders,
+std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
                         const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto = {});
 
 // The udev rules file that gives libinput the matrix for this device only.

@@ -3,6 +3,7 @@
 // and shows a calibration at work before X is restarted. Writes nothing. See its manual page.
 
 #include "CheckWidget.h"
+#include "check_calibrate.h"
 #include "device_check.h"
 #include "x_input.h"
 #include "x_display.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +26,11 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n";
+    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
+    "       kestrilavon-check --calibrate [--apply] [--output NAME] DEVICE\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
+    "       kestrilavon-check --calibrate [--apply] [--output NAME] DEVICE\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -42,30 +46,12 @@ const char kHelp[] =
     "                 libinput driver and for Wayland compositors\n"
     "  --apply        set the calibration of DEVICE on the running X at once (libinput or evdev\n"
     "                 driver), and print how to undo it; kept until a re-plug or X restarts\n"
+    "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
+    "                 any range), and print the forms; with --apply, set it on X at once\n"
     "  -h, --help     this text\n"
     "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
 
-int fail(const std::string &line)
-{
-    std::fprintf(stderr, "kestrilavon-check: %s\n", line.c_str());
-    return 1;
-}
-
-// Everything printed goes out now, so that a full disk or a closed pipe is found while the
-// status can still say so: a cut configuration file must not look like a good one.
-int finishOutput(int status)
-{
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return fail(std::string("could not write the output: ") + std::strerror(errno));
-    return status;
-}
-
-std::string cannotOpen(const std::string &path)
-{
-    return errno == ENOTTY ? path + " is not an input event device"
-                           : "cannot open " + path + ": " + std::strerror(errno);
-}
 
 int listDevices()
 {
@@ -106,14 +92,10 @@ enum class Form { None, Xorg, Udev, Apply };
 int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
               const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
 {
-    const std::optional<DeviceInfo> device = describeDevice(devicePath);
-    if (!device) {
-        const bool denied = errno == EACCES;
-        return fail(cannotOpen(devicePath)
-                    + (denied ? " (its axis ranges are needed: run as root or join the input group)" : ""));
-    }
-    if (!device->absoluteXY || !device->x || !device->y)
-        return fail(devicePath + " does not report absolute X and Y: it is no touch screen");
+    std::string problem;
+    const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
+    if (!device)
+        return fail(problem);
     const ResultFile result = readResultFile(resultPath);
     if (!result.borders)
         return fail(resultProblem(resultPath, result));
@@ -129,10 +111,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
                     + matrixTrouble + "; calibrate again");
 
-    // On an X screen of several monitors the device is mapped onto its own as well.
-    std::optional<OntoMonitor> onto;
-    if (layout && monitor && layout->monitors.size() > 1)
-        onto = OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
+    const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
     if (form == Form::Apply) {
         const ApplyReport report = applyToRunningX(
             devicePath, {matrix, *result.borders, *device->x, *device->y, onto});
@@ -141,8 +120,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         std::fputs(report.text.c_str(), stdout);
         return finishOutput(0);
     }
-    const std::string problem = form == Form::Xorg ? nameProblemForXorg(device->name)
-                                                   : nameProblemForUdev(device->name);
+    problem = form == Form::Xorg ? nameProblemForXorg(device->name) : nameProblemForUdev(device->name);
     if (!problem.empty())
         return fail("will not write a configuration for " + devicePath + ": " + problem);
     if (form == Form::Udev) {
@@ -164,32 +142,41 @@ void quietToolkitMessages(QtMsgType type, const QMessageLogContext &, const QStr
     }
 }
 
-int showLive(int argc, char **argv, const std::string &devicePath, const std::string &resultPath,
-             const std::string &monitor)
+// The windows: the device opened without blocking, the X display asked first (the toolkit
+// would abort without it), then the toolkit, and the window that body makes and runs.
+int inWindow(char **argv, const std::string &devicePath, const std::function<int(int device)> &body)
 {
     const int device = ::open(devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0)
         return fail("cannot open " + devicePath + ": " + std::strerror(errno));
     setenv("QT_QPA_PLATFORM", "xcb", 0);
-    std::string displayProblem = xDisplayProblem(argc, argv);
+    // The toolkit sees only the program's name: the options are not its own.
+    int toolkitArgc = 1;
+    const std::string displayProblem = xDisplayProblem(toolkitArgc, argv);
     if (!displayProblem.empty()) {
         ::close(device);
         return fail(displayProblem);
     }
     qInstallMessageHandler(quietToolkitMessages);
     keepToolkitFromStartingAnything();
-    QApplication app(argc, argv);
     int status;
     {
-        CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()),
-                           readResultFile(resultPath), QString::fromLocal8Bit(resultPath.c_str()));
-        widget.setGeometry(screenForMonitor(QString::fromStdString(monitor))->geometry());
-        widget.showFullScreen();
-        widget.activateWindow();
-        status = app.exec();
+        QApplication app(toolkitArgc, argv);
+        status = body(device);
     }
     ::close(device);
     return status;
+}
+
+int showLive(int device, const std::string &devicePath, const std::string &resultPath,
+             const std::string &monitor)
+{
+    CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()), readResultFile(resultPath),
+                       QString::fromLocal8Bit(resultPath.c_str()));
+    widget.setGeometry(screenForMonitor(QString::fromStdString(monitor))->geometry());
+    widget.showFullScreen();
+    widget.activateWindow();
+    return qApp->exec();
 }
 
 } // namespace
@@ -198,6 +185,7 @@ int main(int argc, char **argv)
 {
     std::string resultPath = kDefaultResult, devicePath, monitorName;
     Form form = Form::None;
+    bool calibrate = false;
     const std::pair<const char *, Form> modes[] = {
         {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply}};
     for (int i = 1; i < argc; ++i) {
@@ -208,6 +196,8 @@ int main(int argc, char **argv)
             resultPath = argv[++i];
         } else if (argument == "--output" && i + 1 < argc) {
             monitorName = argv[++i];
+        } else if (argument == "--calibrate") {
+            calibrate = true;
         } else if (mode != std::end(modes) && (form == Form::None || form == mode->second)) {
             form = mode->second;
         } else if (argument == "-h" || argument == "--help") {
@@ -223,7 +213,9 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if ((form != Form::None || !monitorName.empty()) && devicePath.empty()) {
+    // --calibrate takes --apply and no other form.
+    if (((form != Form::None || !monitorName.empty() || calibrate) && devicePath.empty())
+        || (calibrate && form != Form::None && form != Form::Apply)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -245,9 +237,18 @@ int main(int argc, char **argv)
     } else if (!monitorName.empty()) {
         return fail("--output needs the X display, and it does not answer");
     }
+    if (calibrate) {
+        std::string problem;
+        const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
+        if (!device)
+            return fail(problem);
+        return inWindow(argv, devicePath, [&](int fd) {
+            return runCalibration(fd, *device, form == Form::Apply, layout, monitor);
+        });
+    }
     if (form != Form::None)
         return printForm(form, devicePath, resultPath, layout, monitor);
-    // The toolkit sees only the program's name: the options above are not its own.
-    int toolkitArgc = 1;
-    return showLive(toolkitArgc, argv, devicePath, resultPath, monitor ? monitor->name : std::string());
+    return inWindow(argv, devicePath, [&](int fd) {
+        return showLive(fd, devicePath, resultPath, monitor ? monitor->name : std::string());
+    });
 }

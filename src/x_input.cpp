@@ -341,8 +341,14 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
         return report;
     }
     for (const int id : ids) {
-        if (!readProperty(display, id, kLibinputMatrix).exists()
-            && !readProperty(display, id, kEvdevCalibration).exists()) {
+        const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
+        if (!libinput && readProperty(display, id, kEvdevCalibration).exists() && !calibration.evdev) {
+            report.text = "X device " + std::to_string(id) + " \"" + deviceName(display, id)
+                + "\" is driven by evdev, which swaps axes before it calibrates and cannot turn or "
+                  "skew them: this calibration is for libinput only, so nothing was set.\n";
+            return report;
+        }
+        if (!libinput && !readProperty(display, id, kEvdevCalibration).exists()) {
             report.text = "X device " + std::to_string(id) + " \"" + deviceName(display, id)
                 + "\" has neither \"" + kLibinputMatrix + "\" nor \"" + kEvdevCalibration
                 + "\": its driver (the screen's own?) reads neither, so nothing was set. Use "
@@ -363,7 +369,7 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
         if (libinput) {
             settings.push_back({kLibinputMatrix, floatType, floatItems(calibration.libinput)});
         } else {
-            const Borders &b = calibration.evdev;
+            const Borders &b = *calibration.evdev;
             settings.push_back({kEvdevCalibration, XA_INTEGER,
                                 {std::uint32_t(b.left), std::uint32_t(b.right), std::uint32_t(b.top),
                                  std::uint32_t(b.bottom)}});

@@ -37,7 +37,7 @@ std::string describeXMapping(dev_t rdev, const XScreenLayout &layout);
 // and on an X screen of several monitors the transformation onto the touch screen's own.
 struct XCalibration {
     LibinputMatrix libinput;
-    Borders evdev;
+    std::optional<Borders> evdev;  // none for a turned or skewed calibration: libinput only
     AxisRange evdevX, evdevY;  // evdev's uncalibrated state, for the undo command
     std::optional<OntoMonitor> onto;
 };

@@ -128,7 +128,7 @@ private slots:
                            "ATTRS{id/vendor}==\"0eef\", ATTRS{id/product}==\"0001\", "
                            "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n") != std::string::npos,
                  rule.c_str());
-        const std::string snippet = xorgSnippet({"Touch", 3, 0xeef, 1}, {-2, 2047, 3, 2000}, matrix);
+        const std::string snippet = xorgSnippet({"Touch", 3, 0xeef, 1}, Borders{-2, 2047, 3, 2000}, matrix);
         for (const char *line : {"    MatchProduct \"Touch\"\n", "    MatchUSBID \"0eef:0001\"\n",
                                  "    Option \"BoderTop\" \"3\"\n",
                                  "    Option \"Calibration\" \"-2 2047 3 2000\"\n",

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_CALIBRATEWIDGET_H
+#define KESTRILAVON_CALIBRATEWIDGET_H
+
+#include "target_sequence.h"
+#include "touch_tracker.h"
+#include "x_display.h"
+
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QSocketNotifier;
+
+// kestrilavon-check --calibrate's full-screen window: five targets one at a time, touches read
+// raw from the device (held to this program alone while the targets are shown), then the error
+// at each target and a live view of the new calibration with a "Done" box that a touch closes.
+// Only shows and forwards: the sequence decides, onAccepted prints and applies.
+class CalibrateWidget : public QWidget {
+public:
+    CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x, AxisRange y,
+                    std::function<QString(const Calibration &)> onAccepted);
+    ~CalibrateWidget() override;
+
+    bool accepted() const { return sequence.current() < 0; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void readRecords();
+    void touched(const TouchTracker::Touch &touch);
+    void letGo();
+    QRect doneBox() const;
+
+    int device;
+    bool grabbed = false;
+    QSocketNotifier *notifier;
+    TouchTracker tracker;
+    TargetSequence sequence;
+    std::function<QString(const Calibration &)> onAccepted;
+    QString note;      // what became of the last touch, while the targets are shown
+    QString afterFit;  // what onAccepted said
+    std::optional<QPoint> lastTouch;  // in the live view, where the calibration puts it
+    bool deviceGone = false;
+    LaterExposes exposes{this, [this] { update(); }};
+};
+
+#endif

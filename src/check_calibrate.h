@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_CHECK_CALIBRATE_H
+#define KESTRILAVON_CHECK_CALIBRATE_H
+
+#include "device_check.h"
+#include "x_input.h"
+
+#include <optional>
+#include <string>
+
+// What kestrilavon-check's modes share: how they fail, how they finish their output, which
+// device they take, and the monitor they map it onto.
+
+// One line on the standard error stream; returns status 1.
+int fail(const std::string &line);
+
+// Everything printed goes out now, so that a full disk or a closed pipe is found while the
+// status can still say so: a cut configuration file must not look like a good one.
+int finishOutput(int status);
+
+// The device at path, when it is a touch screen whose ranges this user may read; otherwise
+// nullopt and *problem says why.
+std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *problem);
+
+// On an X screen of several monitors, the mapping of the device onto the chosen one.
+std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
+                                       const std::optional<Monitor> &monitor);
+
+// kestrilavon-check --calibrate: five targets on the monitor; once the fit is accepted, the
+// forms on the standard output and, with apply, the calibration on the running X. Runs in the
+// toolkit's application, with the device open. Status 0 when a fit was accepted (and printed,
+// and applied if asked), 1 otherwise.
+int runCalibration(int device, const DeviceInfo &info, bool apply,
+                   const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor);
+
+#endif

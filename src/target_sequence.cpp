@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+#include "target_sequence.h"
+
+#include <cmath>
+
+namespace {
+
+// A touch this close to the previous one, on each axis, is the same touch again.
+constexpr double kMisclickShare = 0.02;
+// A touch farther than this from the fit of the others was aimed elsewhere.
+constexpr double kOutlierShareOfDiagonal = 0.05;
+
+constexpr struct {
+    int eighthsX, eighthsY;
+} kTargetsInEighths[TargetSequence::kTargets] = {{1, 1}, {7, 1}, {7, 7}, {1, 7}, {4, 4}};
+
+} // namespace
+
+TargetSequence::TargetSequence(int width, int height, AxisRange x, AxisRange y)
+    : w(width), h(height), rangeX(x), rangeY(y), touches(kTargets)
+{
+}
+
+TargetSequence::Pixel TargetSequence::target(int i) const
+{
+    return {kTargetsInEighths[i].eighthsX * w / 8, kTargetsInEighths[i].eighthsY * h / 8};
+}
+
+TargetSequence::Answer TargetSequence::touch(double rawX, double rawY)
+{
+    if (shown < 0)
+        return Answer::Ignored;
+    const double spanX = double(rangeX.maximum) - rangeX.minimum + 1;
+    const double spanY = double(rangeY.maximum) - rangeY.minimum + 1;
+    if (previous && std::fabs(rawX - previous->first) < kMisclickShare * spanX
+        && std::fabs(rawY - previous->second) < kMisclickShare * spanY)
+        return Answer::Ignored;
+    previous = std::make_pair(rawX, rawY);
+    // The finger aims at the centre of the target's pixel.
+    const Pixel pixel = target(shown);
+    touches[static_cast<size_t>(shown)] =
+        TouchOnTarget{rawX, rawY, (pixel.x + 0.5) / w, (pixel.y + 0.5) / h};
+
+    Answer answer = Answer::Next;
+    for (shown = 0; shown < kTargets && touches[static_cast<size_t>(shown)]; ++shown) {
+    }
+    if (shown == kTargets)
+        evaluate(answer);
+    return answer;
+}
+
+void TargetSequence::evaluate(Answer &answer)
+{
+    std::vector<TouchOnTarget> all;
+    for (const auto &touch : touches)
+        all.push_back(*touch);
+    const std::optional<Calibration> fit = fitCalibration(all, rangeX, rangeY);
+    why = !fit ? "the touches lie nearly on a line"
+               : matrixProblem(libinputMatrix(*fit, rangeX, rangeY));
+    if (!why.empty()) {
+        touches.assign(kTargets, std::nullopt);
+        previous.reset();
+        shown = 0;
+        answer = Answer::StartOver;
+        return;
+    }
+    // The touch farthest from where the other four put it, if it is far enough to be a miss.
+    int worst = -1;
+    double worstOff = kOutlierShareOfDiagonal * std::hypot(w, h);
+    for (int i = 0; i < kTargets; ++i) {
+        const std::optional<Calibration> others = fitWithout(i);
+        const double off = others ? pixelsOff(*others, i) : 0;
+        if (off > worstOff) {
+            worst = i;
+            worstOff = off;
+        }
+    }
+    if (worst >= 0) {
+        touches[static_cast<size_t>(worst)].reset();
+        shown = worst;
+        answer = Answer::Repeat;
+        return;
+    }
+    fitted = fit;
+    shown = -1;
+    answer = Answer::Accepted;
+}
+
+std::optional<Calibration> TargetSequence::fitWithout(int left) const
+{
+    std::vector<TouchOnTarget> others;
+    for (int i = 0; i < kTargets; ++i) {
+        if (i != left)
+            others.push_back(*touches[static_cast<size_t>(i)]);
+    }
+    return fitCalibration(others, rangeX, rangeY);
+}
+
+double TargetSequence::pixelsOff(const Calibration &calibration, int i) const
+{
+    const TouchOnTarget &touch = *touches[static_cast<size_t>(i)];
+    const Fraction at = apply(calibration, touch.rawX, touch.rawY);
+    return std::hypot((at.x - touch.targetX) * w, (at.y - touch.targetY) * h);
+}
+
+std::vector<double> TargetSequence::errors() const
+{
+    std::vector<double> off;
+    for (int i = 0; fitted && i < kTargets; ++i)
+        off.push_back(pixelsOff(*fitted, i));
+    return off;
+}

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_TARGET_SEQUENCE_H
+#define KESTRILAVON_TARGET_SEQUENCE_H
+
+#include "fit.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The five targets of kestrilavon-check --calibrate, one at a time, and what a touch does to
+// them: the order, the misclick rules and the fit. No toolkit, no device: it is given raw
+// touches and says what the window shows next.
+class TargetSequence {
+public:
+    static constexpr int kTargets = 5;
+
+    // A monitor of w x h pixels; the device's X and Y ranges (from ABS_X and ABS_Y).
+    TargetSequence(int w, int h, AxisRange x, AxisRange y);
+
+    // The pixel at the centre of target i: (W/8, H/8), (7W/8, H/8), (7W/8, 7H/8), (W/8, 7H/8),
+    // then (W/2, H/2).
+    struct Pixel {
+        int x, y;
+    };
+    Pixel target(int i) const;
+
+    // The target shown now, or -1 once the fit is accepted.
+    int current() const { return shown; }
+
+    enum class Answer {
+        Next,       // taken; the next target (or the same one again, if asked) is shown
+        Ignored,    // too near the previous touch: a double tap or a bounce
+        Repeat,     // after five, one touch lies far from the fit of the others: current() again
+        StartOver,  // the five cannot make a usable calibration: problem() says why
+        Accepted,   // the fit is accepted: calibration() holds it
+    };
+    Answer touch(double rawX, double rawY);
+
+    const std::optional<Calibration> &calibration() const { return fitted; }
+    const std::string &problem() const { return why; }
+    // The distance in pixels from each target to where the accepted fit puts its touch.
+    std::vector<double> errors() const;
+
+private:
+    std::optional<Calibration> fitWithout(int left) const;
+    double pixelsOff(const Calibration &calibration, int i) const;
+    void evaluate(Answer &answer);
+
+    int w, h;
+    AxisRange rangeX, rangeY;
+    std::vector<std::optional<TouchOnTarget>> touches;
+    std::optional<std::pair<double, double>> previous;  // the raw position of the last touch taken
+    int shown = 0;
+    std::optional<Calibration> fitted;
+    std::string why;
+};
+
+#endif
