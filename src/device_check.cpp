@@ -256,6 +256,10 @@ std::string describeForListing(const DeviceInfo &device)
         << "  BTN_TOUCH: " << (device.btnTouch ? "yes" : "no")
         << "\n  readable by this user: " << (device.readable ? "yes" : "no")
         << "\n  kestrilavon: " << calibrationOutlook(device) << "\n";
+    const std::string outlook = calibrationOutlook(device);
+    if (outlook.rfind("never", 0) == 0 || outlook.rfind("taps needed", 0) == 0)
+        out << "  better: kestrilavon-check --calibrate " << device.path
+            << " (five targets, one touch each, any touch screen)\n";
     return out.str();
 }
 

@@ -14,12 +14,17 @@ constexpr unsigned kBusUsb = 0x03;  // BUS_USB in <linux/input.h>
 
 std::string decimal(double value)
 {
-    // to_chars is the one formatting call that never looks at the locale.
-    char text[32];
-    if (value == 0)
-        value = 0;  // no "-0"
-    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 7).ptr;
-    return std::string(text, end);
+    // to_chars is the one formatting call that never looks at the locale. Fixed notation:
+    // not every reader of a form takes an exponent.
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6).ptr;
+    std::string written(text, end);
+    if (written.find('.') != std::string::npos) {
+        written.erase(written.find_last_not_of('0') + 1);
+        if (written.back() == '.')
+            written.pop_back();
+    }
+    return written == "-0" ? "0" : written;
 }
 
 namespace {

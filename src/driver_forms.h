@@ -35,7 +35,7 @@ LibinputMatrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisR
 // stretches by more than a hundred times), or an empty string.
 std::string matrixProblem(const LibinputMatrix &matrix);
 
-// A number as every form prints it: a decimal point in any locale, seven significant digits.
+// A number as every form prints it: a decimal point in any locale, no exponent, six places.
 std::string decimal(double value);
 
 // The matrix's values with a decimal point in any locale, separated by blanks; with the row

@@ -125,9 +125,9 @@ def start_udev(test):
 class RealKernelTest(EndToEnd):
     wait = 60.0
 
-    def assert_touches_land(self, raw_at, what="", left=0):
+    def assert_touches_land(self, raw_at, what="", left=0, within=1):
         """Four touches, each on a pixel of the monitor whose left edge is at x = left: X's
-        pointer within 1 px of it."""
+        pointer within a pixel of it (or as many as asked)."""
         for x, y in ((100, 100), (900, 120), (150, 700), (1000, 740)):
             self.touch.send("touch %d %d" % raw_at(x, y))
             x += left
@@ -136,8 +136,8 @@ class RealKernelTest(EndToEnd):
                                    capture_output=True, text=True, check=True).stdout
             at = dict(line.split("=") for line in where.split())
             print(f"\n{what}: touched ({x}, {y}), pointer at ({at['X']}, {at['Y']})", file=sys.stderr)
-            self.assertLessEqual(abs(int(at["X"]) - x), 1)
-            self.assertLessEqual(abs(int(at["Y"]) - y), 1)
+            self.assertLessEqual(abs(int(at["X"]) - x), within)
+            self.assertLessEqual(abs(int(at["Y"]) - y), within)
 
     def setUp(self):
         # The harness's X server and FIFO are not used: each test makes its own.
@@ -317,6 +317,8 @@ class Check(RealKernelTest):
                     ("unknown", "BTN_LEFT: yes", "not readable: run as root or join the input")]
         for screen, (ranges, button, verdict) in zip(screens, expected):
             entry = entries[screen.path]
+            self.assertEqual("better: kestrilavon-check --calibrate" in entry,
+                             verdict.startswith(("never", "taps")))
             self.assertIn(f"X range: {ranges}  Y range: {ranges}", entry)
             self.assertIn(button, entry)
             self.assertIn("INPUT_PROP_DIRECT (marks a touch screen): yes", entry)
@@ -579,6 +581,77 @@ class DriverForms(RealKernelTest):
         self.assertIn('Option "TransformationMatrix" "0.5 0 0.5 0 1 0 0 0 1"', section)
         self.xorg(config=section, width=2048)
         self.assert_touches_land(raw_on_inverted, "--xorg --output RIGHT, libinput", left=1024)
+
+
+def turned(x, y):
+    """The raw position of a touch on this pixel of a 0..32767 panel turned a quarter (raw X
+    runs up the screen, raw Y along it), with its pixels under raw 4000..28000 only."""
+    return round(28000 - (y + 0.5) / 768 * 24000), round(4000 + (x + 0.5) / 1024 * 24000)
+
+
+def matrix_in(text, name):
+    """The six values of libinput's matrix as the form called name gives them."""
+    line = next(line for line in text.splitlines() if name in line)
+    return [float(v) for v in line.split(name)[1].replace('"', " ").split()[:6]]
+
+
+class CalibrateOnTargets(RealKernelTest):
+    """kestrilavon-check --calibrate, touched on its five targets."""
+
+    def calibrate_on_targets(self, raw_at, *options, double_tap_on=None):
+        """Touches each target as it is shown; returns the program and what it printed."""
+        program = subprocess.Popen([CHECK, "--calibrate", *options, self.touch.path],
+                                   env=self.server.env, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(program.stdout.close)
+        self.addCleanup(program.kill)
+        for i, (x, y) in enumerate(((128, 96), (896, 96), (896, 672), (128, 672), (512, 384))):
+            wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+            for _ in range(2 if i == double_tap_on else 1):
+                self.touch.send("touch %d %d" % raw_at(x, y))
+        printed = ""
+        while not printed.rstrip().endswith(("0 0 1", "To keep it, use --udev or --xorg.")):
+            printed += program.stdout.readline()
+        print(f"\n$ kestrilavon-check --calibrate {' '.join(options)}\n{printed}", file=sys.stderr)
+        time.sleep(1)
+        return program, printed
+
+    def test_a_turned_multitouch_panel_lands_under_the_finger_after_apply_and_by_its_rule(self):
+        start_udev(self)
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
+                                 "--y-max", "32767")
+        self.addCleanup(self.touch.stop)
+        folder = os.path.join(self.folder.name, "xorg.conf.d")
+        os.mkdir(folder)
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.addCleanup(self.server.stop)
+        program, printed = self.calibrate_on_targets(turned, "--apply", double_tap_on=1)
+        self.assertNotIn('"Calibration"', printed)  # turned: libinput only
+        self.assert_touches_land(turned, "--calibrate --apply, libinput", within=2)
+        self.touch.send("touch %d %d" % turned(950, 50))  # the Done box
+        self.assertEqual(program.wait(timeout=30), 0)
+
+        DriverForms.load_udev_rule(printed.split("\n\n")[0])
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        self.server.stop()
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.addCleanup(self.server.stop)
+        time.sleep(2)
+        self.assert_touches_land(turned, "--calibrate's udev rule, libinput", within=2)
+
+    def test_on_a_btn_left_screen_it_agrees_with_kestrilavons_borders(self):
+        Check.calibrate(self, "--button", "left")
+        borders = subprocess.run([CHECK, "--xorg", self.touch.path], capture_output=True,
+                                 text=True, check=True).stdout
+        program, printed = self.calibrate_on_targets(raw_at)
+        self.server.key("Escape")
+        self.assertEqual(program.wait(timeout=30), 0)
+        ours, theirs = matrix_in(printed, "CalibrationMatrix"), matrix_in(borders, "CalibrationMatrix")
+        for x, y in ((100, 100), (900, 120), (150, 700), (1000, 740)):
+            u, v = (r / 2048 for r in raw_at(x, y))
+            at = [((m[0] * u + m[1] * v + m[2]) * 1024, (m[3] * u + m[4] * v + m[5]) * 768)
+                  for m in (ours, theirs)]
+            print(f"\n({x}, {y}): --calibrate {at[0]}, kestrilavon's borders {at[1]}", file=sys.stderr)
+            self.assertLessEqual(max(abs(at[0][0] - at[1][0]), abs(at[0][1] - at[1][1])), 1)
 
 
 del EndToEnd
