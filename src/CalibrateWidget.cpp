@@ -6,13 +6,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 
 namespace {
@@ -30,7 +27,13 @@ void drawTarget(QPainter &painter, QPoint at)
 CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x,
                                  AxisRange y, std::function<QString(const Calibration &)> accepted)
     : QWidget(nullptr), device(openDevice),
-      notifier(new QSocketNotifier(openDevice, QSocketNotifier::Read, this)),
+      records(new DeviceRecords(
+          openDevice, this,
+          [this](const input_event &record) {
+              if (const auto touch = tracker.take(record))
+                  touched(*touch);
+          },
+          [this] { update(); })),
       tracker(currentPosition(openDevice)),
       sequence(monitorWidth, monitorHeight, x, y), onAccepted(std::move(accepted))
 {
@@ -43,7 +46,6 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
     // While the targets are shown, X must not turn a touch into a click that could take the
     // window's focus away: the device is this program's alone until the fit is accepted.
     grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
-    connect(notifier, &QSocketNotifier::activated, this, [this] { readRecords(); });
 }
 
 CalibrateWidget::~CalibrateWidget()
@@ -61,36 +63,6 @@ void CalibrateWidget::letGo()
 QRect CalibrateWidget::doneBox() const
 {
     return QRect(width() - 160, 20, 140, 60);
-}
-
-void CalibrateWidget::readRecords()
-{
-    // As in the live check: a batch at a time, so that no device can keep the window from its
-    // own events.
-    constexpr int kRecordsPerBatch = 256;
-    input_event record;
-    for (int records = 0;; ++records) {
-        if (records == kRecordsPerBatch) {
-            notifier->setEnabled(false);
-            QTimer::singleShot(10, this, [this] {
-                if (!deviceGone)
-                    notifier->setEnabled(true);
-            });
-            return;
-        }
-        const ssize_t got = ::read(device, &record, sizeof record);
-        if (got == static_cast<ssize_t>(sizeof record)) {
-            if (const auto touch = tracker.take(record))
-                touched(*touch);
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
-        deviceGone = true;
-        notifier->setEnabled(false);
-        update();
-        return;
-    }
 }
 
 void CalibrateWidget::touched(const TouchTracker::Touch &touch)
@@ -177,7 +149,7 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
             painter.drawLine(lastTouch->x(), lastTouch->y() - 40, lastTouch->x(), lastTouch->y() + 40);
         }
     }
-    if (deviceGone) {
+    if (records->gone()) {
         painter.setPen(Qt::black);
         say("The device has gone away (unplugged?). Esc quits.");
     }

@@ -2,6 +2,7 @@
 #ifndef KESTRILAVON_CALIBRATEWIDGET_H
 #define KESTRILAVON_CALIBRATEWIDGET_H
 
+#include "DeviceRecords.h"
 #include "target_sequence.h"
 #include "touch_tracker.h"
 #include "x_display.h"
@@ -12,8 +13,6 @@
 
 #include <functional>
 #include <optional>
-
-class QSocketNotifier;
 
 // kestrilavon-check --calibrate's full-screen window: five targets one at a time, touches read
 // raw from the device (held to this program alone while the targets are shown), then the error
@@ -33,21 +32,19 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    void readRecords();
     void touched(const TouchTracker::Touch &touch);
     void letGo();
     QRect doneBox() const;
 
     int device;
     bool grabbed = false;
-    QSocketNotifier *notifier;
+    DeviceRecords *records;
     TouchTracker tracker;
     TargetSequence sequence;
     std::function<QString(const Calibration &)> onAccepted;
     QString note;      // what became of the last touch, while the targets are shown
     QString afterFit;  // what onAccepted said
     std::optional<QPoint> lastTouch;  // in the live view, where the calibration puts it
-    bool deviceGone = false;
     LaterExposes exposes{this, [this] { update(); }};
 };
 

@@ -4,7 +4,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <linux/input.h>
 #include <sys/stat.h>
@@ -66,7 +65,8 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
                          const QString &bordersPath)
     : QWidget(nullptr), device(openDevice), devicePath(path), result(borders),
       resultPath(bordersPath),
-      notifier(new QSocketNotifier(openDevice, QSocketNotifier::Read, this)),
+      records(new DeviceRecords(openDevice, this, [this](const input_event &record) { take(record); },
+                                [this] { update(); })),
       raw(currentPosition(openDevice)), xWatch(deviceNumber(openDevice))
 {
     QPalette colours = palette();
@@ -75,7 +75,6 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
     setPalette(colours);
     setAutoFillBackground(true);
     setFont(QFont("Helvetica", 12, QFont::Bold));
-    connect(notifier, &QSocketNotifier::activated, this, [this] { readRecords(); });
     if (xWatch.fd() >= 0) {
         auto *xNotifier = new QSocketNotifier(xWatch.fd(), QSocketNotifier::Read, this);
         connect(xNotifier, &QSocketNotifier::activated, this, [this] { readXEvents(); });
@@ -101,46 +100,20 @@ void CheckWidget::readXEvents()
     }
 }
 
-void CheckWidget::readRecords()
+void CheckWidget::take(const input_event &record)
 {
-    // A device that never runs dry (a fast writer, or /dev/zero given as the device) must not
-    // keep the window from its own events: take a batch, paint, and come back for more after
-    // the window has had its turn.
-    constexpr int kRecordsPerBatch = 256;
-    input_event record;
-    for (int records = 0;; ++records) {
-        if (records == kRecordsPerBatch) {
-            notifier->setEnabled(false);
-            QTimer::singleShot(10, this, [this] {
-                if (!deviceGone)
-                    notifier->setEnabled(true);
-            });
-            break;
-        }
-        const ssize_t got = ::read(device, &record, sizeof record);
-        if (got == static_cast<ssize_t>(sizeof record)) {
-            if (record.type == EV_ABS && record.code == ABS_X)
-                raw.x = record.value;
-            else if (record.type == EV_ABS && record.code == ABS_Y)
-                raw.y = record.value;
-            else if (record.type == EV_KEY && (record.code == BTN_TOUCH || record.code == BTN_LEFT)
-                     && record.value == 1)
-                touchBegan = true;
-            else if (record.type == EV_SYN && record.code == SYN_REPORT) {
-                touched = true;
-                addTouch(rawTouches, touchBegan, QPoint(raw.x, raw.y));
-                touchBegan = false;
-            }
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            break;
-        // End of file, a short record or an error such as ENODEV: the device is gone.
-        deviceGone = true;
-        notifier->setEnabled(false);
-        break;
+    if (record.type == EV_ABS && record.code == ABS_X)
+        raw.x = record.value;
+    else if (record.type == EV_ABS && record.code == ABS_Y)
+        raw.y = record.value;
+    else if (record.type == EV_KEY && (record.code == BTN_TOUCH || record.code == BTN_LEFT)
+             && record.value == 1)
+        touchBegan = true;
+    else if (record.type == EV_SYN && record.code == SYN_REPORT) {
+        touched = true;
+        addTouch(rawTouches, touchBegan, QPoint(raw.x, raw.y));
+        touchBegan = false;
     }
-    update();
 }
 
 void CheckWidget::keyPressEvent(QKeyEvent *event)
@@ -187,7 +160,7 @@ void CheckWidget::paintEvent(QPaintEvent *)
         say(QString("Warning: %1 belongs to %2, not to root or to you: shown, but kestrilavon-check "
                     "will not put it into a configuration.")
                 .arg(resultPath, QString::fromLocal8Bit(result.ownerName().c_str())));
-    if (deviceGone)
+    if (records->gone())
         say("The device has gone away (unplugged?). Esc quits.");
 
     painter.setPen(Qt::blue);

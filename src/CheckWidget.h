@@ -2,6 +2,7 @@
 #ifndef KESTRILAVON_CHECKWIDGET_H
 #define KESTRILAVON_CHECKWIDGET_H
 
+#include "DeviceRecords.h"
 #include "device_check.h"
 #include "touch_reader.h"
 #include "x_input.h"
@@ -14,7 +15,6 @@
 
 #include <optional>
 
-class QSocketNotifier;
 
 // kestrilavon-check's full-screen window: where each touch on the device lands on this
 // screen once the borders of a result file are applied, and where X itself puts it. It reads
@@ -30,7 +30,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void readRecords();
+    void take(const input_event &record);
     void readXEvents();
 
     // The newest position last; a new touch adds one, at most kTouchesShown.
@@ -40,11 +40,10 @@ private:
     QString devicePath;
     ResultFile result;
     QString resultPath;
-    QSocketNotifier *notifier;
+    DeviceRecords *records;
     StartPosition raw;
     bool touched = false;
     bool touchBegan = true;  // the next position starts a touch of its own
-    bool deviceGone = false;
     QVector<QPoint> rawTouches;  // raw positions, for the borders' linear reading
     XPointerWatch xWatch;
     QVector<QPoint> xTouches;  // where X put the pointer, in window coordinates
