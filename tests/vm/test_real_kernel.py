@@ -390,7 +390,7 @@ class Check(RealKernelTest):
         self.server = Xorg(self.folder.name, "", "", config_folder=folder)
         self.addCleanup(self.server.stop)
         time.sleep(2)
-        self.assert_touches_land(raw_at)
+        self.assert_touches_land(raw_at, "xorg.conf section, evdev")
 
 
     def red_latency(self, x, y, command):
