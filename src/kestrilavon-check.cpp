@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // kestrilavon-check: finds the touch screen, says how a calibration with kestrilavon will go,
-// and shows a calibration at work before X is restarted. Writes nothing. See its manual page.
+// shows a calibration at work, hands it to the driver the user has (a udev rule, an xorg.conf
+// section, the running X) and calibrates any touch screen on five targets. Writes no file.
+// See its manual page.
 
 #include "CheckWidget.h"
 #include "check_calibrate.h"
@@ -16,11 +18,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -51,7 +53,6 @@ const char kHelp[] =
     "  -h, --help     this text\n"
     "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
-
 
 int listDevices()
 {
