@@ -151,8 +151,9 @@ std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Border
     } else {
         out << "    # The calibration turns or skews the axes: only X's libinput driver can take it.\n";
     }
-    out << "    # The same calibration, read by X's libinput input driver.\n"
-           "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n";
+    out << (borders ? "    # The same calibration, read by X's libinput input driver.\n"
+                    : "    # Read by X's libinput input driver.\n")
+        << "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n";
     if (onto) {
         const Monitor &m = onto->monitor;
         out << "    # Maps the touch screen onto the monitor " << m.name << " (" << m.width << "x"
