@@ -141,6 +141,7 @@ int waitWindowManager(Display *display)
     timespec start, now;
     clock_gettime(CLOCK_MONOTONIC, &start);
     bool framed = false;
+    long lastMap = 0;
     do {
         XEvent event;
         while (!framed && XCheckTypedWindowEvent(display, window, ReparentNotify, &event))
@@ -148,6 +149,14 @@ int waitWindowManager(Display *display)
         const timespec pause{0, 10000000};
         nanosleep(&pause, nullptr);
         clock_gettime(CLOCK_MONOTONIC, &now);
+        // Mapped before the manager took over the root window, the window is never framed: a
+        // new map each second asks again.
+        if (!framed && now.tv_sec - start.tv_sec > lastMap) {
+            lastMap = now.tv_sec - start.tv_sec;
+            XUnmapWindow(display, window);
+            XMapWindow(display, window);
+            XFlush(display);
+        }
     } while (!framed && now.tv_sec - start.tv_sec < 10);
     XDestroyWindow(display, window);
     XSync(display, False);
