@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "CalibrateWidget.h"
 
+#include "CheckWidget.h"
+
 #include "touch_reader.h"
 
 #include <QKeyEvent>
@@ -37,12 +39,7 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
       tracker(currentPosition(openDevice)),
       sequence(monitorWidth, monitorHeight, x, y), onAccepted(std::move(accepted))
 {
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, Qt::white);
-    colours.setColor(QPalette::WindowText, Qt::black);
-    setPalette(colours);
-    setAutoFillBackground(true);
-    setFont(QFont("Helvetica", 12, QFont::Bold));
+    useCheckLook(this);
     // While the targets are shown, X must not turn a touch into a click that could take the
     // window's focus away: the device is this program's alone until the fit is accepted.
     grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;

@@ -61,6 +61,16 @@ dev_t deviceNumber(int fd)
 
 } // namespace
 
+void useCheckLook(QWidget *window)
+{
+    QPalette colours = window->palette();
+    colours.setColor(QPalette::Window, Qt::white);
+    colours.setColor(QPalette::WindowText, Qt::black);
+    window->setPalette(colours);
+    window->setAutoFillBackground(true);
+    window->setFont(QFont("Helvetica", 12, QFont::Bold));
+}
+
 CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &borders,
                          const QString &bordersPath)
     : QWidget(nullptr), device(openDevice), devicePath(path), result(borders),
@@ -69,12 +79,7 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
                                 [this] { update(); })),
       raw(currentPosition(openDevice)), xWatch(deviceNumber(openDevice))
 {
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, Qt::white);
-    colours.setColor(QPalette::WindowText, Qt::black);
-    setPalette(colours);
-    setAutoFillBackground(true);
-    setFont(QFont("Helvetica", 12, QFont::Bold));
+    useCheckLook(this);
     if (xWatch.fd() >= 0) {
         auto *xNotifier = new QSocketNotifier(xWatch.fd(), QSocketNotifier::Read, this);
         connect(xNotifier, &QSocketNotifier::activated, this, [this] { readXEvents(); });

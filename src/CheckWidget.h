@@ -16,6 +16,9 @@
 #include <optional>
 
 
+// Black bold text on white: the look of both of kestrilavon-check's windows.
+void useCheckLook(QWidget *window);
+
 // kestrilavon-check's full-screen window: where each touch on the device lands on this
 // screen once the borders of a result file are applied, and where X itself puts it. It reads
 // the device only when the device has something to say, so the window never blocks: Esc quits
