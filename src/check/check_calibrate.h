@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_CHECK_CALIBRATE_H
 #define KESTRILAVON_CHECK_CALIBRATE_H
 
-#include "device_check.h"
+#include "devices.h"
 #include "x_input.h"
 
 #include <optional>

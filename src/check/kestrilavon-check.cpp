@@ -6,7 +6,8 @@
 
 #include "CheckWidget.h"
 #include "check_calibrate.h"
-#include "device_check.h"
+#include "devices.h"
+#include "listing.h"
 #include "x_input.h"
 #include "x_display.h"
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "driver_forms.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -188,4 +189,16 @@ std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix)
                "ATTRS{id/product}==\"" << hex4(device.product) << "\", ";
     out << "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"" << matrixText(matrix, false) << "\"\n";
     return out.str();
+}
+
+std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h)
+{
+    if (borders.left == borders.right || borders.top == borders.bottom)
+        return std::nullopt;
+    auto map = [](long long raw, long long from, long long to, long long size) {
+        const long long at = (raw - from) * size / (to - from);
+        return static_cast<int>(std::clamp(at, -1000000LL, 1000000LL));
+    };
+    return ScreenPoint{map(rawX, borders.left, borders.right, w),
+                       map(rawY, borders.top, borders.bottom, h)};
 }

@@ -26,6 +26,15 @@ struct Calibration {
 // The calibration that the four borders describe; nullopt when they are equal on an axis.
 std::optional<Calibration> calibrationFromBorders(const Borders &borders);
 
+// Where a raw position lands on a w x h screen under these borders, read linearly:
+// x = (raw x - left) * w / (right - left), the same for y. nullopt when the borders are equal
+// on an axis. Computed in 64 bits; a point far off screen is clamped to +-1e6.
+struct ScreenPoint {
+    int x;
+    int y;
+};
+std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h);
+
 // libinput's six values: the same map on coordinates normalised to the axis ranges libinput
 // reads, each as (raw - minimum) / (maximum - minimum + 1). Offsets are in device widths.
 using LibinputMatrix = std::array<double, 6>;

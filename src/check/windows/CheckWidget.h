@@ -3,7 +3,8 @@
 #define KESTRILAVON_CHECKWIDGET_H
 
 #include "DeviceRecords.h"
-#include "device_check.h"
+#include "devices.h"
+#include "result_file.h"
 #include "touch_reader.h"
 #include "x_input.h"
 #include "x_display.h"

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#ifndef KESTRILAVON_DEVICE_CHECK_H
-#define KESTRILAVON_DEVICE_CHECK_H
+#ifndef KESTRILAVON_DEVICES_H
+#define KESTRILAVON_DEVICES_H
 
 #include "driver_forms.h"
-#include "result_file.h"
 
 #include <optional>
 #include <string>
@@ -38,22 +37,6 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder = "/dev/
 // not open, ENOTTY if it is not an input event device.
 std::optional<DeviceInfo> describeDevice(const std::string &path,
                                          const std::string &byIdFolder = "/dev/input/by-id");
-
-// One plain line on how a calibration with kestrilavon will go on this device, from the raw
-// values it would report at the two markers (a quarter and three quarters of each range).
-std::string calibrationOutlook(const DeviceInfo &device);
-
-// The listing's lines for one device.
-std::string describeForListing(const DeviceInfo &device);
-
-// Where a raw position lands on a w x h screen under these borders, read linearly:
-// x = (raw x - left) * w / (right - left), the same for y. nullopt when the borders are equal
-// on an axis. Computed in 64 bits; a point far off screen is clamped to +-1e6.
-struct ScreenPoint {
-    int x;
-    int y;
-};
-std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int rawY, int w, int h);
 
 // The other event devices present now whose name holds this device's name (and, where it is on
 // USB, with the same USB id): an xorg.conf section that matches it by MatchProduct takes them too.

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "device_check.h"
+#include "devices.h"
+#include "listing.h"
+#include "result_file.h"
 
 #include <QtTest>
 
@@ -138,4 +140,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(DeviceCheckTest)
-#include "test_device_check.moc"
+#include "test_devices.moc"

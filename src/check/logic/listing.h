@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_LISTING_H
+#define KESTRILAVON_LISTING_H
+
+#include "devices.h"
+
+#include <string>
+
+// Untrusted text for a terminal (a device's name is its USB product string, which anyone can
+// set): control characters become '?'.
+std::string printable(const std::string &text);
+
+// One plain line on how a calibration with kestrilavon will go on this device, from the raw
+// values it would report at the two markers (a quarter and three quarters of each range).
+std::string calibrationOutlook(const DeviceInfo &device);
+
+// The listing's lines for one device.
+std::string describeForListing(const DeviceInfo &device);
+
+#endif
