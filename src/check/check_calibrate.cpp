@@ -2,6 +2,7 @@
 #include "check_calibrate.h"
 
 #include "CalibrateWidget.h"
+#include "touch_tracker.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -42,35 +43,54 @@ std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *prob
 std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
                                        const std::optional<Monitor> &monitor)
 {
-    if (!layout || !monitor || layout->monitors.size() < 2)
+    // A monitor that covers the whole X screen needs no mapping.
+    if (!layout || !monitor
+        || (monitor->x == 0 && monitor->y == 0 && monitor->width == layout->width
+            && monitor->height == layout->height))
         return std::nullopt;
     return OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
 }
 
 namespace {
 
-// The forms of an accepted calibration: the udev rule, the xorg.conf section and the xinput
-// command, each where the device's name allows it.
-std::string formsText(const DeviceInfo &device, const Calibration &calibration,
-                      const std::optional<OntoMonitor> &onto)
+// The forms of an accepted calibration (libinput's matrix, and the borders where it has them):
+// the matrix itself, the udev rule, the xorg.conf section and the xinput command, each where the
+// device's name allows it, and why one is missing.
+std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
+                      const std::optional<Borders> &borders, const std::optional<OntoMonitor> &onto)
 {
-    const LibinputMatrix matrix = libinputMatrix(calibration, device.libinputX(), device.libinputY());
-    std::string text;
+    std::string text = "# The calibration as libinput's matrix: " + matrixText(matrix, false) + "\n";
     const std::string udevProblem = nameProblemForUdev(device.name);
     text += udevProblem.empty() ? udevRule(device.identity(), matrix)
                                 : "# No udev rule for this device: " + udevProblem + "\n";
     const std::string xorgProblem = nameProblemForXorg(device.name);
-    text += "\n" + (xorgProblem.empty()
-                        ? xorgSnippet(device.identity(), axisAlignedBorders(calibration, *device.x, *device.y),
-                                      matrix, onto)
-                        : "# No xorg.conf section for this device: " + xorgProblem + "\n");
-    // The command is for a shell: a name it would expand is left out.
-    if (device.name.find_first_of("\"\\$`") == std::string::npos && udevProblem.empty()) {
+    text += "\n" + (xorgProblem.empty() ? xorgSnippet(device.identity(), borders, matrix, onto)
+                                        : "# No xorg.conf section for this device: " + xorgProblem + "\n");
+    // X devices by id: two may share a name, and a name is nothing to put in a shell command.
+    const std::vector<int> ids = xLibinputDevices(device.path);
+    if (ids.empty()) {
+        text += "\n# No xinput command: no X device on this display reads " + device.path
+            + " through X's libinput driver.\n";
+    } else {
         text += "\n# To try it on the running X with its libinput driver (a re-plug or a restart of X\n"
-                "# forgets it):\nxinput set-prop \"" + device.name + "\" \"libinput Calibration Matrix\" "
+                "# forgets it):\n";
+        for (const int id : ids)
+            text += "xinput set-prop " + std::to_string(id) + " \"libinput Calibration Matrix\" "
                 + matrixText(matrix, true) + "\n";
     }
     return text;
+}
+
+// The ranges of the axes whose units the touch tracker gives touches in: the multitouch axes
+// when it follows slots, otherwise ABS_X and ABS_Y.
+AxisRange trackedX(const DeviceInfo &device, const DeviceState &state)
+{
+    return state.multitouch() && device.mtX ? *device.mtX : *device.x;
+}
+
+AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
+{
+    return state.multitouch() && device.mtY ? *device.mtY : *device.y;
 }
 
 } // namespace
@@ -80,17 +100,22 @@ int runCalibration(int device, const DeviceInfo &info, bool apply,
 {
     QScreen *screen = screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString());
     const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
+    const int w = screen->geometry().width(), h = screen->geometry().height();
+    // The touches come in the units of the axes the tracker follows.
+    const DeviceState start = readDeviceState(device);
+    const AxisRange unitsX = trackedX(info, start), unitsY = trackedY(info, start);
     int status = 1;
-    CalibrateWidget widget(device, screen->geometry().width(), screen->geometry().height(), *info.x,
-                           *info.y, [&](const Calibration &calibration) {
-        std::fputs(formsText(info, calibration, onto).c_str(), stdout);
+    CalibrateWidget widget(device, w, h, unitsX, unitsY, [&](const Calibration &calibration) {
+        const LibinputMatrix matrix = libinputMatrix(calibration, unitsX, unitsY);
+        // evdev and the Boder options read ABS_X and ABS_Y.
+        const std::optional<Borders> borders =
+            axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
+        std::fputs(formsText(info, matrix, borders, onto).c_str(), stdout);
         status = finishOutput(0);
         if (!apply)
             return QString("The udev rule, the xorg.conf section and the xinput command are on the "
                            "standard output.");
-        const LibinputMatrix matrix = libinputMatrix(calibration, info.libinputX(), info.libinputY());
-        const ApplyReport report = applyToRunningX(
-            info.path, {matrix, axisAlignedBorders(calibration, *info.x, *info.y), *info.x, *info.y, onto});
+        const ApplyReport report = applyToRunningX(info.path, {matrix, borders, *info.x, *info.y, onto});
         if (!report.ok) {
             status = fail(report.text.substr(0, report.text.size() - 1));
             return QString("Not set on the running X: ") + QString::fromStdString(report.text);

@@ -22,7 +22,8 @@ int finishOutput(int status);
 // nullopt and *problem says why.
 std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *problem);
 
-// On an X screen of several monitors, the mapping of the device onto the chosen one.
+// The mapping of the device onto the chosen monitor, unless that monitor covers the whole X
+// screen.
 std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
                                        const std::optional<Monitor> &monitor);
 

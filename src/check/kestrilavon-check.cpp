@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,7 +69,7 @@ int listDevices()
         std::printf("X display %s: %zu monitor%s:", std::getenv("DISPLAY"), layout->monitors.size(),
                     layout->monitors.size() == 1 ? "" : "s");
         for (const Monitor &m : layout->monitors)
-            std::printf(" %s (%dx%d at %d,%d)", m.name.c_str(), m.width, m.height, m.x, m.y);
+            std::printf(" %s (%dx%d at %d,%d)", printable(m.name).c_str(), m.width, m.height, m.x, m.y);
         std::printf("\n\n");
     }
     for (size_t i = 0; i < devices.size(); ++i) {
@@ -107,7 +108,9 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     const std::optional<Calibration> calibration = calibrationFromBorders(*result.borders);
     if (!calibration)
         return fail("the borders in " + resultPath + " are equal on an axis: calibrate again");
-    const LibinputMatrix matrix = libinputMatrix(*calibration, device->libinputX(), device->libinputY());
+    // The borders are in ABS_X and ABS_Y units; libinput reads the multitouch axes where there
+    // are any, in ranges of their own, but in fractions of its range each axis says the same.
+    const LibinputMatrix matrix = libinputMatrix(*calibration, *device->x, *device->y);
     const std::string matrixTrouble = matrixProblem(matrix);
     if (!matrixTrouble.empty())
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
@@ -131,7 +134,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     }
     for (const std::string &other : othersMatchedByProduct(*device))
         std::fprintf(stderr, "kestrilavon-check: note: the section matches %s as well: its name "
-                     "holds \"%s\"\n", other.c_str(), device->name.c_str());
+                     "holds \"%s\"\n", other.c_str(), printable(device->name).c_str());
     std::fputs(xorgSnippet(device->identity(), *result.borders, matrix, onto).c_str(), stdout);
     return finishOutput(0);
 }
@@ -144,13 +147,21 @@ void quietToolkitMessages(QtMsgType type, const QMessageLogContext &, const QStr
     }
 }
 
-// The windows: the device opened without blocking, the X display asked first (the toolkit
-// would abort without it), then the toolkit, and the window that body makes and runs.
-int inWindow(char **argv, const std::string &devicePath, const std::function<int(int device)> &body)
+enum class WhenHeld { Refuse, Show };
+
+// The windows: the device opened without blocking (and, where its touches must come here,
+// refused when another program holds it), the X display asked first (the toolkit would abort
+// without it), then the toolkit, and the window that body makes and runs.
+int inWindow(char **argv, const std::string &devicePath, WhenHeld whenHeld,
+             const std::function<int(int device)> &body)
 {
     const int device = ::open(devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (device < 0)
         return fail("cannot open " + devicePath + ": " + std::strerror(errno));
+    if (whenHeld == WhenHeld::Refuse && heldByAnotherProgram(device)) {
+        ::close(device);
+        return fail(printable(devicePath) + " is held by another program: close it and try again");
+    }
     setenv("QT_QPA_PLATFORM", "xcb", 0);
     // The toolkit sees only the program's name: the options are not its own.
     int toolkitArgc = 1;
@@ -171,11 +182,12 @@ int inWindow(char **argv, const std::string &devicePath, const std::function<int
 }
 
 int showLive(int device, const std::string &devicePath, const std::string &resultPath,
-             const std::string &monitor)
+             const std::optional<Monitor> &monitor)
 {
     CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()), readResultFile(resultPath),
-                       QString::fromLocal8Bit(resultPath.c_str()));
-    widget.setGeometry(screenForMonitor(QString::fromStdString(monitor))->geometry());
+                       QString::fromLocal8Bit(resultPath.c_str()), monitor);
+    widget.setGeometry(
+        screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString())->geometry());
     widget.showFullScreen();
     widget.activateWindow();
     return qApp->exec();
@@ -185,6 +197,9 @@ int showLive(int device, const std::string &devicePath, const std::string &resul
 
 int main(int argc, char **argv)
 {
+    // A closed pipe is a failed write, reported as one, not a silent death part way through
+    // (after X was changed, before the line that undoes it).
+    std::signal(SIGPIPE, SIG_IGN);
     std::string resultPath = kDefaultResult, devicePath, monitorName;
     Form form = Form::None;
     bool calibrate = false;
@@ -231,9 +246,9 @@ int main(int argc, char **argv)
         if (!monitor) {
             std::string names;
             for (const Monitor &m : layout->monitors)
-                names += (names.empty() ? "" : ", ") + m.name;
+                names += (names.empty() ? "" : ", ") + printable(m.name);
             std::fprintf(stderr, "kestrilavon-check: no monitor %s on this X display; its monitors: %s\n",
-                         monitorName.c_str(), names.c_str());
+                         printable(monitorName).c_str(), names.c_str());
             return 2;
         }
     } else if (!monitorName.empty()) {
@@ -244,13 +259,13 @@ int main(int argc, char **argv)
         const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
         if (!device)
             return fail(problem);
-        return inWindow(argv, devicePath, [&](int fd) {
+        return inWindow(argv, devicePath, WhenHeld::Refuse, [&](int fd) {
             return runCalibration(fd, *device, form == Form::Apply, layout, monitor);
         });
     }
     if (form != Form::None)
         return printForm(form, devicePath, resultPath, layout, monitor);
-    return inWindow(argv, devicePath, [&](int fd) {
-        return showLive(fd, devicePath, resultPath, monitor ? monitor->name : std::string());
+    return inWindow(argv, devicePath, WhenHeld::Show, [&](int fd) {
+        return showLive(fd, devicePath, resultPath, monitor);
     });
 }

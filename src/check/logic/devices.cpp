@@ -150,6 +150,17 @@ std::optional<DeviceInfo> describeDevice(const std::string &path, const std::str
     return device;
 }
 
+bool heldByAnotherProgram(int fd)
+{
+    if (!isEventDevice(fd))
+        return false;
+    if (::ioctl(fd, EVIOCGRAB, 1) == 0) {
+        ::ioctl(fd, EVIOCGRAB, 0);
+        return false;
+    }
+    return errno == EBUSY;
+}
+
 std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder,
                                          const std::string &sysfsFolder)
 {

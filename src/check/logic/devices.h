@@ -24,9 +24,6 @@ struct DeviceInfo {
     std::optional<AxisRange> mtX, mtY;  // the multitouch axes, where it has them
 
     DeviceIdentity identity() const { return {name, bus, vendor, product}; }
-    // The X and Y ranges that libinput normalises by: the multitouch axes where there are any.
-    AxisRange libinputX() const { return mtX ? *mtX : *x; }
-    AxisRange libinputY() const { return mtY ? *mtY : *y; }
 };
 
 // Every event device that reports absolute X and Y, by event number.
@@ -37,6 +34,10 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder = "/dev/
 // not open, ENOTTY if it is not an input event device.
 std::optional<DeviceInfo> describeDevice(const std::string &path,
                                          const std::string &byIdFolder = "/dev/input/by-id");
+
+// Whether another program has grabbed the open device (EVIOCGRAB): its events then go there
+// alone. No call reports a grab, so this takes one and lets it go at once.
+bool heldByAnotherProgram(int device);
 
 // The other event devices present now whose name holds this device's name (and, where it is on
 // USB, with the same USB id): an xorg.conf section that matches it by MatchProduct takes them too.

@@ -69,6 +69,13 @@ LibinputMatrix libinputMatrix(const Calibration &c, AxisRange x, AxisRange y)
             m[3] * rangeX, m[4] * rangeY, m[3] * x.minimum + m[4] * y.minimum + m[5]};
 }
 
+Calibration calibrationFromLibinput(const LibinputMatrix &m, AxisRange x, AxisRange y)
+{
+    const double rangeX = double(x.maximum) - x.minimum + 1, rangeY = double(y.maximum) - y.minimum + 1;
+    return {{m[0] / rangeX, m[1] / rangeY, m[2] - m[0] * x.minimum / rangeX - m[1] * y.minimum / rangeY,
+             m[3] / rangeX, m[4] / rangeY, m[5] - m[3] * x.minimum / rangeX - m[4] * y.minimum / rangeY}};
+}
+
 std::string matrixProblem(const LibinputMatrix &m)
 {
     for (const double value : m) {

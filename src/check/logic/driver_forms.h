@@ -39,6 +39,10 @@ std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int raw
 // reads, each as (raw - minimum) / (maximum - minimum + 1). Offsets are in device widths.
 using LibinputMatrix = std::array<double, 6>;
 LibinputMatrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisRange y);
+// The other way: the map from raw values in these ranges. Two axes that report one position in
+// ranges of their own (ABS_X and ABS_MT_POSITION_X) have one matrix, so this also converts a
+// calibration between them.
+Calibration calibrationFromLibinput(const LibinputMatrix &matrix, AxisRange x, AxisRange y);
 
 // Why no driver should be given this matrix (a non-finite entry, or a 2x2 part that shrinks or
 // stretches by more than a hundred times), or an empty string.

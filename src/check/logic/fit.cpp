@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "fit.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -64,15 +67,31 @@ Fraction apply(const Calibration &c, double rawX, double rawY)
     return {c.m[0] * rawX + c.m[1] * rawY + c.m[2], c.m[3] * rawX + c.m[4] * rawY + c.m[5]};
 }
 
-std::optional<Borders> axisAlignedBorders(const Calibration &c, AxisRange x, AxisRange y)
+std::optional<Borders> axisAlignedBorders(const Calibration &c, int w, int h)
 {
-    const LibinputMatrix m = libinputMatrix(c, x, y);
-    if (!(std::fabs(m[1]) < 0.01 * std::fabs(m[0]) && std::fabs(m[3]) < 0.01 * std::fabs(m[4])))
+    const auto &m = c.m;
+    const double determinant = m[0] * m[4] - m[1] * m[3];
+    if (!std::isfinite(determinant) || determinant == 0)
         return std::nullopt;
-    // The raw values where the map reaches each edge, each axis read on its own.
-    const auto raw = [](double scale, double offset, double edge) {
-        return static_cast<int>(std::lround((edge - offset) / scale));
+    // The raw position under a point of the monitor, in fractions of it.
+    const auto rawAt = [&](double fx, double fy) {
+        const double x = fx - m[2], y = fy - m[5];
+        return std::make_pair((m[4] * x - m[1] * y) / determinant, (m[0] * y - m[3] * x) / determinant);
     };
-    return Borders{raw(c.m[0], c.m[2], 0), raw(c.m[0], c.m[2], 1), raw(c.m[4], c.m[5], 0),
-                   raw(c.m[4], c.m[5], 1)};
+    const auto centre = rawAt(0.5, 0.5);
+    // Read on its own, each axis is off by the other's share away from the centre: most at a
+    // corner.
+    for (const auto &corner : {rawAt(0, 0), rawAt(1, 0), rawAt(0, 1), rawAt(1, 1)}) {
+        if (std::fabs(m[1] * (corner.second - centre.second)) * w > 1
+            || std::fabs(m[3] * (corner.first - centre.first)) * h > 1)
+            return std::nullopt;
+    }
+    const double offsetX = m[2] + m[1] * centre.second, offsetY = m[5] + m[3] * centre.first;
+    // The raw values where each axis reaches the edges.
+    const auto raw = [](double scale, double offset, double edge) {
+        const double value = std::round((edge - offset) / scale);
+        return static_cast<int>(std::clamp(value, double(INT_MIN), double(INT_MAX)));
+    };
+    return Borders{raw(m[0], offsetX, 0), raw(m[0], offsetX, 1), raw(m[4], offsetY, 0),
+                   raw(m[4], offsetY, 1)};
 }

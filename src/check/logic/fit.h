@@ -28,10 +28,11 @@ struct Fraction {
 };
 Fraction apply(const Calibration &calibration, double rawX, double rawY);
 
-// The borders that the calibration describes, when it is axis-aligned (the off-diagonal terms
-// of libinput's matrix under 1% of the diagonal ones: not turned, not swapped, not skewed).
-// evdev swaps axes before it calibrates, and the Boder options cannot turn: a calibration
-// without borders is for libinput only.
-std::optional<Borders> axisAlignedBorders(const Calibration &calibration, AxisRange x, AxisRange y);
+// The borders that the calibration describes on a monitor of w x h pixels, when they put every
+// touch on it within a pixel of where the calibration does: each axis read on its own, as
+// evdev and the Boder options read it, with the other axis's share taken at the monitor's
+// centre. nullopt for a turned, swapped or skewed calibration: evdev swaps axes before it
+// calibrates, and the Boder options cannot turn, so it is for libinput only.
+std::optional<Borders> axisAlignedBorders(const Calibration &calibration, int w, int h);
 
 #endif

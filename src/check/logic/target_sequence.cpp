@@ -76,7 +76,9 @@ void TargetSequence::evaluate(Answer &answer)
         }
     }
     if (worst >= 0) {
+        // The touch asked again may well land where the last one did: it is no double tap.
         touches[static_cast<size_t>(worst)].reset();
+        previous.reset();
         shown = worst;
         answer = Answer::Repeat;
         return;

@@ -36,7 +36,7 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
                   touched(*touch);
           },
           [this] { update(); })),
-      tracker(currentPosition(openDevice)),
+      tracker(readDeviceState(openDevice), [openDevice] { return readDeviceState(openDevice); }),
       sequence(monitorWidth, monitorHeight, x, y), onAccepted(std::move(accepted))
 {
     useCheckLook(this);

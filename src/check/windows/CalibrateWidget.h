@@ -20,6 +20,7 @@
 // Only shows and forwards: the sequence decides, onAccepted prints and applies.
 class CalibrateWidget : public QWidget {
 public:
+    // x and y: the ranges of the axes the touch tracker reads on this device.
     CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x, AxisRange y,
                     std::function<QString(const Calibration &)> onAccepted);
     ~CalibrateWidget() override;

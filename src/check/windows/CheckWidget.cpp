@@ -72,12 +72,13 @@ void useCheckLook(QWidget *window)
 }
 
 CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &borders,
-                         const QString &bordersPath)
+                         const QString &bordersPath, const std::optional<Monitor> &xMonitor)
     : QWidget(nullptr), device(openDevice), devicePath(path), result(borders),
       resultPath(bordersPath),
       records(new DeviceRecords(openDevice, this, [this](const input_event &record) { take(record); },
                                 [this] { update(); })),
-      raw(currentPosition(openDevice)), xWatch(deviceNumber(openDevice))
+      raw(currentPosition(openDevice)), monitor(xMonitor),
+      held(heldByAnotherProgram(openDevice)), xWatch(deviceNumber(openDevice))
 {
     useCheckLook(this);
     if (xWatch.fd() >= 0) {
@@ -100,7 +101,11 @@ void CheckWidget::readXEvents()
 {
     const XPointerWatch::Moved moved = xWatch.takeEvents();
     if (moved.moved) {
-        addTouch(xTouches, moved.began, mapFromGlobal(QPoint(moved.x, moved.y)));
+        const QPoint at = monitor && monitor->width > 0 && monitor->height > 0
+            ? QPoint(static_cast<int>((moved.x - monitor->x) * static_cast<long long>(width()) / monitor->width),
+                     static_cast<int>((moved.y - monitor->y) * static_cast<long long>(height()) / monitor->height))
+            : mapFromGlobal(QPoint(moved.x, moved.y));
+        addTouch(xTouches, moved.began, at);
         update();
     }
 }
@@ -167,6 +172,9 @@ void CheckWidget::paintEvent(QPaintEvent *)
                 .arg(resultPath, QString::fromLocal8Bit(result.ownerName().c_str())));
     if (records->gone())
         say("The device has gone away (unplugged?). Esc quits.");
+    if (held)
+        say(QString("%1 is held by another program: its touches go there, not here and not to X. "
+                    "Close it and try again.").arg(devicePath));
 
     painter.setPen(Qt::blue);
     for (int i = 0; i < int(std::size(kTargets)); ++i) {

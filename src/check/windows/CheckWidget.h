@@ -26,8 +26,10 @@ void useCheckLook(QWidget *window);
 // at any time. The last few touches stay on screen.
 class CheckWidget : public QWidget {
 public:
+    // monitor: the X monitor the window covers, to place X's answer (in X's own pixels, which
+    // a scaled toolkit does not count in); without one, the toolkit's own mapping.
     CheckWidget(int openDevice, const QString &path, const ResultFile &borders,
-                const QString &bordersPath);
+                const QString &bordersPath, const std::optional<Monitor> &monitor = {});
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -49,6 +51,8 @@ private:
     bool touched = false;
     bool touchBegan = true;  // the next position starts a touch of its own
     QVector<QPoint> rawTouches;  // raw positions, for the borders' linear reading
+    std::optional<Monitor> monitor;
+    bool held;  // another program has grabbed the device
     XPointerWatch xWatch;
     QVector<QPoint> xTouches;  // where X put the pointer, in window coordinates
     LaterExposes exposes{this, [this] { update(); }};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "x_input.h"
 
+#include "listing.h"
 #include "x_properties.h"
 
 #include <X11/Xatom.h>
@@ -9,10 +10,48 @@
 
 #include <sstream>
 
+namespace {
+
+constexpr char kEvdevSwap[] = "Evdev Axes Swap";
+constexpr char kEvdevInversion[] = "Evdev Axis Inversion";
+
+// One property to set on one X device, with what it held before.
+struct Setting {
+    int device;
+    const char *name;
+    Atom type;
+    int format;
+    std::vector<std::uint32_t> items;
+    Property before;
+};
+
+std::string xErrorText(Display *display, int code)
+{
+    char reason[128];
+    XGetErrorText(display, code, reason, sizeof reason);
+    return reason;
+}
+
+// Sets the property and waits for X's answer; the error's text, or an empty string.
+std::string setAndSync(Display *display, int device, const char *name, Atom type, int format,
+                       const std::vector<std::uint32_t> &items)
+{
+    lastXError = 0;
+    setProperty(display, device, name, type, format, items);
+    XSync(display, False);
+    return lastXError ? xErrorText(display, lastXError) : std::string();
+}
+
+std::string quotedName(Display *display, int id)
+{
+    return std::to_string(id) + " \"" + printable(deviceName(display, id)) + "\"";
+}
+
+} // namespace
+
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration)
 {
     ApplyReport report;
-    std::ostringstream out;
     struct stat status;
     const DisplayPointer owned = openDisplayWithXInput2();
     Display *display = owned.get();
@@ -29,48 +68,86 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
               "virtual devices: use --udev, which libinput and Wayland compositors read.\n";
         return report;
     }
+
+    // Everything that decides where a touch lands, for each X device of the node: the
+    // calibration, the transformation after it (identity, or the map onto the monitor), and
+    // evdev's swap and inversion, which it applies before the calibration.
+    const Atom floatType = XInternAtom(display, "FLOAT", False);
+    const Transformation identity{1, 0, 0, 0, 1, 0};
+    std::vector<Setting> settings;
     for (const int id : ids) {
         const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
-        if (!libinput && readProperty(display, id, kEvdevCalibration).exists() && !calibration.evdev) {
-            report.text = "X device " + std::to_string(id) + " \"" + deviceName(display, id)
-                + "\" is driven by evdev, which swaps axes before it calibrates and cannot turn or "
+        const bool evdev = readProperty(display, id, kEvdevCalibration).exists();
+        if (!libinput && evdev && !calibration.evdev) {
+            report.text = "X device " + quotedName(display, id)
+                + " is driven by evdev, which swaps axes before it calibrates and cannot turn or "
                   "skew them: this calibration is for libinput only, so nothing was set.\n";
             return report;
         }
-        if (!libinput && !readProperty(display, id, kEvdevCalibration).exists()) {
-            report.text = "X device " + std::to_string(id) + " \"" + deviceName(display, id)
-                + "\" has neither \"" + kLibinputMatrix + "\" nor \"" + kEvdevCalibration
+        if (!libinput && !evdev) {
+            report.text = "X device " + quotedName(display, id) + " has neither \"" + kLibinputMatrix
+                + "\" nor \"" + kEvdevCalibration
                 + "\": its driver (the screen's own?) reads neither, so nothing was set. Use "
                   "--xorg for its Boder lines.\n";
             return report;
         }
-    }
-
-    const Atom floatType = XInternAtom(display, "FLOAT", False);
-    for (const int id : ids) {
-        const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
-        struct Setting {
-            const char *name;
-            Atom type;
-            std::vector<std::uint32_t> items;
-        };
-        std::vector<Setting> settings;
         if (libinput) {
-            settings.push_back({kLibinputMatrix, floatType, floatItems(calibration.libinput)});
+            settings.push_back({id, kLibinputMatrix, floatType, 32, floatItems(calibration.libinput), {}});
         } else {
             const Borders &b = *calibration.evdev;
-            settings.push_back({kEvdevCalibration, XA_INTEGER,
+            settings.push_back({id, kEvdevCalibration, XA_INTEGER, 32,
                                 {std::uint32_t(b.left), std::uint32_t(b.right), std::uint32_t(b.top),
-                                 std::uint32_t(b.bottom)}});
+                                 std::uint32_t(b.bottom)}, {}});
+            for (const auto &[name, count] : {std::make_pair(kEvdevSwap, 1), std::make_pair(kEvdevInversion, 2)}) {
+                const Property property = readProperty(display, id, name);
+                if (property.exists())
+                    settings.push_back({id, name, property.type, property.format,
+                                        std::vector<std::uint32_t>(size_t(count), 0), {}});
+            }
         }
-        if (calibration.onto)
-            settings.push_back({kTransformation, floatType, floatItems(calibration.onto->transformation)});
+        if (readProperty(display, id, kTransformation).exists())
+            settings.push_back({id, kTransformation, floatType, 32,
+                                floatItems(calibration.onto ? calibration.onto->transformation : identity), {}});
+    }
+    for (Setting &setting : settings)
+        setting.before = readProperty(display, setting.device, setting.name);
 
-        out << "X device " << id << " \"" << deviceName(display, id) << "\" ("
-            << (libinput ? "libinput" : "evdev") << " driver):\n";
+    // All or nothing: on a refusal, what was already set is put back.
+    for (size_t done = 0; done < settings.size(); ++done) {
+        const Setting &setting = settings[done];
+        const std::string refused = setAndSync(display, setting.device, setting.name, setting.type,
+                                               setting.format, setting.items);
+        if (refused.empty())
+            continue;
+        std::ostringstream out;
+        out << "X device " << quotedName(display, setting.device) << " refused \"" << setting.name
+            << "\": " << refused << ".";
+        std::string notPutBack;
+        while (done-- > 0) {
+            const Setting &back = settings[done];
+            const Atom type = back.before.exists() ? back.before.type : back.type;
+            const int format = back.before.exists() ? back.before.format : back.format;
+            if (!setAndSync(display, back.device, back.name, type, format, back.before.items).empty())
+                notPutBack += " \"" + std::string(back.name) + "\" of X device "
+                    + std::to_string(back.device) + " (it was " + values(display, back.before) + ");";
+        }
+        out << (notPutBack.empty() ? " Everything set before it was put back: nothing changed."
+                                   : " Could not put back:" + notPutBack.substr(0, notPutBack.size() - 1) + ".")
+            << "\n";
+        report.text = out.str();
+        return report;
+    }
+
+    std::ostringstream out;
+    for (const int id : ids) {
+        const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
+        out << "X device " << quotedName(display, id) << " (" << (libinput ? "libinput" : "evdev")
+            << " driver):\n";
         std::string undo;
         for (const Setting &setting : settings) {
-            const Property before = readProperty(display, id, setting.name);
+            if (setting.device != id)
+                continue;
+            const Property &before = setting.before;
             std::string old = values(display, before);
             if (before.items.empty()) {
                 // evdev's uncalibrated state is an empty value, which xinput cannot set: the
@@ -80,33 +157,15 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
                     + std::to_string(calibration.evdevY.minimum) + " "
                     + std::to_string(calibration.evdevY.maximum);
             }
-            setProperty(display, id, setting.name, setting.type, setting.items);
-            lastXError = 0;
-            XSync(display, False);
-            if (lastXError) {
-                char reason[128];
-                XGetErrorText(display, lastXError, reason, sizeof reason);
-                out << "  refused \"" << setting.name << "\": " << reason << "\n";
-                report.text = out.str();
-                return report;
-            }
             out << "  set \"" << setting.name << "\" to "
                 << values(display, readProperty(display, id, setting.name));
             if (setting.name == kTransformation)
-                out << " (onto the monitor " << calibration.onto->monitor.name << ")";
+                out << (calibration.onto ? " (onto the monitor " + printable(calibration.onto->monitor.name) + ")"
+                                         : std::string(" (the whole screen)"));
             out << "\n  before: "
                 << (before.items.empty() ? "(empty: uncalibrated)" : values(display, before)) << "\n";
-            undo += std::string("  to undo: xinput set-prop ") + std::to_string(id) + " \""
-                + setting.name + "\" " + old + "\n";
-        }
-        const Property transformation = readProperty(display, id, kTransformation);
-        if (!calibration.onto && !isIdentity(display, transformation))
-            out << "  also set on it, applied after the calibration: \"" << kTransformation
-                << "\" " << values(display, transformation) << "\n";
-        for (const char *other : {"Evdev Axis Inversion", "Evdev Axes Swap"}) {
-            const Property property = readProperty(display, id, other);
-            if (property.exists() && !allZero(property))
-                out << "  also set on it: \"" << other << "\" " << values(display, property) << "\n";
+            undo += "  to undo: xinput set-prop " + std::to_string(id) + " \"" + setting.name + "\" "
+                + old + "\n";
         }
         out << undo;
     }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "x_input.h"
 
+#include "listing.h"
 #include "x_properties.h"
+
+#include <sys/stat.h>
 
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xrandr.h>
@@ -86,7 +89,7 @@ XPointerWatch::Moved XPointerWatch::takeEvents()
 
 std::optional<XScreenLayout> xScreenLayout()
 {
-    const DisplayPointer display(XOpenDisplay(nullptr), &XCloseDisplay);
+    const DisplayPointer display = openDisplay();
     if (!display)
         return std::nullopt;
     XScreenLayout layout;
@@ -94,9 +97,15 @@ std::optional<XScreenLayout> xScreenLayout()
     const Window root = DefaultRootWindow(d);
     layout.width = DisplayWidth(d, DefaultScreen(d));
     layout.height = DisplayHeight(d, DefaultScreen(d));
-    int event, error, count = 0;
-    XRRMonitorInfo *monitors = XRRQueryExtension(d, &event, &error)
-        ? XRRGetMonitors(d, root, True, &count) : nullptr;
+    // Monitors came with RandR 1.5: an older server would answer the request with an error.
+    int event, error, major = 0, minor = 0, count = 0;
+    const bool hasMonitors = XRRQueryExtension(d, &event, &error)
+        && XRRQueryVersion(d, &major, &minor) && (major > 1 || (major == 1 && minor >= 5));
+    lastXError = 0;
+    XRRMonitorInfo *monitors = hasMonitors ? XRRGetMonitors(d, root, True, &count) : nullptr;
+    XSync(d, False);
+    if (lastXError)
+        count = 0;
     for (int i = 0; i < count; ++i) {
         char *name = XGetAtomName(d, monitors[i].name);
         layout.monitors.push_back({name ? name : "", monitors[i].x, monitors[i].y,
@@ -146,13 +155,27 @@ std::string describeXMapping(dev_t rdev, const XScreenLayout &layout)
             for (size_t i = 0; same && i < 6; ++i)
                 same = std::fabs(matrix.asFloat(i) - expected[i]) < 1e-3;
             if (same && layout.monitors.size() > 1)
-                where = "onto the monitor " + monitor.name;
+                where = "onto the monitor " + printable(monitor.name);
         }
         if (where == "across all monitors" && !isIdentity(display, matrix))
             where = "through a transformation of its own: " + values(display, matrix);
-        text += "  X device " + std::to_string(id) + " \"" + deviceName(display, id) + "\": X maps it "
+        text += "  X device " + std::to_string(id) + " \"" + printable(deviceName(display, id)) + "\": X maps it "
             + where + "\n";
     }
     return text;
 }
 
+
+std::vector<int> xLibinputDevices(const std::string &path)
+{
+    const DisplayPointer owned = openDisplayWithXInput2();
+    struct stat status;
+    std::vector<int> found;
+    if (!owned || ::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode))
+        return found;
+    for (const int id : devicesOnNode(owned.get(), status.st_rdev)) {
+        if (readProperty(owned.get(), id, kLibinputMatrix).exists())
+            found.push_back(id);
+    }
+    return found;
+}

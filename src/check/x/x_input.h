@@ -17,7 +17,8 @@
 struct _XDisplay;
 
 // The X screen of the DISPLAY: its size, its RandR monitors, and which of them holds the
-// pointer. nullopt when the display does not answer.
+// pointer. nullopt when the display does not answer. A server without RandR 1.5 (older, or
+// remote) has one monitor: the screen.
 struct XScreenLayout {
     int width = 0, height = 0;
     std::vector<Monitor> monitors;
@@ -50,6 +51,10 @@ struct ApplyReport {
     std::string text;
 };
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration);
+
+// The X devices on the DISPLAY that read the kernel device at path through X's libinput
+// driver, by id; none when the display does not answer.
+std::vector<int> xLibinputDevices(const std::string &path);
 
 // Where X itself puts the pointer for one kernel device, on a connection of its own: it hears the
 // raw events of that device's X devices (and of no other: a real mouse does not count) and

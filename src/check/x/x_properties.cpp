@@ -22,10 +22,15 @@ int rememberXError(Display *, XErrorEvent *event)
 
 } // namespace
 
-DisplayPointer openDisplayWithXInput2()
+DisplayPointer openDisplay()
 {
     XSetErrorHandler(rememberXError);
-    DisplayPointer display(XOpenDisplay(nullptr), &XCloseDisplay);
+    return DisplayPointer(XOpenDisplay(nullptr), &XCloseDisplay);
+}
+
+DisplayPointer openDisplayWithXInput2()
+{
+    DisplayPointer display = openDisplay();
     int opcode, event, error, major = 2, minor = 2;  // 2.2: touches
     if (display && (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)
                     || XIQueryVersion(display.get(), &major, &minor) != Success))
@@ -121,13 +126,21 @@ std::vector<int> devicesOnNode(Display *display, dev_t rdev)
     return ids;
 }
 
-void setProperty(Display *display, int device, const char *name, Atom type,
+void setProperty(Display *display, int device, const char *name, Atom type, int format,
                  const std::vector<std::uint32_t> &items)
 {
-    XIChangeProperty(display, device, XInternAtom(display, name, False), type, 32,
-                     XIPropModeReplace,
-                     reinterpret_cast<unsigned char *>(const_cast<std::uint32_t *>(items.data())),
-                     static_cast<int>(items.size()));
+    // XInput 2 takes the items packed in their own width (unlike core properties' longs).
+    std::vector<unsigned char> bytes;
+    std::vector<std::uint16_t> shorts;
+    for (const std::uint32_t item : items) {
+        bytes.push_back(static_cast<unsigned char>(item));
+        shorts.push_back(static_cast<std::uint16_t>(item));
+    }
+    unsigned char *data = format == 8 ? bytes.data()
+        : format == 16 ? reinterpret_cast<unsigned char *>(shorts.data())
+                       : reinterpret_cast<unsigned char *>(const_cast<std::uint32_t *>(items.data()));
+    XIChangeProperty(display, device, XInternAtom(display, name, False), type, format,
+                     XIPropModeReplace, data, static_cast<int>(items.size()));
 }
 
 std::vector<std::uint32_t> floatItems(const std::array<double, 6> &matrix)

@@ -21,8 +21,10 @@ constexpr char kTransformation[] = "Coordinate Transformation Matrix";
 
 using DisplayPointer = std::unique_ptr<Display, decltype(&XCloseDisplay)>;
 
-// The DISPLAY's X server with XInput 2.2 (for touches), or null. X errors on it are kept in
-// lastXError instead of ending the program, as Xlib's own handler would.
+// The DISPLAY's X server, or null. X errors on it are kept in lastXError instead of ending the
+// program, as Xlib's own handler would.
+DisplayPointer openDisplay();
+// The same, with XInput 2.2 (for touches).
 DisplayPointer openDisplayWithXInput2();
 extern int lastXError;
 
@@ -42,7 +44,8 @@ struct Property {
 };
 
 Property readProperty(Display *display, int device, const char *name);
-void setProperty(Display *display, int device, const char *name, Atom type,
+// Replaces the property's items, each written in format bits (8, 16 or 32).
+void setProperty(Display *display, int device, const char *name, Atom type, int format,
                  const std::vector<std::uint32_t> &items);
 // A property's value as text, and its values as xinput set-prop takes them back.
 std::string text(const Property &property);
