@@ -2,7 +2,8 @@
 // uitouch: a touch screen made with the kernel's uinput, for tests on a real kernel (in a
 // virtual machine: never on a desk, where its touches would reach the desktop's X session).
 //
-//   uitouch [--button left|touch|left-only] [--multitouch] [--x-max N] [--y-max N] [--name NAME]
+//   uitouch [--button left|touch|left-only] [--multitouch] [--slots N] [--x-max N] [--y-max N]
+//           [--name NAME]
 //
 // Every kind reports BTN_TOUCH but left-only, which reports BTN_LEFT alone (a screen that X's
 // evdev driver takes as an absolute pointer rather than a touchpad).
@@ -15,6 +16,10 @@
 //   touch X Y   down X Y, then up: a touch that does not move
 //   wait MS     sleeps MS milliseconds
 //   unplug      removes the device, as pulling its cable does
+//   thumb X Y   (--slots 2) a second contact lands at X, Y and stays: the kernel's single-touch
+//               view (ABS_X, ABS_Y, the button) follows the oldest contact, so while the thumb
+//               is down the finger's touches show only in its own slot
+//   thumb-up    the second contact lifts
 #include <linux/input.h>
 #include <linux/uinput.h>
 
@@ -37,6 +42,9 @@ bool multitouch = false;
 int button = BTN_LEFT;
 bool withTouch = true;
 int trackingId = 0;
+int slots = 1;
+int currentSlot = 0;
+bool fingerDown = false, thumbDown = false;
 
 void send(int type, int code, int value)
 {
@@ -50,35 +58,83 @@ void send(int type, int code, int value)
     }
 }
 
+void toSlot(int slot)
+{
+    if (slots > 1 && slot != currentSlot) {
+        send(EV_ABS, ABS_MT_SLOT, slot);
+        currentSlot = slot;
+    }
+}
+
+// The finger's position; the single-touch axes too, unless the thumb holds them.
 void position(int x, int y)
 {
     if (multitouch) {
+        toSlot(0);
         send(EV_ABS, ABS_MT_POSITION_X, x);
         send(EV_ABS, ABS_MT_POSITION_Y, y);
     }
-    send(EV_ABS, ABS_X, x);
-    send(EV_ABS, ABS_Y, y);
+    if (!thumbDown) {
+        send(EV_ABS, ABS_X, x);
+        send(EV_ABS, ABS_Y, y);
+    }
+}
+
+void buttons(int value)
+{
+    send(EV_KEY, button, value);
+    if (button != BTN_TOUCH && withTouch)
+        send(EV_KEY, BTN_TOUCH, value);
 }
 
 void down(int x, int y)
 {
-    if (multitouch)
+    if (multitouch) {
+        toSlot(0);
         send(EV_ABS, ABS_MT_TRACKING_ID, trackingId++);
-    send(EV_KEY, button, 1);
-    if (button != BTN_TOUCH && withTouch)
-        send(EV_KEY, BTN_TOUCH, 1);
+    }
+    if (!thumbDown)
+        buttons(1);
     position(x, y);
     send(EV_SYN, SYN_REPORT, 0);
+    fingerDown = true;
 }
 
 void up()
 {
-    if (multitouch)
+    if (multitouch) {
+        toSlot(0);
         send(EV_ABS, ABS_MT_TRACKING_ID, -1);
-    send(EV_KEY, button, 0);
-    if (button != BTN_TOUCH && withTouch)
-        send(EV_KEY, BTN_TOUCH, 0);
+    }
+    if (!thumbDown)
+        buttons(0);
     send(EV_SYN, SYN_REPORT, 0);
+    fingerDown = false;
+}
+
+void thumb(int x, int y)
+{
+    toSlot(1);
+    send(EV_ABS, ABS_MT_TRACKING_ID, trackingId++);
+    send(EV_ABS, ABS_MT_POSITION_X, x);
+    send(EV_ABS, ABS_MT_POSITION_Y, y);
+    if (!fingerDown) {
+        buttons(1);
+        send(EV_ABS, ABS_X, x);
+        send(EV_ABS, ABS_Y, y);
+    }
+    send(EV_SYN, SYN_REPORT, 0);
+    thumbDown = true;
+}
+
+void thumbUp()
+{
+    toSlot(1);
+    send(EV_ABS, ABS_MT_TRACKING_ID, -1);
+    if (!fingerDown)
+        buttons(0);
+    send(EV_SYN, SYN_REPORT, 0);
+    thumbDown = false;
 }
 
 void check(int result, const char *what)
@@ -113,6 +169,8 @@ int main(int argc, char **argv)
             button = std::strcmp(value, "touch") == 0 ? BTN_TOUCH : BTN_LEFT;
             withTouch = std::strcmp(value, "left-only") != 0;
         }
+        else if (option == "--slots" && ++i)
+            slots = std::atoi(value) > 1 ? 2 : 1;
         else if (option == "--x-max" && ++i)
             xMax = std::atoi(value);
         else if (option == "--y-max" && ++i)
@@ -121,7 +179,7 @@ int main(int argc, char **argv)
             name = value;
         else {
             std::fprintf(stderr, "usage: uitouch [--button left|touch|left-only] [--multitouch] "
-                                 "[--x-max N] [--y-max N] [--name NAME]\n");
+                                 "[--slots N] [--x-max N] [--y-max N] [--name NAME]\n");
             return 2;
         }
     }
@@ -138,7 +196,7 @@ int main(int argc, char **argv)
     axis(ABS_X, xMax);
     axis(ABS_Y, yMax);
     if (multitouch) {
-        axis(ABS_MT_SLOT, 0);
+        axis(ABS_MT_SLOT, slots - 1);
         axis(ABS_MT_TRACKING_ID, 65535);
         axis(ABS_MT_POSITION_X, xMax);
         axis(ABS_MT_POSITION_Y, yMax);
@@ -181,6 +239,10 @@ int main(int argc, char **argv)
             up();
         else if (command == "touch")
             down(x, y), std::this_thread::sleep_for(std::chrono::milliseconds(60)), up();
+        else if (command == "thumb" && slots > 1)
+            thumb(x, y);
+        else if (command == "thumb-up" && slots > 1)
+            thumbUp();
         else if (command == "wait")
             std::this_thread::sleep_for(std::chrono::milliseconds(x));
         else if (command == "unplug") {

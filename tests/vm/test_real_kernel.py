@@ -3,6 +3,7 @@
 touch screens, Xvfb, and a real Xorg whose evdev or libinput driver turns each touch into a
 click, as on a user's desk. The raw targets are those of the markers on a 1024 x 768 screen
 with axes of 0..2047: (510, 510) and (1535, 1535), whose borders are exactly (-2, 2047)."""
+import fcntl
 import os
 import shlex
 import shutil
@@ -609,7 +610,8 @@ class CalibrateOnTargets(RealKernelTest):
             for _ in range(2 if i == double_tap_on else 1):
                 self.touch.send("touch %d %d" % raw_at(x, y))
         printed = ""
-        while not printed.rstrip().endswith(("0 0 1", "To keep it, use --udev or --xorg.")):
+        while not printed.rstrip().endswith(("0 0 1", "To keep it, use --udev or --xorg.",
+                                              "through X's libinput driver.")):
             printed += program.stdout.readline()
         print(f"\n$ kestrilavon-check --calibrate {' '.join(options)}\n{printed}", file=sys.stderr)
         time.sleep(1)
@@ -652,6 +654,79 @@ class CalibrateOnTargets(RealKernelTest):
                   for m in (ours, theirs)]
             print(f"\n({x}, {y}): --calibrate {at[0]}, kestrilavon's borders {at[1]}", file=sys.stderr)
             self.assertLessEqual(max(abs(at[0][0] - at[1][0]), abs(at[0][1] - at[1][1])), 1)
+
+
+class AsPeopleHaveThem(RealKernelTest):
+    """Touch screens as people have them: a turn already set on X, evdev's swap and inversion
+    left on, a thumb resting on the bezel, a device that another program holds."""
+
+    def x_property(self, name):
+        listed = subprocess.run(["xinput", "list-props", "touchscreen"], env=self.server.env,
+                                capture_output=True, text=True, check=True).stdout
+        line = next(line for line in listed.splitlines() if line.strip().startswith(name + " ("))
+        return [round(float(value), 4) for value in line.split(":", 1)[1].split(",")]
+
+    def test_apply_sets_aside_a_turn_or_evdevs_swap_and_its_undo_puts_them_back(self):
+        start_udev(self)  # X's libinput driver finds its devices through udev
+        result = os.path.join(self.folder.name, "result")
+        with open(result, "w") as file:
+            file.write('Ok!\n    Option  "BoderLeft" "300"\n    Option  "BoderRight" "1800"\n'
+                       '    Option  "BoderTop" "1700"\n    Option  "BoderBottom" "400"\n')
+        for driver, already in (
+                ("libinput", {"Coordinate Transformation Matrix": "0 1 0 -1 0 1 0 0 1"}),
+                ("evdev", {"Evdev Axes Swap": "1", "Evdev Axis Inversion": "1 0"})):
+            self.screen("--button", "touch", driver=driver)
+            wait_for("X's device", lambda: subprocess.run(
+                ["xinput", "list", "touchscreen"], env=self.server.env,
+                capture_output=True).returncode == 0, 30)
+            for name, value in already.items():
+                subprocess.run(["xinput", "set-prop", "touchscreen", name, *value.split()],
+                               env=self.server.env, check=True)
+            before = {name: self.x_property(name) for name in already}
+            applied = subprocess.run([CHECK, "--result", result, "--apply", self.touch.path],
+                                     env=self.server.env, capture_output=True, text=True)
+            print(f"\n$ kestrilavon-check --apply ({driver}, {already})\n{applied.stdout}{applied.stderr}",
+                  file=sys.stderr)
+            self.assertEqual(applied.returncode, 0)
+            self.assert_touches_land(raw_on_inverted, f"--apply over {already}, {driver}")
+            for line in applied.stdout.splitlines():
+                if "to undo: " in line:
+                    subprocess.run(shlex.split(line.split("to undo: ")[1]), env=self.server.env,
+                                   check=True)
+            self.assertEqual({name: self.x_property(name) for name in already}, before)
+            self.server.stop()
+            self.touch.stop()
+
+    def test_calibrate_follows_the_finger_while_a_thumb_rests_on_the_bezel(self):
+        start_udev(self)
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--slots", "2",
+                                 "--x-max", "32767", "--y-max", "32767")
+        self.addCleanup(self.touch.stop)
+        folder = os.path.join(self.folder.name, "xorg.conf.d")
+        os.mkdir(folder)
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.addCleanup(self.server.stop)
+        time.sleep(2)
+        self.touch.send("thumb 30000 16000")  # above the top edge, held through all five targets
+        program, printed = CalibrateOnTargets.calibrate_on_targets(self, turned, "--apply")
+        self.touch.send("thumb-up")
+        self.assert_touches_land(turned, "--calibrate --apply with a thumb on the bezel", within=2)
+        self.touch.send("touch %d %d" % turned(950, 50))  # the Done box
+        self.assertEqual(program.wait(timeout=30), 0)
+
+    def test_calibrate_on_a_device_another_program_holds_says_so_at_once(self):
+        self.screen("--button", "touch")
+        held = os.open(self.touch.path, os.O_RDONLY)
+        self.addCleanup(os.close, held)
+        fcntl.ioctl(held, 0x40044590, 1)  # EVIOCGRAB
+        started = time.monotonic()
+        run = subprocess.run([CHECK, "--calibrate", self.touch.path], env=self.server.env,
+                             capture_output=True, text=True, timeout=5)
+        print(f"\nheld device: status {run.returncode} after {time.monotonic() - started:.2f} s: "
+              f"{run.stderr}", file=sys.stderr)
+        self.assertEqual((run.returncode, run.stderr), (
+            1, f"kestrilavon-check: {self.touch.path} is held by another program: close it and "
+               "try again\n"))
 
 
 del EndToEnd
