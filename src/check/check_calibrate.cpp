@@ -2,10 +2,15 @@
 #include "check_calibrate.h"
 
 #include "CalibrateWidget.h"
+#include "ChooseWidget.h"
+#include "listing.h"
 #include "touch_tracker.h"
 
 #include <QApplication>
 #include <QScreen>
+#include <QStringList>
+
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -69,7 +74,7 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
     // X devices by id: two may share a name, and a name is nothing to put in a shell command.
     const std::vector<int> ids = xLibinputDevices(device.path);
     if (ids.empty()) {
-        text += "\n# No xinput command: no X device on this display reads " + device.path
+        text += "\n# No xinput command: no X device on this display reads " + printable(device.stablePath())
             + " through X's libinput driver.\n";
     } else {
         text += "\n# To try it on the running X with its libinput driver (a re-plug or a restart of X\n"
@@ -95,10 +100,37 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 
 } // namespace
 
-int runCalibration(int device, const DeviceInfo &info, bool apply,
-                   const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
+int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
+                   const std::optional<XScreenLayout> &layout, std::optional<Monitor> monitor,
+                   bool monitorNamed)
 {
     QScreen *screen = screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString());
+    size_t chosen = 0;
+    if (devices.size() > 1) {
+        QStringList names;
+        for (const DeviceInfo &info : infos)
+            names << QString::fromStdString(printable(info.name));
+        ChooseWidget question(devices, names);
+        question.setGeometry(screen->geometry());
+        question.showFullScreen();
+        question.activateWindow();
+        qApp->exec();
+        if (question.chosen() < 0)
+            return 1;
+        chosen = static_cast<size_t>(question.chosen());
+        std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s)\n",
+                     printable(infos[chosen].name).c_str(), printable(infos[chosen].stablePath()).c_str());
+    }
+    const int device = devices[chosen];
+    const DeviceInfo &info = infos[chosen];
+    // Where X already maps the device onto one monitor of several, that is the touch screen's.
+    struct stat node;
+    if (layout && !monitorNamed && ::fstat(device, &node) == 0 && S_ISCHR(node.st_mode)) {
+        if (const std::optional<Monitor> mapped = xMappedMonitor(node.st_rdev, *layout)) {
+            monitor = mapped;
+            screen = screenForMonitor(QString::fromStdString(mapped->name));
+        }
+    }
     const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
     const int w = screen->geometry().width(), h = screen->geometry().height();
     // The touches come in the units of the axes the tracker follows.

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // What kestrilavon-check's modes share: how they fail, how they finish their output, which
 // device they take, and the monitor they map it onto.
@@ -27,11 +28,14 @@ std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *prob
 std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
                                        const std::optional<Monitor> &monitor);
 
-// kestrilavon-check --calibrate: five targets on the monitor; once the fit is accepted, the
+// kestrilavon-check --calibrate on one of the devices (open, each with what was found out of
+// it): with several, a window first asks the user to touch the one. Then five targets on the
+// monitor (the one X maps the device onto, unless monitorNamed); once the fit is accepted, the
 // forms on the standard output and, with apply, the calibration on the running X. Runs in the
-// toolkit's application, with the device open. Status 0 when a fit was accepted (and printed,
-// and applied if asked), 1 otherwise.
-int runCalibration(int device, const DeviceInfo &info, bool apply,
-                   const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor);
+// toolkit's application. Status 0 when a fit was accepted (and printed, and applied if asked),
+// 1 otherwise.
+int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
+                   const std::optional<XScreenLayout> &layout, std::optional<Monitor> monitor,
+                   bool monitorNamed);
 
 #endif

@@ -31,10 +31,10 @@ namespace {
 
 const char kUsage[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
-    "       kestrilavon-check --calibrate [--apply] [--output NAME] DEVICE\n";
+    "       kestrilavon-check --calibrate [--apply] [--output NAME] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
-    "       kestrilavon-check --calibrate [--apply] [--output NAME] DEVICE\n"
+    "       kestrilavon-check --calibrate [--apply] [--output NAME] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -51,18 +51,20 @@ const char kHelp[] =
     "  --apply        set the calibration of DEVICE on the running X at once (libinput or evdev\n"
     "                 driver), and print how to undo it; kept until a re-plug or X restarts\n"
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
-    "                 any range), and print the forms; with --apply, set it on X at once\n"
+    "                 any range), and print the forms; with --apply, set it on X at once.\n"
+    "                 Without DEVICE: the one touch screen here, or the one you touch\n"
     "  -h, --help     this text\n"
     "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
+const char kNoAbsoluteDevice[] = "no event device reports absolute X and Y: no touch screen is "
+                                 "plugged in, its driver is not loaded, or /dev/input is not there "
+                                 "(a container?)";
 
 int listDevices()
 {
     const std::vector<DeviceInfo> devices = listTouchDevices();
-    if (devices.empty()) {
-        return fail("no event device reports absolute X and Y: no touch screen is plugged in, "
-                    "its driver is not loaded, or /dev/input is not there (a container?)");
-    }
+    if (devices.empty())
+        return fail(kNoAbsoluteDevice);
     // Under X, also how X maps each device onto the monitors.
     const std::optional<XScreenLayout> layout = xScreenLayout();
     if (layout) {
@@ -149,25 +151,36 @@ void quietToolkitMessages(QtMsgType type, const QMessageLogContext &, const QStr
 
 enum class WhenHeld { Refuse, Show };
 
-// The windows: the device opened without blocking (and, where its touches must come here,
-// refused when another program holds it), the X display asked first (the toolkit would abort
+// The windows: the devices opened without blocking (and, where their touches must come here,
+// refused when another program holds one), the X display asked first (the toolkit would abort
 // without it), then the toolkit, and the window that body makes and runs.
-int inWindow(char **argv, const std::string &devicePath, WhenHeld whenHeld,
-             const std::function<int(int device)> &body)
+int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHeld,
+             const std::function<int(const std::vector<int> &devices)> &body)
 {
-    const int device = ::open(devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (device < 0)
-        return fail("cannot open " + devicePath + ": " + std::strerror(errno));
-    if (whenHeld == WhenHeld::Refuse && heldByAnotherProgram(device)) {
-        ::close(device);
-        return fail(printable(devicePath) + " is held by another program: close it and try again");
+    std::vector<int> devices;
+    const auto closeAll = [&] {
+        for (const int device : devices)
+            ::close(device);
+    };
+    for (const std::string &path : paths) {
+        const int device = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (device < 0) {
+            const std::string reason = std::strerror(errno);
+            closeAll();
+            return fail("cannot open " + printable(path) + ": " + reason);
+        }
+        devices.push_back(device);
+        if (whenHeld == WhenHeld::Refuse && heldByAnotherProgram(device)) {
+            closeAll();
+            return fail(printable(path) + " is held by another program: close it and try again");
+        }
     }
     setenv("QT_QPA_PLATFORM", "xcb", 0);
     // The toolkit sees only the program's name: the options are not its own.
     int toolkitArgc = 1;
     const std::string displayProblem = xDisplayProblem(toolkitArgc, argv);
     if (!displayProblem.empty()) {
-        ::close(device);
+        closeAll();
         return fail(displayProblem);
     }
     qInstallMessageHandler(quietToolkitMessages);
@@ -175,10 +188,38 @@ int inWindow(char **argv, const std::string &devicePath, WhenHeld whenHeld,
     int status;
     {
         QApplication app(toolkitArgc, argv);
-        status = body(device);
+        status = body(devices);
     }
-    ::close(device);
+    closeAll();
     return status;
+}
+
+// --calibrate without a device: the devices that can be the touch screen, when this user may
+// read them all (a gamepad may be the one readable device: no choosing among the rest).
+std::optional<std::vector<DeviceInfo>> calibrationCandidates()
+{
+    const std::vector<DeviceInfo> devices = listTouchDevices();
+    const std::vector<DeviceInfo> candidates = touchScreenCandidates(devices);
+    if (candidates.empty()) {
+        fail(devices.empty() ? kNoAbsoluteDevice
+                             : "no event device here can be a touch screen (kestrilavon-check "
+                               "alone lists them, and says what each is)");
+        return std::nullopt;
+    }
+    std::string unreadable;
+    for (const DeviceInfo &device : candidates) {
+        if (!device.readable || !device.x || !device.y)
+            unreadable += (unreadable.empty() ? "" : ", ") + printable(device.path);
+    }
+    if (!unreadable.empty()) {
+        fail("cannot read " + unreadable + ", which could be the touch screen: run as root, or "
+             "join the input group (sudo adduser $USER input, then log in again)");
+        return std::nullopt;
+    }
+    if (candidates.size() == 1)
+        std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s), the one touch screen here\n",
+                     printable(candidates[0].name).c_str(), printable(candidates[0].stablePath()).c_str());
+    return candidates;
 }
 
 int showLive(int device, const std::string &devicePath, const std::string &resultPath,
@@ -230,13 +271,13 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    // --calibrate takes --apply and no other form.
-    if (((form != Form::None || !monitorName.empty() || calibrate) && devicePath.empty())
+    // --calibrate takes --apply and no other form, and finds the device itself.
+    if (((form != Form::None || !monitorName.empty()) && !calibrate && devicePath.empty())
         || (calibrate && form != Form::None && form != Form::Apply)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (devicePath.empty())
+    if (devicePath.empty() && !calibrate)
         return listDevices();
     // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
     const std::optional<XScreenLayout> layout = xScreenLayout();
@@ -255,17 +296,30 @@ int main(int argc, char **argv)
         return fail("--output needs the X display, and it does not answer");
     }
     if (calibrate) {
-        std::string problem;
-        const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
-        if (!device)
-            return fail(problem);
-        return inWindow(argv, devicePath, WhenHeld::Refuse, [&](int fd) {
-            return runCalibration(fd, *device, form == Form::Apply, layout, monitor);
+        std::vector<DeviceInfo> devices;
+        if (devicePath.empty()) {
+            const std::optional<std::vector<DeviceInfo>> candidates = calibrationCandidates();
+            if (!candidates)
+                return 1;
+            devices = *candidates;
+        } else {
+            std::string problem;
+            const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
+            if (!device)
+                return fail(problem);
+            devices.push_back(*device);
+        }
+        std::vector<std::string> paths;
+        for (const DeviceInfo &device : devices)
+            paths.push_back(device.path);
+        return inWindow(argv, paths, WhenHeld::Refuse, [&](const std::vector<int> &fds) {
+            return runCalibration(fds, devices, form == Form::Apply, layout, monitor,
+                                  !monitorName.empty());
         });
     }
     if (form != Form::None)
         return printForm(form, devicePath, resultPath, layout, monitor);
-    return inWindow(argv, devicePath, WhenHeld::Show, [&](int fd) {
-        return showLive(fd, devicePath, resultPath, monitor);
+    return inWindow(argv, {devicePath}, WhenHeld::Show, [&](const std::vector<int> &fds) {
+        return showLive(fds[0], devicePath, resultPath, monitor);
     });
 }

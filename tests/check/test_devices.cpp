@@ -100,9 +100,18 @@ private slots:
         file("input/event5", "");
         for (const char *link : {"usb-Panel-mouse", "usb-Panel-event-mouse", "usb-Panel-if01-mouse"})
             QCOMPARE(::symlink("../event5", (input + "/by-id/" + link).toLocal8Bit().constData()), 0);
+        // event6, absolute too, is a touchpad (INPUT_PROP_POINTER); event5 lacks
+        // INPUT_PROP_DIRECT, as many older touch screens do, and can still be one.
+        QVERIFY(QDir().mkpath(sysfs + "/event6/device/capabilities"));
+        file("sysfs/event6/device/capabilities/abs", "3\n");
+        file("sysfs/event6/device/properties", "1\n");
+        file("input/event6", "");
         const auto listed = listTouchDevices(input.toStdString(), sysfs.toStdString());
-        QCOMPARE(listed.size(), size_t(1));
+        QCOMPARE(listed.size(), size_t(2));
         QCOMPARE(listed[0].byId, std::string("usb-Panel-event-mouse"));
+        const auto candidates = touchScreenCandidates(listed);
+        QCOMPARE(candidates.size(), size_t(1));
+        QCOMPARE(candidates[0].path, listed[0].path);
     }
 
     void theMatrixIsInTheUnitsLibinputNormalisesTo()

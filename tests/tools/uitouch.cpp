@@ -2,8 +2,11 @@
 // uitouch: a touch screen made with the kernel's uinput, for tests on a real kernel (in a
 // virtual machine: never on a desk, where its touches would reach the desktop's X session).
 //
-//   uitouch [--button left|touch|left-only] [--multitouch] [--slots N] [--x-max N] [--y-max N]
-//           [--name NAME]
+//   uitouch [--button left|touch|left-only] [--multitouch] [--slots N] [--touchpad]
+//           [--x-max N] [--y-max N] [--name NAME]
+//
+// --touchpad makes it a touchpad to udev and libinput (INPUT_PROP_POINTER, BTN_TOOL_FINGER),
+// which is absolute too but no touch screen.
 //
 // Every kind reports BTN_TOUCH but left-only, which reports BTN_LEFT alone (a screen that X's
 // evdev driver takes as an absolute pointer rather than a touchpad).
@@ -43,6 +46,7 @@ int button = BTN_LEFT;
 bool withTouch = true;
 int trackingId = 0;
 int slots = 1;
+bool touchpad = false;
 int currentSlot = 0;
 bool fingerDown = false, thumbDown = false;
 
@@ -169,6 +173,8 @@ int main(int argc, char **argv)
             button = std::strcmp(value, "touch") == 0 ? BTN_TOUCH : BTN_LEFT;
             withTouch = std::strcmp(value, "left-only") != 0;
         }
+        else if (option == "--touchpad")
+            touchpad = true;
         else if (option == "--slots" && ++i)
             slots = std::atoi(value) > 1 ? 2 : 1;
         else if (option == "--x-max" && ++i)
@@ -179,7 +185,7 @@ int main(int argc, char **argv)
             name = value;
         else {
             std::fprintf(stderr, "usage: uitouch [--button left|touch|left-only] [--multitouch] "
-                                 "[--slots N] [--x-max N] [--y-max N] [--name NAME]\n");
+                                 "[--slots N] [--touchpad] [--x-max N] [--y-max N] [--name NAME]\n");
             return 2;
         }
     }
@@ -192,7 +198,12 @@ int main(int argc, char **argv)
         check(::ioctl(device, UI_SET_KEYBIT, BTN_TOUCH), "uitouch: UI_SET_KEYBIT");
     if (button != BTN_TOUCH)
         check(::ioctl(device, UI_SET_KEYBIT, button), "uitouch: UI_SET_KEYBIT");
-    check(::ioctl(device, UI_SET_PROPBIT, INPUT_PROP_DIRECT), "uitouch: UI_SET_PROPBIT");
+    if (touchpad) {
+        check(::ioctl(device, UI_SET_KEYBIT, BTN_TOOL_FINGER), "uitouch: UI_SET_KEYBIT");
+        check(::ioctl(device, UI_SET_PROPBIT, INPUT_PROP_POINTER), "uitouch: UI_SET_PROPBIT");
+    } else {
+        check(::ioctl(device, UI_SET_PROPBIT, INPUT_PROP_DIRECT), "uitouch: UI_SET_PROPBIT");
+    }
     axis(ABS_X, xMax);
     axis(ABS_Y, yMax);
     if (multitouch) {

@@ -599,12 +599,18 @@ def matrix_in(text, name):
 class CalibrateOnTargets(RealKernelTest):
     """kestrilavon-check --calibrate, touched on its five targets."""
 
-    def calibrate_on_targets(self, raw_at, *options, double_tap_on=None):
-        """Touches each target as it is shown; returns the program and what it printed."""
-        program = subprocess.Popen([CHECK, "--calibrate", *options, self.touch.path],
-                                   env=self.server.env, stdout=subprocess.PIPE, text=True)
+    def calibrate_on_targets(self, raw_at, *options, double_tap_on=None, named=True, first=None):
+        """Touches each target as it is shown (after first(program), if given); returns the
+        program and what it printed."""
+        program = subprocess.Popen([CHECK, "--calibrate", *options,
+                                    *([self.touch.path] if named else [])],
+                                   env=self.server.env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
         self.addCleanup(program.stdout.close)
+        self.addCleanup(program.stderr.close)
         self.addCleanup(program.kill)
+        if first:
+            first(program)
         for i, (x, y) in enumerate(((128, 96), (896, 96), (896, 672), (128, 672), (512, 384))):
             wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
             for _ in range(2 if i == double_tap_on else 1):
@@ -639,6 +645,41 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(self.server.stop)
         time.sleep(2)
         self.assert_touches_land(turned, "--calibrate's udev rule, libinput", within=2)
+
+    def test_without_a_device_the_one_touch_screen_or_the_one_touched_is_calibrated(self):
+        start_udev(self)
+        touchpad = TouchScreen("--button", "touch", "--touchpad", "--name", "kestrilavon test touchpad")
+        self.addCleanup(touchpad.stop)
+        self.touch = TouchScreen("--button", "touch")
+        self.addCleanup(self.touch.stop)
+        folder = os.path.join(self.folder.name, "xorg.conf.d")
+        os.mkdir(folder)
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.addCleanup(self.server.stop)
+        time.sleep(2)
+        # One touch screen beside a touchpad: no question, its targets at once.
+        program, _ = self.calibrate_on_targets(raw_at, named=False)
+        self.server.key("Escape")
+        self.assertEqual(program.wait(timeout=30), 0)
+        self.assertIn('calibrating "kestrilavon test touch screen" (/dev/input/', program.stderr.read())
+
+        # A second touch screen: the question, answered by a touch on it.
+        self.touch = TouchScreen("--button", "touch", "--name", "kestrilavon test touch screen two")
+        self.addCleanup(self.touch.stop)
+        time.sleep(2)
+
+        def touch_the_second(program):
+            wait_for("the question", lambda: self.server.shows_window("kestrilavon-check"), 60)
+            time.sleep(1)
+            self.assertEqual(len(self.server.capture().red_pixels()), 0)  # no target yet
+            self.touch.send("touch 1000 1000")
+        program, printed = self.calibrate_on_targets(raw_at, "--apply", named=False,
+                                                     first=touch_the_second)
+        self.assertIn('ATTRS{name}=="kestrilavon test touch screen two"', printed)
+        self.assert_touches_land(raw_at, "--calibrate --apply on the screen touched", within=2)
+        self.server.key("Escape")
+        self.assertEqual(program.wait(timeout=30), 0)
+        self.assertIn('calibrating "kestrilavon test touch screen two"', program.stderr.read())
 
     def test_on_a_btn_left_screen_it_agrees_with_kestrilavons_borders(self):
         Check.calibrate(self, "--button", "left")

@@ -105,6 +105,31 @@ std::optional<int> eventNumber(const std::string &name)
     return std::stoi(digits);
 }
 
+// What an absolute device is when it is no touch screen, from its keys, properties and relative
+// axes, as udev's input_id tells them apart. Many older USB touch screens lack
+// INPUT_PROP_DIRECT, so that alone rules nothing out.
+std::string whyNotATouchScreen(const std::vector<unsigned long> &keys,
+                               const std::vector<unsigned long> &properties,
+                               const std::vector<unsigned long> &relative)
+{
+    if (testBit(keys, BTN_TOOL_PEN) || testBit(keys, BTN_STYLUS))
+        return "a pen tablet (BTN_TOOL_PEN or BTN_STYLUS)";
+    if (testBit(properties, INPUT_PROP_POINTER))
+        return "a touchpad (INPUT_PROP_POINTER)";
+    if (testBit(keys, BTN_TOOL_FINGER) && !testBit(properties, INPUT_PROP_DIRECT))
+        return "a touchpad (BTN_TOOL_FINGER without INPUT_PROP_DIRECT)";
+    if (testBit(properties, INPUT_PROP_ACCELEROMETER))
+        return "an accelerometer (INPUT_PROP_ACCELEROMETER)";
+    bool joystickKeys = false;
+    for (unsigned key = BTN_JOYSTICK; key <= BTN_THUMBR; ++key)
+        joystickKeys |= testBit(keys, key);
+    if (joystickKeys && !testBit(keys, BTN_TOUCH))
+        return "a joystick or gamepad (BTN_JOYSTICK to BTN_THUMBR, no BTN_TOUCH)";
+    if (testBit(relative, REL_WHEEL))
+        return "an absolute mouse with a wheel (a virtual machine's or a server board's)";
+    return {};
+}
+
 } // namespace
 
 std::optional<DeviceInfo> describeDevice(const std::string &path, const std::string &byIdFolder)
@@ -137,6 +162,8 @@ std::optional<DeviceInfo> describeDevice(const std::string &path, const std::str
     device.btnLeft = testBit(keys, BTN_LEFT);
     device.btnTouch = testBit(keys, BTN_TOUCH);
     device.direct = testBit(properties, INPUT_PROP_DIRECT);
+    const auto relative = deviceBits(fd, REL_MAX + 1, [](unsigned bytes) { return EVIOCGBIT(EV_REL, bytes); });
+    device.notATouchScreen = whyNotATouchScreen(keys, properties, relative);
     input_absinfo axis{};
     if (::ioctl(fd, EVIOCGABS(ABS_X), &axis) == 0)
         device.x = AxisRange{axis.minimum, axis.maximum};
@@ -148,6 +175,16 @@ std::optional<DeviceInfo> describeDevice(const std::string &path, const std::str
         device.mtY = AxisRange{axis.minimum, axis.maximum};
     ::close(fd);
     return device;
+}
+
+std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &devices)
+{
+    std::vector<DeviceInfo> candidates;
+    for (const DeviceInfo &device : devices) {
+        if (device.notATouchScreen.empty())
+            candidates.push_back(device);
+    }
+    return candidates;
 }
 
 bool heldByAnotherProgram(int fd)
@@ -195,7 +232,10 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder,
             shown.absoluteXY = testBit(absolute, ABS_X) && testBit(absolute, ABS_Y);
             shown.btnLeft = testBit(keys, BTN_LEFT);
             shown.btnTouch = testBit(keys, BTN_TOUCH);
-            shown.direct = testBit(sysfsBits(sys + "properties"), INPUT_PROP_DIRECT);
+            const auto properties = sysfsBits(sys + "properties");
+            shown.direct = testBit(properties, INPUT_PROP_DIRECT);
+            shown.notATouchScreen =
+                whyNotATouchScreen(keys, properties, sysfsBits(sys + "capabilities/rel"));
             device = shown;
         }
         if (device->absoluteXY)

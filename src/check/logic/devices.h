@@ -22,8 +22,13 @@ struct DeviceInfo {
     bool btnTouch = false;
     std::optional<AxisRange> x, y;  // unknown when the device cannot be opened
     std::optional<AxisRange> mtX, mtY;  // the multitouch axes, where it has them
+    // Why it cannot be the touch screen (a pen tablet, a touchpad, a joystick, ...), as udev
+    // judges it; empty when it can.
+    std::string notATouchScreen;
 
     DeviceIdentity identity() const { return {name, bus, vendor, product}; }
+    // The path that stays the device's across re-plugs: its by-id link where it has one.
+    std::string stablePath() const { return byId.empty() ? path : "/dev/input/by-id/" + byId; }
 };
 
 // Every event device that reports absolute X and Y, by event number.
@@ -34,6 +39,9 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder = "/dev/
 // not open, ENOTTY if it is not an input event device.
 std::optional<DeviceInfo> describeDevice(const std::string &path,
                                          const std::string &byIdFolder = "/dev/input/by-id");
+
+// The devices of the listing that can be the touch screen.
+std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &devices);
 
 // Whether another program has grabbed the open device (EVIOCGRAB): its events then go there
 // alone. No call reports a grab, so this takes one and lets it go at once.

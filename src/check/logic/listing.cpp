@@ -71,6 +71,8 @@ std::string describeForListing(const DeviceInfo &device)
         << "\n  X range: " << range(device.x) << "  Y range: " << range(device.y)
         << "\n  BTN_LEFT: " << (device.btnLeft ? "yes" : "no")
         << "  BTN_TOUCH: " << (device.btnTouch ? "yes" : "no")
+        << "\n  a touch screen: "
+        << (device.notATouchScreen.empty() ? std::string("can be") : "no, " + device.notATouchScreen)
         << "\n  readable by this user: " << (device.readable ? "yes" : "no")
         << "\n  kestrilavon: " << calibrationOutlook(device) << "\n";
     const std::string outlook = calibrationOutlook(device);

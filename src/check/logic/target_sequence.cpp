@@ -112,3 +112,10 @@ std::vector<double> TargetSequence::errors() const
         off.push_back(pixelsOff(*fitted, i));
     return off;
 }
+
+TargetSequence::Point TargetSequence::landed(int i) const
+{
+    const TouchOnTarget &touch = *touches[static_cast<size_t>(i)];
+    const Fraction at = apply(*fitted, touch.rawX, touch.rawY);
+    return {at.x * w - 0.5, at.y * h - 0.5};
+}

@@ -41,6 +41,11 @@ public:
     const std::string &problem() const { return why; }
     // The distance in pixels from each target to where the accepted fit puts its touch.
     std::vector<double> errors() const;
+    // Where the accepted fit puts the touch on target i, in pixels.
+    struct Point {
+        double x, y;
+    };
+    Point landed(int i) const;
 
 private:
     std::optional<Calibration> fitWithout(int left) const;

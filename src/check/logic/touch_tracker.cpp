@@ -72,6 +72,22 @@ DeviceState readDeviceState(int device)
     return state;
 }
 
+bool beginsTouch(const input_event &record)
+{
+    return (record.type == EV_KEY && (record.code == BTN_TOUCH || record.code == BTN_LEFT)
+            && record.value == 1)
+        || (record.type == EV_ABS && record.code == ABS_MT_TRACKING_ID && record.value >= 0);
+}
+
+bool nothingDown(const DeviceState &state)
+{
+    for (const DeviceState::Contact &contact : state.contacts) {
+        if (contact.id >= 0)
+            return false;
+    }
+    return !state.keyDown;
+}
+
 TouchTracker::TouchTracker(const DeviceState &start, std::function<DeviceState()> again)
     : reread(std::move(again))
 {

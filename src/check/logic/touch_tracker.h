@@ -29,6 +29,13 @@ struct DeviceState {
 // single-touch device at 0, 0 with nothing down.
 DeviceState readDeviceState(int device);
 
+// Whether the record begins a touch: BTN_TOUCH or BTN_LEFT pressed, or a new contact's tracking
+// id. Motion alone never does.
+bool beginsTouch(const input_event &record);
+
+// Whether no finger is down on the device.
+bool nothingDown(const DeviceState &state);
+
 // Whole touches of one finger from an event device's records, whatever the device reports:
 // BTN_LEFT or BTN_TOUCH, single-touch or multitouch, any range.
 //

@@ -12,16 +12,52 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-void drawTarget(QPainter &painter, QPoint at)
+// A red cross with a circle; filled while a finger is down, so that each touch shows it counted.
+void drawTarget(QPainter &painter, QPoint at, bool touched)
 {
     painter.setPen(Qt::red);
+    painter.setBrush(touched ? QBrush(Qt::red) : QBrush());
     painter.drawLine(at.x() - 40, at.y(), at.x() + 40, at.y());
     painter.drawLine(at.x(), at.y() - 40, at.x(), at.y() + 40);
     painter.drawEllipse(at, 15, 15);
+    painter.setBrush(QBrush());
+}
+
+// The accepted fit at each target: the target (grey: red is the live touch's), and a line to where its touch lands drawn ten
+// times longer than the error, so that a pixel shows; the worst error beside its target.
+void drawResult(QPainter &painter, const TargetSequence &sequence, bool faint)
+{
+    const std::vector<double> errors = sequence.errors();
+    int worst = 0;
+    for (int i = 0; i < TargetSequence::kTargets; ++i) {
+        if (errors[size_t(i)] > errors[size_t(worst)])
+            worst = i;
+    }
+    for (int i = 0; i < TargetSequence::kTargets; ++i) {
+        const TargetSequence::Pixel target = sequence.target(i);
+        const TargetSequence::Point landed = sequence.landed(i);
+        const QPointF from(target.x, target.y);
+        const QPointF to = from + 10 * (QPointF(landed.x, landed.y) - from);
+        painter.setPen(faint ? QColor(210, 210, 210) : QColor(Qt::darkGray));
+        painter.drawLine(from - QPointF(20, 0), from + QPointF(20, 0));
+        painter.drawLine(from - QPointF(0, 20), from + QPointF(0, 20));
+        painter.setPen(QPen(faint ? QColor(190, 190, 255) : QColor(Qt::blue), 2));
+        painter.drawLine(from, to);
+        painter.drawEllipse(to, 3, 3);
+        if (i == worst) {
+            painter.setPen(faint ? QColor(190, 190, 190) : QColor(Qt::black));
+            const bool right = target.x < painter.device()->width() / 2;
+            const QRectF box(right ? target.x + 30 : target.x - 330, target.y + 25, 300, 40);
+            painter.drawText(box, right ? Qt::AlignLeft : Qt::AlignRight,
+                             QString("worst: %1 px\n(lines drawn 10 times longer)")
+                                 .arg(errors[size_t(i)], 0, 'f', 1));
+        }
+    }
 }
 
 } // namespace
@@ -122,13 +158,21 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
 
     if (!accepted()) {
         const TargetSequence::Pixel target = sequence.target(sequence.current());
-        drawTarget(painter, QPoint(target.x, target.y));
+        drawTarget(painter, QPoint(target.x, target.y), tracker.followsTouch());
         painter.setPen(Qt::black);
         say(QString("Target %1 of %2: touch the centre of the red cross. Esc quits.")
                 .arg(sequence.current() + 1).arg(TargetSequence::kTargets));
-        if (!note.isEmpty())
-            say(note);
+        // What became of the last touch, where the eyes are: beside the target.
+        if (!note.isEmpty()) {
+            const int noteWidth = std::min(w - 20, 420);
+            const int left = std::clamp(target.x - noteWidth / 2, 10, w - 10 - noteWidth);
+            const int top = target.y <= h / 2 ? target.y + 50 : target.y - 50 - 3 * line;
+            painter.drawText(QRect(left, top, noteWidth, 3 * line),
+                             Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, note);
+        }
     } else {
+        drawResult(painter, sequence, lastTouch.has_value());
+        painter.setPen(Qt::black);
         QString errors;
         for (const double error : sequence.errors())
             errors += (errors.isEmpty() ? "" : ", ") + QString::number(std::lround(error));

@@ -141,6 +141,34 @@ std::optional<Monitor> chooseMonitor(const XScreenLayout &layout, const std::str
     return std::nullopt;
 }
 
+namespace {
+
+// The monitor of several whose map onto it is the X device's transformation, if any.
+std::optional<Monitor> monitorOfTransformation(const Property &matrix, const XScreenLayout &layout)
+{
+    for (const Monitor &monitor : layout.monitors) {
+        const auto expected = monitorTransformation(monitor, layout.width, layout.height);
+        bool same = matrix.items.size() == 9 && layout.monitors.size() > 1;
+        for (size_t i = 0; same && i < 6; ++i)
+            same = std::fabs(matrix.asFloat(i) - expected[i]) < 1e-3;
+        if (same)
+            return monitor;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Monitor> xMappedMonitor(dev_t rdev, const XScreenLayout &layout)
+{
+    const DisplayPointer owned = openDisplayWithXInput2();
+    for (const int id : owned ? devicesOnNode(owned.get(), rdev) : std::vector<int>()) {
+        if (const auto monitor = monitorOfTransformation(readProperty(owned.get(), id, kTransformation), layout))
+            return monitor;
+    }
+    return std::nullopt;
+}
+
 std::string describeXMapping(dev_t rdev, const XScreenLayout &layout)
 {
     const DisplayPointer owned = openDisplayWithXInput2();
@@ -148,23 +176,15 @@ std::string describeXMapping(dev_t rdev, const XScreenLayout &layout)
     std::string text;
     for (const int id : display ? devicesOnNode(display, rdev) : std::vector<int>()) {
         const Property matrix = readProperty(display, id, kTransformation);
-        std::string where = "across all monitors";
-        for (const Monitor &monitor : layout.monitors) {
-            const auto expected = monitorTransformation(monitor, layout.width, layout.height);
-            bool same = matrix.items.size() == 9;
-            for (size_t i = 0; same && i < 6; ++i)
-                same = std::fabs(matrix.asFloat(i) - expected[i]) < 1e-3;
-            if (same && layout.monitors.size() > 1)
-                where = "onto the monitor " + printable(monitor.name);
-        }
-        if (where == "across all monitors" && !isIdentity(display, matrix))
+        const std::optional<Monitor> onto = monitorOfTransformation(matrix, layout);
+        std::string where = onto ? "onto the monitor " + printable(onto->name) : "across all monitors";
+        if (!onto && !isIdentity(display, matrix))
             where = "through a transformation of its own: " + values(display, matrix);
         text += "  X device " + std::to_string(id) + " \"" + printable(deviceName(display, id)) + "\": X maps it "
             + where + "\n";
     }
     return text;
 }
-
 
 std::vector<int> xLibinputDevices(const std::string &path)
 {

@@ -30,6 +30,9 @@ std::optional<XScreenLayout> xScreenLayout();
 // pointer; nullopt for an unknown name.
 std::optional<Monitor> chooseMonitor(const XScreenLayout &layout, const std::string &name);
 
+// The monitor that X maps the kernel device onto, when it maps it onto one of several.
+std::optional<Monitor> xMappedMonitor(dev_t rdev, const XScreenLayout &layout);
+
 // For the listing: which X devices read the kernel device, and whether X maps each onto one
 // monitor or across all. Empty when X has none.
 std::string describeXMapping(dev_t rdev, const XScreenLayout &layout);
