@@ -52,7 +52,10 @@ void drawResult(QPainter &painter, const TargetSequence &sequence, bool faint)
         if (i == worst) {
             painter.setPen(faint ? QColor(190, 190, 190) : QColor(Qt::black));
             const bool right = target.x < painter.device()->width() / 2;
-            const QRectF box(right ? target.x + 30 : target.x - 330, target.y + 25, 300, 40);
+            const bool below = target.y <= painter.device()->height() / 2;
+            const qreal boxHeight = 2 * painter.fontMetrics().height() + 4;
+            const QRectF box(right ? target.x + 30 : target.x - 330,
+                             below ? target.y + 25 : target.y - 25 - boxHeight, 300, boxHeight);
             painter.drawText(box, right ? Qt::AlignLeft : Qt::AlignRight,
                              QString("worst: %1 px\n(lines drawn 10 times longer)")
                                  .arg(errors[size_t(i)], 0, 'f', 1));
