@@ -3,7 +3,10 @@
 
 #include "CalibrateWidget.h"
 #include "ChooseWidget.h"
+#include "install.h"
 #include "listing.h"
+#include "udev_rules.h"
+#include "udevadm.h"
 #include "touch_tracker.h"
 
 #include <QApplication>
@@ -62,11 +65,13 @@ namespace {
 // the matrix itself, the udev rule, the xorg.conf section and the xinput command, each where the
 // device's name allows it, and why one is missing.
 std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
-                      const std::optional<Borders> &borders, const std::optional<OntoMonitor> &onto)
+                      const std::optional<Borders> &borders, const std::optional<OntoMonitor> &onto,
+                      bool installing)
 {
     std::string text = "# The calibration as libinput's matrix: " + matrixText(matrix, false) + "\n";
     const std::string udevProblem = nameProblemForUdev(device.name);
-    text += udevProblem.empty() ? udevRule(device.identity(), matrix)
+    text += udevProblem.empty() ? udevHowTo(device.identity(), sysfsPathOfNode(device.path))
+            + udevRuleBlock(device.identity(), matrix)
                                 : "# No udev rule for this device: " + udevProblem + "\n";
     const std::string xorgProblem = nameProblemForXorg(device.name);
     text += "\n" + (xorgProblem.empty() ? xorgSnippet(device.identity(), borders, matrix, onto)
@@ -83,6 +88,9 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
             text += "xinput set-prop " + std::to_string(id) + " \"libinput Calibration Matrix\" "
                 + matrixText(matrix, true) + "\n";
     }
+    if (udevProblem.empty() && !installing)
+        text += "\n# To keep it, for libinput under X and Wayland (a udev rule, the device re-added):\n"
+            + keepCommand(device, matrix) + "\n";
     return text;
 }
 
@@ -101,8 +109,8 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 } // namespace
 
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
-                   const std::optional<XScreenLayout> &layout, std::optional<Monitor> monitor,
-                   bool monitorNamed)
+                   bool install, const std::optional<XScreenLayout> &layout,
+                   std::optional<Monitor> monitor, bool monitorNamed)
 {
     QScreen *screen = screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString());
     size_t chosen = 0;
@@ -142,8 +150,17 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         // evdev and the Boder options read ABS_X and ABS_Y.
         const std::optional<Borders> borders =
             axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
-        std::fputs(formsText(info, matrix, borders, onto).c_str(), stdout);
+        std::fputs(formsText(info, matrix, borders, onto, install).c_str(), stdout);
         status = finishOutput(0);
+        if (install) {
+            // The re-add drops what was set on X at run time: the rule is the calibration, and
+            // the mapping onto the monitor is set again after it.
+            std::fputs("\n", stdout);
+            status = installCalibration(info, matrix, onto);
+            return status == 0 ? QString("Installed as a udev rule and read again by the device: "
+                                         "the finger and the pointer agree now and after a restart.")
+                               : QString("Not installed as it should be: the standard output says why.");
+        }
         if (!apply)
             return QString("The udev rule, the xorg.conf section and the xinput command are on the "
                            "standard output.");

@@ -34,8 +34,9 @@ std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layou
 // forms on the standard output and, with apply, the calibration on the running X. Runs in the
 // toolkit's application. Status 0 when a fit was accepted (and printed, and applied if asked),
 // 1 otherwise.
+// With install, the calibration goes into the udev rules (root only) instead of onto X.
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
-                   const std::optional<XScreenLayout> &layout, std::optional<Monitor> monitor,
-                   bool monitorNamed);
+                   bool install, const std::optional<XScreenLayout> &layout,
+                   std::optional<Monitor> monitor, bool monitorNamed);
 
 #endif

@@ -7,7 +7,10 @@
 #include "CheckWidget.h"
 #include "check_calibrate.h"
 #include "devices.h"
+#include "install.h"
 #include "listing.h"
+#include "udev_rules.h"
+#include "udevadm.h"
 #include "x_input.h"
 #include "x_display.h"
 
@@ -30,11 +33,15 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
-    "       kestrilavon-check --calibrate [--apply] [--output NAME] [DEVICE]\n";
+    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
+    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] DEVICE\n"
+    "       kestrilavon-check --uninstall DEVICE\n"
+    "       kestrilavon-check --calibrate [--apply] [--install] [--output NAME] [DEVICE]\n";
 const char kHelp[] =
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply] [DEVICE]\n"
-    "       kestrilavon-check --calibrate [--apply] [--output NAME] [DEVICE]\n"
+    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
+    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] DEVICE\n"
+    "       kestrilavon-check --uninstall DEVICE\n"
+    "       kestrilavon-check --calibrate [--apply] [--install] [--output NAME] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -50,6 +57,12 @@ const char kHelp[] =
     "                 libinput driver and for Wayland compositors\n"
     "  --apply        set the calibration of DEVICE on the running X at once (libinput or evdev\n"
     "                 driver), and print how to undo it; kept until a re-plug or X restarts\n"
+    "  --install      (root) keep the calibration of DEVICE: its rule in\n"
+    "                 /etc/udev/rules.d/99-kestrilavon.rules, then the device re-added so that\n"
+    "                 libinput reads it now (X's libinput driver, Wayland compositors)\n"
+    "  --uninstall    (root) remove DEVICE's rule, and re-add the device\n"
+    "  --matrix M     the calibration as libinput's six numbers (as --calibrate prints them),\n"
+    "                 for --install or --udev, in place of the result file's borders\n"
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
     "                 any range), and print the forms; with --apply, set it on X at once.\n"
     "                 Without DEVICE: the one touch screen here, or the one you touch\n"
@@ -85,22 +98,48 @@ int listDevices()
     return finishOutput(0);
 }
 
+// --udev: the rule as --install writes it on the standard output; how to load it, on the
+// standard error stream.
+int printUdevRule(const DeviceInfo &device, const LibinputMatrix &matrix)
+{
+    const std::string problem = nameProblemForUdev(device.name);
+    if (!problem.empty())
+        return fail("will not write a udev rule for " + device.path + ": " + problem);
+    std::fputs(udevRuleBlock(device.identity(), matrix).c_str(), stdout);
+    std::fputs(udevHowTo(device.identity(), sysfsPathOfNode(device.path)).c_str(), stderr);
+    return finishOutput(0);
+}
+
 std::string resultProblem(const std::string &path, const ResultFile &result)
 {
     return "no usable result file " + path + ": " + result.problem;
 }
 
-enum class Form { None, Xorg, Udev, Apply };
+enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
 
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
 int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
+              const std::optional<std::string> &givenMatrix,
               const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
 {
     std::string problem;
     const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
     if (!device)
         return fail(problem);
+    if (form == Form::Uninstall)
+        return uninstallCalibration(*device);
+    const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
+    if (givenMatrix) {
+        const std::optional<LibinputMatrix> matrix = parseMatrix(*givenMatrix);
+        if (!matrix)
+            return fail("--matrix takes six numbers, as \"1 0 0 0 1 0\"");
+        const std::string trouble = matrixProblem(*matrix);
+        if (!trouble.empty())
+            return fail("will not use that matrix: " + trouble);
+        return form == Form::Install ? installCalibration(*device, *matrix, onto)
+                                     : printUdevRule(*device, *matrix);
+    }
     const ResultFile result = readResultFile(resultPath);
     if (!result.borders)
         return fail(resultProblem(resultPath, result));
@@ -118,7 +157,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
                     + matrixTrouble + "; calibrate again");
 
-    const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
+    if (form == Form::Install)
+        return installCalibration(*device, matrix, onto);
     if (form == Form::Apply) {
         const ApplyReport report = applyToRunningX(
             devicePath, {matrix, *result.borders, *device->x, *device->y, onto});
@@ -130,10 +170,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     problem = form == Form::Xorg ? nameProblemForXorg(device->name) : nameProblemForUdev(device->name);
     if (!problem.empty())
         return fail("will not write a configuration for " + devicePath + ": " + problem);
-    if (form == Form::Udev) {
-        std::fputs(udevRule(device->identity(), matrix).c_str(), stdout);
-        return finishOutput(0);
-    }
+    if (form == Form::Udev)
+        return printUdevRule(*device, matrix);
     for (const std::string &other : othersMatchedByProduct(*device))
         std::fprintf(stderr, "kestrilavon-check: note: the section matches %s as well: its name "
                      "holds \"%s\"\n", other.c_str(), printable(device->name).c_str());
@@ -242,10 +280,12 @@ int main(int argc, char **argv)
     // (after X was changed, before the line that undoes it).
     std::signal(SIGPIPE, SIG_IGN);
     std::string resultPath = kDefaultResult, devicePath, monitorName;
-    Form form = Form::None;
+    std::optional<std::string> givenMatrix;
+    std::vector<Form> forms;
     bool calibrate = false;
     const std::pair<const char *, Form> modes[] = {
-        {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply}};
+        {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply},
+        {"--install", Form::Install}, {"--uninstall", Form::Uninstall}};
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto mode = std::find_if(std::begin(modes), std::end(modes),
@@ -254,10 +294,13 @@ int main(int argc, char **argv)
             resultPath = argv[++i];
         } else if (argument == "--output" && i + 1 < argc) {
             monitorName = argv[++i];
+        } else if (argument == "--matrix" && i + 1 < argc && !givenMatrix) {
+            givenMatrix = argv[++i];
         } else if (argument == "--calibrate") {
             calibrate = true;
-        } else if (mode != std::end(modes) && (form == Form::None || form == mode->second)) {
-            form = mode->second;
+        } else if (mode != std::end(modes)) {
+            if (std::find(forms.begin(), forms.end(), mode->second) == forms.end())
+                forms.push_back(mode->second);
         } else if (argument == "-h" || argument == "--help") {
             std::fputs(kHelp, stdout);
             return finishOutput(0);
@@ -271,12 +314,23 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    // --calibrate takes --apply and no other form, and finds the device itself.
-    if (((form != Form::None || !monitorName.empty()) && !calibrate && devicePath.empty())
-        || (calibrate && form != Form::None && form != Form::Apply)) {
+    const auto asked = [&](Form form) { return std::find(forms.begin(), forms.end(), form) != forms.end(); };
+    const Form form = forms.empty() ? Form::None : forms[0];
+    // One form at a time, on a device; --calibrate finds the device itself and takes --apply
+    // and --install; --matrix is for --install and --udev.
+    const bool usable = calibrate
+        ? std::all_of(forms.begin(), forms.end(), [](Form f) { return f == Form::Apply || f == Form::Install; })
+            && !givenMatrix
+        : forms.size() <= 1 && (devicePath.empty() ? forms.empty() && monitorName.empty() && !givenMatrix
+                                                   : true)
+            && (!givenMatrix || form == Form::Install || form == Form::Udev);
+    if (!usable) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if ((asked(Form::Install) || asked(Form::Uninstall)) && ::geteuid() != 0)
+        return fail("--install and --uninstall change " + std::string(kRulesFolder)
+                    + ", which takes root: " + asRootCommand(argc, argv));
     if (devicePath.empty() && !calibrate)
         return listDevices();
     // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
@@ -313,12 +367,12 @@ int main(int argc, char **argv)
         for (const DeviceInfo &device : devices)
             paths.push_back(device.path);
         return inWindow(argv, paths, WhenHeld::Refuse, [&](const std::vector<int> &fds) {
-            return runCalibration(fds, devices, form == Form::Apply, layout, monitor,
-                                  !monitorName.empty());
+            return runCalibration(fds, devices, asked(Form::Apply), asked(Form::Install), layout,
+                                  monitor, !monitorName.empty());
         });
     }
     if (form != Form::None)
-        return printForm(form, devicePath, resultPath, layout, monitor);
+        return printForm(form, devicePath, resultPath, givenMatrix, layout, monitor);
     return inWindow(argv, {devicePath}, WhenHeld::Show, [&](const std::vector<int> &fds) {
         return showLive(fds[0], devicePath, resultPath, monitor);
     });

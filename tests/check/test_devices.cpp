@@ -2,6 +2,7 @@
 #include "devices.h"
 #include "listing.h"
 #include "result_file.h"
+#include "udev_rules.h"
 
 #include <QtTest>
 
@@ -134,7 +135,7 @@ private slots:
             QVERIFY2(!nameProblemForXorg(bad).empty(), bad);
         QCOMPARE(nameProblemForUdev("a|b"), std::string());
         const LibinputMatrix matrix{1, 0, 0, 0, 1, 0};
-        const std::string rule = udevRule({"Pen [x]|*?", 3, 0xeef, 1}, matrix);
+        const std::string rule = udevRuleBlock({"Pen [x]|*?", 3, 0xeef, 1}, matrix);
         QVERIFY2(rule.find("ATTRS{name}==\"Pen ?x]???\", ATTRS{id/bustype}==\"0003\", "
                            "ATTRS{id/vendor}==\"0eef\", ATTRS{id/product}==\"0001\", "
                            "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n") != std::string::npos,

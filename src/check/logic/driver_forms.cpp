@@ -76,6 +76,26 @@ Calibration calibrationFromLibinput(const LibinputMatrix &m, AxisRange x, AxisRa
              m[3] / rangeX, m[4] / rangeY, m[5] - m[3] * x.minimum / rangeX - m[4] * y.minimum / rangeY}};
 }
 
+std::optional<LibinputMatrix> parseMatrix(const std::string &text)
+{
+    LibinputMatrix matrix{};
+    const char *at = text.data(), *end = text.data() + text.size();
+    for (double &value : matrix) {
+        while (at < end && (*at == ' ' || *at == '\t'))
+            ++at;
+        // from_chars reads no leading '+' and never looks at the locale.
+        const auto read = std::from_chars(at, end, value);
+        if (read.ec != std::errc() || (read.ptr < end && *read.ptr != ' ' && *read.ptr != '\t'))
+            return std::nullopt;
+        at = read.ptr;
+    }
+    while (at < end && (*at == ' ' || *at == '\t'))
+        ++at;
+    if (at != end)
+        return std::nullopt;
+    return matrix;
+}
+
 std::string matrixProblem(const LibinputMatrix &m)
 {
     for (const double value : m) {
@@ -173,28 +193,22 @@ std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Border
     return out.str();
 }
 
-std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix)
+std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath)
 {
+    const std::string where = sysfsPath.empty() ? "/sys/class/input/eventN" : sysfsPath;
     std::ostringstream out;
-    out << "# Save as /etc/udev/rules.d/99-kestrilavon.rules, then load it:\n"
+    out << "# Save the rule as /etc/udev/rules.d/99-kestrilavon.rules (sudo kestrilavon-check\n"
+           "# --install does it all), then load it and re-add this device, as if re-plugged:\n"
            "#   udevadm control --reload\n"
-           "#   udevadm trigger\n"
-           "# and re-plug the touch screen or restart the session: libinput reads the matrix\n"
-           "# when the device is added. X's libinput driver and Wayland compositors (GNOME,\n"
-           "# KDE, sway, weston) honour it; a compositor's own calibration setting overrides it.\n"
-           "# A rule cannot map the touch screen onto one monitor of several: under X, use\n"
-           "# --apply or --xorg with --output for that; under Wayland, the compositor's own\n"
-           "# setting (sway's map_to_output, GNOME's and KDE's display settings).\n"
-           "# Written by kestrilavon-check for \"" << device.name << "\".\n";
+           "#   udevadm trigger --settle --action=remove " << where << "\n"
+           "#   udevadm trigger --settle --action=add " << where << "\n"
+           "# libinput reads the matrix when the device is added: X's libinput driver and Wayland\n"
+           "# compositors (GNOME, KDE, sway, weston) honour it; a compositor's own calibration\n"
+           "# setting overrides it. A rule cannot map the touch screen onto one monitor of\n"
+           "# several: under X, use --apply or --xorg with --output for that; under Wayland, the\n"
+           "# compositor's own setting (sway's map_to_output, GNOME's and KDE's display settings).\n";
     if (udevMatchName(device.name) != device.name)
         out << "# udev reads * ? [ | as patterns: each is matched here by ?, any one character.\n";
-    out << "ACTION==\"add|change\", SUBSYSTEM==\"input\", KERNEL==\"event*\", "
-           "ATTRS{name}==\"" << udevMatchName(device.name) << "\", ";
-    if (device.bus || device.vendor || device.product)
-        out << "ATTRS{id/bustype}==\"" << hex4(device.bus) << "\", "
-               "ATTRS{id/vendor}==\"" << hex4(device.vendor) << "\", "
-               "ATTRS{id/product}==\"" << hex4(device.product) << "\", ";
-    out << "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"" << matrixText(matrix, false) << "\"\n";
     return out.str();
 }
 

@@ -44,6 +44,9 @@ LibinputMatrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisR
 // calibration between them.
 Calibration calibrationFromLibinput(const LibinputMatrix &matrix, AxisRange x, AxisRange y);
 
+// Six numbers separated by blanks, as the forms print them; nullopt for anything else.
+std::optional<LibinputMatrix> parseMatrix(const std::string &text);
+
 // Why no driver should be given this matrix (a non-finite entry, or a 2x2 part that shrinks or
 // stretches by more than a hundred times), or an empty string.
 std::string matrixProblem(const LibinputMatrix &matrix);
@@ -95,7 +98,8 @@ struct OntoMonitor {
 std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
                         const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto = {});
 
-// The udev rules file that gives libinput the matrix for this device only.
-std::string udevRule(const DeviceIdentity &device, const LibinputMatrix &matrix);
+// How to load the udev rule for this device (its folder in sysfs given, for the one device to
+// re-add), and who reads it: comment lines, to go with the rule.
+std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath);
 
 #endif

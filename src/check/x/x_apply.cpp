@@ -170,8 +170,43 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
         out << undo;
     }
     out << "Set on the running X only: a re-plug of the touch screen or a restart of X forgets "
-           "it. To keep it, use --udev or --xorg.\n";
+           "it. To keep it, use --install (or --udev, --xorg).\n";
     report.ok = true;
     report.text = out.str();
     return report;
+}
+
+std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path)
+{
+    std::vector<XDeviceMatrix> found;
+    const DisplayPointer owned = openDisplayWithXInput2();
+    struct stat status;
+    if (!owned || ::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode))
+        return found;
+    for (const int id : devicesOnNode(owned.get(), status.st_rdev)) {
+        XDeviceMatrix device{id, printable(deviceName(owned.get(), id)), false, {}};
+        const Property matrix = readProperty(owned.get(), id, kLibinputMatrix);
+        device.libinput = matrix.exists();
+        for (size_t i = 0; i < 6 && i < matrix.items.size(); ++i)
+            device.matrix.push_back(matrix.asFloat(i));
+        found.push_back(device);
+    }
+    return found;
+}
+
+std::string setTransformation(const std::string &path, const Transformation &transformation)
+{
+    const DisplayPointer owned = openDisplayWithXInput2();
+    struct stat status;
+    if (!owned || ::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode))
+        return "cannot reach the X display " + displayName();
+    const Atom floatType = XInternAtom(owned.get(), "FLOAT", False);
+    for (const int id : devicesOnNode(owned.get(), status.st_rdev)) {
+        const std::string refused = setAndSync(owned.get(), id, kTransformation, floatType, 32,
+                                               floatItems(transformation));
+        if (!refused.empty())
+            return "X device " + quotedName(owned.get(), id) + " refused \"" + kTransformation
+                + "\": " + refused;
+    }
+    return {};
 }

@@ -59,6 +59,20 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
 // driver, by id; none when the display does not answer.
 std::vector<int> xLibinputDevices(const std::string &path);
 
+// What the X devices reading the kernel device at path hold now: for each, its id, its name
+// (made printable), whether X's libinput driver reads it and the libinput matrix it uses.
+struct XDeviceMatrix {
+    int id = 0;
+    std::string name;
+    bool libinput = false;
+    std::vector<double> matrix;  // the first six values
+};
+std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path);
+
+// Sets the transformation (a monitor's map) on every X device that reads the kernel device at
+// path; an empty string, or why not.
+std::string setTransformation(const std::string &path, const Transformation &transformation);
+
 // Where X itself puts the pointer for one kernel device, on a connection of its own: it hears the
 // raw events of that device's X devices (and of no other: a real mouse does not count) and
 // after each asks X where the pointer now is. Works under any toolkit event loop: read when
