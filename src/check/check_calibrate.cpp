@@ -4,18 +4,22 @@
 #include "CalibrateWidget.h"
 #include "ChooseWidget.h"
 #include "install.h"
+#include "sway_ipc.h"
+#include "wayland_session.h"
 #include "listing.h"
 #include "udev_rules.h"
 #include "udevadm.h"
 #include "touch_tracker.h"
 
 #include <QApplication>
+#include <QWindow>
 #include <QScreen>
 #include <QStringList>
 
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -57,6 +61,51 @@ std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layou
             && monitor->height == layout->height))
         return std::nullopt;
     return OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
+}
+
+bool windowScreen(const std::optional<Monitor> &monitor, const std::string &monitorName,
+                  QScreen **screen)
+{
+    if (!onWayland()) {
+        *screen = screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString());
+        return true;
+    }
+    // A Wayland client cannot know where the pointer is: without a name, the compositor places it.
+    *screen = monitorName.empty() ? nullptr : screenNamed(QString::fromStdString(monitorName));
+    if (!monitorName.empty() && !*screen) {
+        std::fprintf(stderr, "kestrilavon-check: no output %s on this Wayland display; its outputs: %s\n",
+                     printable(monitorName).c_str(), printable(screenNames()).c_str());
+        return false;
+    }
+    return true;
+}
+
+void showFullScreenOn(QWidget &window, QScreen *screen)
+{
+    if (screen) {
+        window.setGeometry(screen->geometry());
+        window.winId();
+        window.windowHandle()->setScreen(screen);
+    }
+    window.showFullScreen();
+    window.activateWindow();
+}
+
+ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibration,
+                           const std::string &outputName)
+{
+    if (inSway())
+        return applyToSway(device, calibration.libinput, outputName);
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland && *wayland && xLibinputDevices(device.path).empty()
+        && xDeviceMatrices(device.path).empty()) {
+        ApplyReport report;
+        report.text = "this Wayland compositor has no interface for setting a calibration from "
+                      "outside; keep it as a udev rule, which libinput reads when the device is "
+                      "added: " + keepCommand(device, calibration.libinput) + "\n";
+        return report;
+    }
+    return applyToRunningX(device.path, calibration);
 }
 
 namespace {
@@ -110,18 +159,19 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
                    bool install, const std::optional<XScreenLayout> &layout,
-                   std::optional<Monitor> monitor, bool monitorNamed)
+                   std::optional<Monitor> monitor, const std::string &monitorName)
 {
-    QScreen *screen = screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString());
+    QScreen *screen = nullptr;
+    if (!windowScreen(monitor, monitorName, &screen))
+        return 2;
+    const bool monitorNamed = !monitorName.empty();
     size_t chosen = 0;
     if (devices.size() > 1) {
         QStringList names;
         for (const DeviceInfo &info : infos)
             names << QString::fromStdString(printable(info.name));
         ChooseWidget question(devices, names);
-        question.setGeometry(screen->geometry());
-        question.showFullScreen();
-        question.activateWindow();
+        showFullScreenOn(question, screen);
         qApp->exec();
         if (question.chosen() < 0)
             return 1;
@@ -140,13 +190,17 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         }
     }
     const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
-    const int w = screen->geometry().width(), h = screen->geometry().height();
+    // A guess where the compositor places the window: the window takes its output's size.
+    const QRect guess = (screen ? screen : QGuiApplication::primaryScreen())->geometry();
     // The touches come in the units of the axes the tracker follows.
     const DeviceState start = readDeviceState(device);
     const AxisRange unitsX = trackedX(info, start), unitsY = trackedY(info, start);
     int status = 1;
-    CalibrateWidget widget(device, w, h, unitsX, unitsY, [&](const Calibration &calibration) {
+    CalibrateWidget *window = nullptr;
+    CalibrateWidget widget(device, guess.width(), guess.height(), unitsX, unitsY,
+                           [&](const Calibration &calibration) {
         const LibinputMatrix matrix = libinputMatrix(calibration, unitsX, unitsY);
+        const int w = window->width(), h = window->height();
         // evdev and the Boder options read ABS_X and ABS_Y.
         const std::optional<Borders> borders =
             axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
@@ -164,19 +218,21 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         if (!apply)
             return QString("The udev rule, the xorg.conf section and the xinput command are on the "
                            "standard output.");
-        const ApplyReport report = applyToRunningX(info.path, {matrix, borders, *info.x, *info.y, onto});
+        const ApplyReport report = applyInSession(
+            info, {matrix, borders, *info.x, *info.y, onto},
+            monitorNamed ? monitorName : window->screen()->name().toStdString());
         if (!report.ok) {
             status = fail(report.text.substr(0, report.text.size() - 1));
-            return QString("Not set on the running X: ") + QString::fromStdString(report.text);
+            return QString("Not set: ") + QString::fromStdString(report.text);
         }
         std::fputs(("\n" + report.text).c_str(), stdout);
         status = finishOutput(status);
-        return QString("Set on the running X: the pointer follows the finger now. The forms to keep "
-                       "it, and the command to undo it, are on the standard output.");
+        return QString("Set on the running %1: the pointer follows the finger now. The forms to keep "
+                       "it, and the command to undo it, are on the standard output.")
+            .arg(inSway() ? "sway" : "X");
     });
-    widget.setGeometry(screen->geometry());
-    widget.showFullScreen();
-    widget.activateWindow();
+    window = &widget;
+    showFullScreenOn(widget, screen);
     qApp->exec();
     return widget.accepted() ? status : 1;
 }

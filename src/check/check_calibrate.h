@@ -5,6 +5,9 @@
 #include "devices.h"
 #include "x_input.h"
 
+#include <QScreen>
+#include <QWidget>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +31,11 @@ std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *prob
 std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
                                        const std::optional<Monitor> &monitor);
 
+// --apply where the session is: sway through its IPC, another Wayland compositor (which has no
+// interface for it: the --install command instead), or the running X.
+ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibration,
+                           const std::string &outputName);
+
 // kestrilavon-check --calibrate on one of the devices (open, each with what was found out of
 // it): with several, a window first asks the user to touch the one. Then five targets on the
 // monitor (the one X maps the device onto, unless monitorNamed); once the fit is accepted, the
@@ -37,6 +45,14 @@ std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layou
 // With install, the calibration goes into the udev rules (root only) instead of onto X.
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
                    bool install, const std::optional<XScreenLayout> &layout,
-                   std::optional<Monitor> monitor, bool monitorNamed);
+                   std::optional<Monitor> monitor, const std::string &monitorName);
+
+// The screen the windows go on: on X the monitor chosen; on Wayland the output named, or none
+// (the compositor chooses). False, with a line said, for an output Wayland does not know.
+bool windowScreen(const std::optional<Monitor> &monitor, const std::string &monitorName,
+                  QScreen **screen);
+
+// Shows the window full screen, on the screen where there is one.
+void showFullScreenOn(QWidget &window, QScreen *screen);
 
 #endif

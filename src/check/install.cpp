@@ -3,6 +3,7 @@
 
 #include "check_calibrate.h"
 #include "listing.h"
+#include "sway_ipc.h"
 #include "udev_rules.h"
 #include "udevadm.h"
 
@@ -85,6 +86,19 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
         report += "udev does not give it the matrix written: another rules file (read after "
                   "99-kestrilavon.rules, or matching it first) overrides it.\n";
     }
+    if (inSway() && expected) {
+        const std::string swayMatrix = swayMatrixOf(device);
+        if (swayMatrix.empty()) {
+            report += "sway does not show the device yet.\n";
+        } else if (swayMatrix != matrixText(*expected, false)) {
+            report += "sway uses " + swayMatrix + ", not udev's matrix: a matrix set through its IPC "
+                      "or in its config overrides udev's on every re-add (remove that input's "
+                      "calibration_matrix line and reload sway).\n";
+            *ok = false;
+        } else {
+            report += "sway reads it now.\n";
+        }
+    }
     if (!onX)
         return report;
     // X adds the device again once it hears of it from udev.
@@ -123,23 +137,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
     return report;
 }
 
-std::string stable(const DeviceInfo &device)
-{
-    return shellWord(device.stablePath());
-}
-
 } // namespace
-
-std::string shellWord(const std::string &word)
-{
-    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                                "0123456789_./:=@+-,%") == std::string::npos)
-        return word;
-    std::string quoted = "'";
-    for (const char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 std::string asRootCommand(int argc, char **argv)
 {
@@ -149,12 +147,6 @@ std::string asRootCommand(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         command += " " + shellWord(printable(argv[i]));
     return command;
-}
-
-std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix)
-{
-    return "sudo kestrilavon-check --install --matrix \"" + matrixText(matrix, false) + "\" "
-        + stable(device);
 }
 
 int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
@@ -181,8 +173,8 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
     bool ok = true;
     report += replugAndReadBack(device, matrix, onto, &ok);
     report += "To undo: " + (replaced ? "sudo kestrilavon-check --install --matrix \"" + printable(*replaced)
-                                            + "\" " + stable(device)
-                                      : "sudo kestrilavon-check --uninstall " + stable(device))
+                                            + "\" " + shellWord(device.stablePath())
+                                      : "sudo kestrilavon-check --uninstall " + shellWord(device.stablePath()))
         + "\n";
     std::fputs(report.c_str(), stdout);
     return finishOutput(ok ? 0 : 1);

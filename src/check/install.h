@@ -15,12 +15,6 @@
 // The line that says how to run this very command as root.
 std::string asRootCommand(int argc, char **argv);
 
-// A word for a POSIX shell, quoted where it needs to be.
-std::string shellWord(const std::string &word);
-
-// The command that keeps this calibration: --install with the matrix, for the stable path.
-std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix);
-
 // Writes the rule, re-adds the device, prints the report (and maps the device onto the monitor
 // again on X, where asked). Returns the status.
 int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,

@@ -10,7 +10,9 @@
 #include "install.h"
 #include "listing.h"
 #include "udev_rules.h"
+#include "sway_ipc.h"
 #include "udevadm.h"
+#include "wayland_session.h"
 #include "x_input.h"
 #include "x_display.h"
 
@@ -120,7 +122,7 @@ enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
 int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
-              const std::optional<std::string> &givenMatrix,
+              const std::optional<std::string> &givenMatrix, const std::string &monitorName,
               const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
 {
     std::string problem;
@@ -160,8 +162,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     if (form == Form::Install)
         return installCalibration(*device, matrix, onto);
     if (form == Form::Apply) {
-        const ApplyReport report = applyToRunningX(
-            devicePath, {matrix, *result.borders, *device->x, *device->y, onto});
+        const ApplyReport report = applyInSession(
+            *device, {matrix, *result.borders, *device->x, *device->y, onto}, monitorName);
         if (!report.ok)
             return fail(report.text.substr(0, report.text.size() - 1));
         std::fputs(report.text.c_str(), stdout);
@@ -213,9 +215,12 @@ int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHe
             return fail(printable(path) + " is held by another program: close it and try again");
         }
     }
-    setenv("QT_QPA_PLATFORM", "xcb", 0);
     // The toolkit sees only the program's name: the options are not its own.
     int toolkitArgc = 1;
+    if (useWaylandWindows())
+        prepareWaylandWindows();
+    else
+        setenv("QT_QPA_PLATFORM", "xcb", 0);
     const std::string displayProblem = xDisplayProblem(toolkitArgc, argv);
     if (!displayProblem.empty()) {
         closeAll();
@@ -261,14 +266,14 @@ std::optional<std::vector<DeviceInfo>> calibrationCandidates()
 }
 
 int showLive(int device, const std::string &devicePath, const std::string &resultPath,
-             const std::optional<Monitor> &monitor)
+             const std::optional<Monitor> &monitor, const std::string &monitorName)
 {
+    QScreen *screen = nullptr;
+    if (!windowScreen(monitor, monitorName, &screen))
+        return 2;
     CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()), readResultFile(resultPath),
                        QString::fromLocal8Bit(resultPath.c_str()), monitor);
-    widget.setGeometry(
-        screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString())->geometry());
-    widget.showFullScreen();
-    widget.activateWindow();
+    showFullScreenOn(widget, screen);
     return qApp->exec();
 }
 
@@ -334,7 +339,9 @@ int main(int argc, char **argv)
     if (devicePath.empty() && !calibrate)
         return listDevices();
     // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
-    const std::optional<XScreenLayout> layout = xScreenLayout();
+    // In a Wayland session X (Xwayland) knows nothing of the outputs: the compositor does.
+    const std::optional<XScreenLayout> layout =
+        useWaylandWindows() || inSway() ? std::nullopt : xScreenLayout();
     std::optional<Monitor> monitor;
     if (layout) {
         monitor = chooseMonitor(*layout, monitorName);
@@ -346,7 +353,7 @@ int main(int argc, char **argv)
                          printable(monitorName).c_str(), names.c_str());
             return 2;
         }
-    } else if (!monitorName.empty()) {
+    } else if (!monitorName.empty() && !useWaylandWindows() && !inSway()) {
         return fail("--output needs the X display, and it does not answer");
     }
     if (calibrate) {
@@ -368,12 +375,12 @@ int main(int argc, char **argv)
             paths.push_back(device.path);
         return inWindow(argv, paths, WhenHeld::Refuse, [&](const std::vector<int> &fds) {
             return runCalibration(fds, devices, asked(Form::Apply), asked(Form::Install), layout,
-                                  monitor, !monitorName.empty());
+                                  monitor, monitorName);
         });
     }
     if (form != Form::None)
-        return printForm(form, devicePath, resultPath, givenMatrix, layout, monitor);
+        return printForm(form, devicePath, resultPath, givenMatrix, monitorName, layout, monitor);
     return inWindow(argv, {devicePath}, WhenHeld::Show, [&](const std::vector<int> &fds) {
-        return showLive(fds[0], devicePath, resultPath, monitor);
+        return showLive(fds[0], devicePath, resultPath, monitor, monitorName);
     });
 }

@@ -228,3 +228,21 @@ std::string editRulesFile(const std::string &folder,
     ::close(directory);
     return problem;
 }
+
+std::string shellWord(const std::string &word)
+{
+    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                "0123456789_./:=@+-,%") == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix)
+{
+    return "sudo kestrilavon-check --install --matrix \"" + matrixText(matrix, false) + "\" "
+        + shellWord(device.stablePath());
+}
+

@@ -2,6 +2,7 @@
 #ifndef KESTRILAVON_UDEV_RULES_H
 #define KESTRILAVON_UDEV_RULES_H
 
+#include "devices.h"
 #include "driver_forms.h"
 
 #include <functional>
@@ -34,5 +35,11 @@ std::string withoutRule(const std::string &rules, const DeviceIdentity &device, 
 // renamed over the old one, and the folder synced. Returns an empty string, or why not.
 std::string editRulesFile(const std::string &folder,
                           const std::function<std::string(const std::string &)> &edit);
+
+// A word for a POSIX shell, quoted where it needs to be.
+std::string shellWord(const std::string &word);
+
+// The command that keeps this calibration: --install with the matrix, for the stable path.
+std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix);
 
 #endif

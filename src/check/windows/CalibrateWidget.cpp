@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -76,7 +77,8 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
           },
           [this] { update(); })),
       tracker(readDeviceState(openDevice), [openDevice] { return readDeviceState(openDevice); }),
-      sequence(monitorWidth, monitorHeight, x, y), onAccepted(std::move(accepted))
+      rangeX(x), rangeY(y), sequence(monitorWidth, monitorHeight, x, y),
+      onAccepted(std::move(accepted))
 {
     useCheckLook(this);
     // While the targets are shown, X must not turn a touch into a click that could take the
@@ -101,8 +103,26 @@ QRect CalibrateWidget::doneBox() const
     return QRect(width() - 160, 20, 140, 60);
 }
 
+bool CalibrateWidget::coversScreen()
+{
+    const QSize output = screen() ? screen()->geometry().size() : size();
+    if (size() != output)
+        return false;
+    // Placed by the compositor on an output of another size than the one guessed: no target has
+    // been touched yet, so the targets simply move.
+    const TargetSequence::Pixel centre = sequence.target(TargetSequence::kTargets - 1);
+    if (!anyTouch && (centre.x != width() / 2 || centre.y != height() / 2))
+        sequence = TargetSequence(width(), height(), rangeX, rangeY);
+    return true;
+}
+
 void CalibrateWidget::touched(const TouchTracker::Touch &touch)
 {
+    if (!accepted() && !coversScreen()) {
+        update();
+        return;
+    }
+    anyTouch = true;
     if (accepted()) {
         const Fraction at = apply(*sequence.calibration(), touch.x, touch.y);
         lastTouch = QPoint(static_cast<int>(std::floor(at.x * width())),
@@ -159,7 +179,14 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
         y += line;
     };
 
-    if (!accepted()) {
+    if (!accepted() && !coversScreen()) {
+        const QSize output = screen() ? screen()->geometry().size() : size();
+        painter.setPen(Qt::black);
+        say(QString("The compositor gave this window %1x%2, not its screen's %3x%4: the targets "
+                    "would not lie where the fit takes them.")
+                .arg(w).arg(h).arg(output.width()).arg(output.height()));
+        say("Esc quits. Name the touch screen's output with --output, or let it be full screen.");
+    } else if (!accepted()) {
         const TargetSequence::Pixel target = sequence.target(sequence.current());
         drawTarget(painter, QPoint(target.x, target.y), tracker.followsTouch());
         painter.setPen(Qt::black);

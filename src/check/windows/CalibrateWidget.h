@@ -34,6 +34,9 @@ protected:
 
 private:
     void touched(const TouchTracker::Touch &touch);
+    // Whether the window covers its screen (a compositor may give it another size): the fit
+    // takes the targets at fractions of the screen.
+    bool coversScreen();
     void letGo();
     QRect doneBox() const;
 
@@ -41,7 +44,9 @@ private:
     bool grabbed = false;
     DeviceRecords *records;
     TouchTracker tracker;
+    AxisRange rangeX, rangeY;
     TargetSequence sequence;
+    bool anyTouch = false;
     std::function<QString(const Calibration &)> onAccepted;
     QString note;      // what became of the last touch, while the targets are shown
     QString afterFit;  // what onAccepted said

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "CheckWidget.h"
 
+#include "wayland_session.h"
+
 #include <QKeyEvent>
 #include <QPainter>
+#include <QTouchEvent>
 #include <QSocketNotifier>
 
 #include <linux/input.h>
@@ -81,6 +84,8 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
       held(heldByAnotherProgram(openDevice)), xWatch(deviceNumber(openDevice))
 {
     useCheckLook(this);
+    compositorTouches = onWayland();
+    setAttribute(Qt::WA_AcceptTouchEvents, compositorTouches);
     if (xWatch.fd() >= 0) {
         auto *xNotifier = new QSocketNotifier(xWatch.fd(), QSocketNotifier::Read, this);
         connect(xNotifier, &QSocketNotifier::activated, this, [this] { readXEvents(); });
@@ -121,9 +126,28 @@ void CheckWidget::take(const input_event &record)
         touchBegan = true;
     else if (record.type == EV_SYN && record.code == SYN_REPORT) {
         touched = true;
+        sinceDeviceReport.start();
         addTouch(rawTouches, touchBegan, QPoint(raw.x, raw.y));
         touchBegan = false;
     }
+}
+
+bool CheckWidget::event(QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (!compositorTouches
+        || (type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd))
+        return QWidget::event(event);
+    // Mouse events never count: Wayland does not say which device made them.
+    const auto *touch = static_cast<QTouchEvent *>(event);
+    constexpr qint64 kPairedWithinMs = 300;
+    if (!touch->points().isEmpty() && sinceDeviceReport.isValid()
+        && sinceDeviceReport.elapsed() < kPairedWithinMs) {
+        addTouch(xTouches, type == QEvent::TouchBegin, touch->points().first().position().toPoint());
+        update();
+    }
+    event->accept();
+    return true;
 }
 
 void CheckWidget::keyPressEvent(QKeyEvent *event)
@@ -159,7 +183,8 @@ void CheckWidget::paintEvent(QPaintEvent *)
                 .arg(resultPath, QString::number(borders->left), QString::number(borders->right),
                      QString::number(borders->top), QString::number(borders->bottom)));
         say("Red: their linear reading, x = (raw x - left) * width / (right - left), the same for y.");
-        say("Green: where X puts the touch, the driver's own answer.");
+        say(compositorTouches ? "Green: where the compositor puts the touch, its own answer."
+                              : "Green: where X puts the touch, the driver's own answer.");
         if (!mapToScreen(*borders, 0, 0, w, h))
             say("The borders are equal on an axis: no position can be worked out; raw values only.");
     } else {
@@ -203,12 +228,12 @@ void CheckWidget::paintEvent(QPaintEvent *)
                      .arg(point->x).arg(point->y).arg(nearestTargetDistance({point->x, point->y}, w, h));
     }
     say(where);
-    if (xWatch.fd() < 0)
+    if (!compositorTouches && xWatch.fd() < 0)
         say("X has no input device for this device on this display: X's answer cannot be shown.");
     else if (!xTouches.isEmpty())
-        say(QString("X puts it at %1, %2; %3 px from the nearest target.")
-                .arg(xTouches.last().x()).arg(xTouches.last().y())
-                .arg(nearestTargetDistance(xTouches.last(), w, h)));
+        say(QString("%1 puts it at %2, %3; %4 px from the nearest target.")
+                .arg(compositorTouches ? "The compositor" : "X").arg(xTouches.last().x())
+                .arg(xTouches.last().y()).arg(nearestTargetDistance(xTouches.last(), w, h)));
     else if (touched)
-        say("X has sent nothing for this device's touches.");
+        say(QString("%1 has sent nothing for this device's touches.").arg(compositorTouches ? "The compositor" : "X"));
 }

@@ -9,6 +9,7 @@
 #include "x_input.h"
 #include "x_display.h"
 
+#include <QElapsedTimer>
 #include <QPoint>
 #include <QString>
 #include <QVector>
@@ -32,6 +33,7 @@ public:
                 const QString &bordersPath, const std::optional<Monitor> &monitor = {});
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
@@ -54,7 +56,11 @@ private:
     std::optional<Monitor> monitor;
     bool held;  // another program has grabbed the device
     XPointerWatch xWatch;
-    QVector<QPoint> xTouches;  // where X put the pointer, in window coordinates
+    QVector<QPoint> xTouches;  // where X (or the compositor) put the touch, in window coordinates
+    // On Wayland, the compositor's touches; it does not say which device touched, so only one
+    // close in time to a touch read from this device counts.
+    bool compositorTouches = false;
+    QElapsedTimer sinceDeviceReport;
     LaterExposes exposes{this, [this] { update(); }};
 };
 
