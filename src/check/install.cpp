@@ -87,7 +87,12 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
                   "99-kestrilavon.rules, or matching it first) overrides it.\n";
     }
     if (inSway() && expected) {
-        const std::string swayMatrix = swayMatrixOf(device);
+        // sway adds the device again once libinput hears of it.
+        std::string swayMatrix;
+        for (int tries = 0; tries < 50 && swayMatrix != matrixText(*expected, false); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            swayMatrix = swayMatrixOf(device);
+        }
         if (swayMatrix.empty()) {
             report += "sway does not show the device yet.\n";
         } else if (swayMatrix != matrixText(*expected, false)) {

@@ -5,6 +5,7 @@ click, as on a user's desk. The raw targets are those of the markers on a 1024 x
 with axes of 0..2047: (510, 510) and (1535, 1535), whose borders are exactly (-2, 2047)."""
 import fcntl
 import os
+import select
 import shlex
 import shutil
 import subprocess
@@ -793,6 +794,143 @@ class AsPeopleHaveThem(RealKernelTest):
         self.assertEqual((run.returncode, run.stderr), (
             1, f"kestrilavon-check: {self.touch.path} is held by another program: close it and "
                "try again\n"))
+
+
+def on_sway_panel(x, y):
+    """The raw position of a touch on this pixel of an uncalibrated 0..32767 panel under sway,
+    whose pixels lie under raw X 3000..29000 and raw Y 30000..2000 (upwards)."""
+    return round(3000 + (x + 0.5) / 1024 * 26000), round(30000 - (y + 0.5) / 768 * 28000)
+
+
+# The same, as libinput's matrix (normalised by 32768): what a calibration should give.
+SWAY_PANEL_MATRIX = "%f 0 %f 0 %f %f" % (32768 / 26000, -3000 / 26000, -32768 / 28000, 30000 / 28000)
+
+
+class Sway(RealKernelTest):
+    """A Wayland session as people have one: sway from Debian, run as an unprivileged user (in
+    the input group) with seatd handing it the devices, its headless output 1024 x 768 and its
+    libinput backend; wev full screen says where the compositor puts each touch."""
+
+    def setUp(self):
+        super().setUp()
+        start_udev(self)
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
+                                 "--y-max", "32767", "--name", "kestrilavon sway panel")
+        self.addCleanup(self.touch.stop)
+        # udev may have started after the device came: have it tag the device for libinput.
+        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
+                       env=dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"), check=True)
+        self.user = dict(user="nobody", group="nogroup", extra_groups=["input"])
+        seat = subprocess.Popen(["seatd", "-u", "nobody"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.addCleanup(seat.wait)
+        self.addCleanup(seat.terminate)
+        wait_for("seatd", lambda: os.path.exists("/run/seatd.sock"), 30)
+        runtime = os.path.join(self.folder.name, "runtime")
+        os.mkdir(runtime, 0o700)
+        os.chown(runtime, 65534, 65534)
+        os.chmod(self.folder.name, 0o755)
+        config = os.path.join(self.folder.name, "sway.conf")
+        with open(config, "w") as file:
+            file.write("output HEADLESS-1 resolution 1024x768\ndefault_border none\n"
+                       'for_window [app_id="wev"] fullscreen enable\n')
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=runtime, WLR_BACKENDS="headless,libinput",
+                        WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1", HOME=self.folder.name,
+                        LIBSEAT_BACKEND="seatd")
+        self.env.pop("DISPLAY", None)
+        sway = subprocess.Popen(["sway", "-c", config], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, **self.user)
+        # The guest's root is a chroot to systemd's eyes, where udevadm ignores requests.
+        self.env["SYSTEMD_IGNORE_CHROOT"] = "1"
+        self.addCleanup(sway.wait)
+        self.addCleanup(sway.terminate)
+        sockets = lambda: [name for name in os.listdir(runtime) if name.startswith("sway-ipc")]
+        wait_for("sway's socket", sockets, 60)
+        self.env.update(SWAYSOCK=os.path.join(runtime, sockets()[0]), WAYLAND_DISPLAY="wayland-1")
+        # wlroots takes the devices libinput found at its start only once a device has sent
+        # something: touches wake it.
+        def inputs():
+            self.touch.send("touch 0 0")
+            return "kestrilavon sway panel" in self.swaymsg("-t", "get_inputs")
+        wait_for("sway's input", inputs, 90)
+        # Line by line: wev's output is a pipe here, which stdio would fill before passing on.
+        self.wev = subprocess.Popen(["stdbuf", "-oL", "wev"], env=self.env, stdout=subprocess.PIPE,
+                                    **self.user)
+        self.addCleanup(self.wev.stdout.close)
+        self.wev_lines = b""
+        self.addCleanup(self.wev.wait)
+        self.addCleanup(self.wev.kill)
+        wait_for("wev full screen", lambda: '"app_id": "wev"' in self.swaymsg("-t", "get_tree"), 60)
+        time.sleep(1)
+
+    def swaymsg(self, *arguments):
+        return subprocess.run(["swaymsg", *arguments], env=self.env, capture_output=True, text=True,
+                              **self.user).stdout
+
+    def landed(self, x, y):
+        """Touches this pixel; where wev says the touch went down."""
+        self.touch.send("touch %d %d" % on_sway_panel(x, y))
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            if b"\n" not in self.wev_lines:
+                if select.select([self.wev.stdout], [], [], 1)[0]:
+                    self.wev_lines += os.read(self.wev.stdout.fileno(), 65536)
+                continue
+            line, self.wev_lines = self.wev_lines.split(b"\n", 1)
+            line = line.decode(errors="replace")
+            if "wl_touch" in line and "down" in line:
+                # ... id: 0, x, y: 512.500000, 384.500000
+                x, y = line.split("x, y:")[1].split(",")[:2]
+                return float(x), float(y)
+        self.fail("wev saw no touch go down")
+
+    def assert_touches_land(self, what, within=1.0):
+        worst = 0
+        for x, y in ((100, 100), (900, 120), (150, 700), (1000, 740)):
+            at = self.landed(x, y)
+            worst = max(worst, abs(at[0] - x - 0.5), abs(at[1] - y - 0.5))
+            print(f"\n{what}: touched ({x}, {y}), sway put it at {at}", file=sys.stderr)
+        self.assertLessEqual(worst, within, what)
+
+    def check(self, *arguments, user=None):
+        run = subprocess.run([CHECK, *arguments, self.touch.path], env=self.env, capture_output=True,
+                             text=True, **(user or {}))
+        print(f"\n$ kestrilavon-check {' '.join(arguments)}\n{run.stdout}{run.stderr}", file=sys.stderr)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return run.stdout
+
+    def test_install_while_sway_runs_then_calibrate_natively_and_apply_through_its_ipc(self):
+        uncalibrated = self.landed(1000, 740)
+        print(f"\nuncalibrated: touched (1000, 740), sway put it at {uncalibrated}", file=sys.stderr)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        self.assertIn("sway reads it now", self.check("--install", "--matrix", SWAY_PANEL_MATRIX))
+        self.assert_touches_land("--install while sway runs")
+        self.check("--uninstall")
+        again = self.landed(1000, 740)
+        print(f"\nafter --uninstall: touched (1000, 740), sway put it at {again}", file=sys.stderr)
+        self.assertEqual(again, uncalibrated)
+
+        calibrate = subprocess.Popen([CHECK, "--calibrate", "--apply", self.touch.path], env=self.env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
+        self.addCleanup(calibrate.stdout.close)
+        self.addCleanup(calibrate.kill)
+        wait_for("the native window", lambda: '"app_id": "kestrilavon-check"' in self.swaymsg(
+            "-t", "get_tree"), 60)
+        time.sleep(2)
+        for x, y in ((128, 96), (896, 96), (896, 672), (128, 672), (512, 384)):
+            self.touch.send("touch %d %d" % on_sway_panel(x, y))
+            time.sleep(0.5)
+        printed, deadline = b"", time.monotonic() + 60
+        while b"To keep it for libinput everywhere" not in printed and time.monotonic() < deadline:
+            if select.select([calibrate.stdout], [], [], 1)[0]:
+                printed += os.read(calibrate.stdout.fileno(), 65536)
+        print(f"\n$ kestrilavon-check --calibrate --apply (native on sway)\n{printed.decode()}",
+              file=sys.stderr)
+        self.assertIn(b"To keep it for libinput everywhere", printed)
+        self.touch.send("touch %d %d" % on_sway_panel(950, 50))  # the Done box
+        self.assertEqual(calibrate.wait(timeout=30), 0)
+        time.sleep(1)
+        self.assert_touches_land("--calibrate --apply natively on sway, through its IPC")
 
 
 del EndToEnd
