@@ -158,6 +158,16 @@ class RealKernelTest(EndToEnd):
             self.server = XServer(1024, 768)
         self.addCleanup(self.server.stop)
 
+    def hotplug_xorg(self):
+        """A real Xorg that takes its input devices from udev (libinput), as desktops run it;
+        returns its folder of InputClass files."""
+        folder = os.path.join(self.folder.name, "xorg.conf.d")
+        os.makedirs(folder, exist_ok=True)
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.addCleanup(self.server.stop)
+        time.sleep(2)
+        return folder
+
     def held(self, point, moving=False):
         """A finger that lands on the point (or 4 units before it, when moving) and stays
         still until the read has begun (then moves onto the point)."""
@@ -678,11 +688,7 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(touchpad.stop)
         self.touch = TouchScreen("--button", "touch")
         self.addCleanup(self.touch.stop)
-        folder = os.path.join(self.folder.name, "xorg.conf.d")
-        os.mkdir(folder)
-        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
-        self.addCleanup(self.server.stop)
-        time.sleep(2)
+        self.hotplug_xorg()
         # One touch screen beside a touchpad: no question, its targets at once.
         program, _ = self.calibrate_on_targets(raw_at, named=False)
         self.server.key("Escape")
@@ -769,11 +775,7 @@ class AsPeopleHaveThem(RealKernelTest):
         self.touch = TouchScreen("--button", "touch", "--multitouch", "--slots", "2",
                                  "--x-max", "32767", "--y-max", "32767")
         self.addCleanup(self.touch.stop)
-        folder = os.path.join(self.folder.name, "xorg.conf.d")
-        os.mkdir(folder)
-        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
-        self.addCleanup(self.server.stop)
-        time.sleep(2)
+        self.hotplug_xorg()
         self.touch.send("thumb 30000 16000")  # above the top edge, held through all five targets
         program, printed = CalibrateOnTargets.calibrate_on_targets(self, turned, "--apply")
         self.touch.send("thumb-up")

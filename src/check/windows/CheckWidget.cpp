@@ -134,9 +134,10 @@ void CheckWidget::take(const input_event &record)
 
 bool CheckWidget::event(QEvent *event)
 {
+    // Events come while the members are still being made (a child added): the type first.
     const QEvent::Type type = event->type();
-    if (!compositorTouches
-        || (type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd))
+    if ((type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd)
+        || !compositorTouches)
         return QWidget::event(event);
     // Mouse events never count: Wayland does not say which device made them.
     const auto *touch = static_cast<QTouchEvent *>(event);
