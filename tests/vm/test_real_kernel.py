@@ -912,7 +912,9 @@ class Sway(RealKernelTest):
         print(f"\nafter --uninstall: touched (1000, 740), sway put it at {again}", file=sys.stderr)
         self.assertEqual(again, uncalibrated)
 
-        calibrate = subprocess.Popen([CHECK, "--calibrate", "--apply", self.touch.path], env=self.env,
+        # As the session's user, who may not reach the build folder.
+        calibrate = subprocess.Popen([Check.unprivileged_check(self), "--calibrate", "--apply",
+                                      self.touch.path], env=self.env,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(calibrate.stdout.close)
         self.addCleanup(calibrate.kill)
