@@ -97,8 +97,7 @@ ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibra
     if (inSway())
         return applyToSway(device, calibration.libinput, outputName);
     const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland && *wayland && xLibinputDevices(device.path).empty()
-        && xDeviceMatrices(device.path).empty()) {
+    if (wayland && *wayland && xDeviceMatrices(device.path).empty()) {
         ApplyReport report;
         report.text = "this Wayland compositor has no interface for setting a calibration from "
                       "outside; keep it as a udev rule, which libinput reads when the device is "
@@ -126,7 +125,11 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
     text += "\n" + (xorgProblem.empty() ? xorgSnippet(device.identity(), borders, matrix, onto)
                                         : "# No xorg.conf section for this device: " + xorgProblem + "\n");
     // X devices by id: two may share a name, and a name is nothing to put in a shell command.
-    const std::vector<int> ids = xLibinputDevices(device.path);
+    std::vector<int> ids;
+    for (const XDeviceMatrix &x : xDeviceMatrices(device.path)) {
+        if (x.libinput)
+            ids.push_back(x.id);
+    }
     if (ids.empty()) {
         text += "\n# No xinput command: no X device on this display reads " + printable(device.stablePath())
             + " through X's libinput driver.\n";

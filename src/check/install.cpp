@@ -7,62 +7,14 @@
 #include "udev_rules.h"
 #include "udevadm.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <thread>
 
 namespace {
-
-std::string firstLine(const std::string &file)
-{
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-// The event devices present now that the device's rule matches, by path and name.
-std::vector<std::string> matchedNow(const DeviceIdentity &device)
-{
-    std::vector<std::string> matched;
-    DIR *dir = ::opendir("/sys/class/input");
-    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
-        const std::string event = entry->d_name;
-        if (event.rfind("event", 0) != 0)
-            continue;
-        const std::string sys = "/sys/class/input/" + event + "/device/";
-        const std::string name = firstLine(sys + "name");
-        const auto id = [&](const char *file) { return std::strtoul(firstLine(sys + file).c_str(), nullptr, 16); };
-        if (::fnmatch(udevMatchName(device.name).c_str(), name.c_str(), 0) == 0
-            && id("id/bustype") == device.bus && id("id/vendor") == device.vendor
-            && id("id/product") == device.product)
-            matched.push_back("/dev/input/" + event + " \"" + printable(name) + "\"");
-    }
-    if (dir)
-        ::closedir(dir);
-    std::sort(matched.begin(), matched.end());
-    return matched;
-}
-
-bool sameMatrix(const std::vector<double> &values, const LibinputMatrix &matrix)
-{
-    if (values.size() != 6)
-        return false;
-    for (size_t i = 0; i < 6; ++i) {
-        if (std::fabs(values[i] - matrix[i]) > 1e-4 * std::max(1.0, std::fabs(matrix[i])))
-            return false;
-    }
-    return true;
-}
 
 // Re-adds the device and says what the session uses now: udev's property, and on X the
 // re-added X devices' matrix (X gives them new ids). Maps the device onto the monitor again.
@@ -124,7 +76,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
         if (!x.libinput) {
             report += "is driven by evdev, which does not read udev's matrix: use --xorg for it.\n";
             *ok = false;
-        } else if (expected && !sameMatrix(x.matrix, *expected)) {
+        } else if (expected && (!x.matrix || !sameMatrix(*x.matrix, *expected))) {
             report += "does not use udev's matrix: an xorg.conf.d CalibrationMatrix option "
                       "overrides it.\n";
             *ok = false;
@@ -170,7 +122,7 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
         + udevRuleBlock(device.identity(), matrix);
     report += replaced ? "It replaces the rule that gave the matrix " + printable(*replaced) + ".\n"
                        : std::string("The device had no rule there before.\n");
-    const std::vector<std::string> matched = matchedNow(device.identity());
+    const std::vector<std::string> matched = matchedByRule(device.identity());
     report += "It matches";
     for (size_t i = 0; i < matched.size(); ++i)
         report += (i ? ", " : " ") + matched[i];

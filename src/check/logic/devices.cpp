@@ -8,6 +8,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -242,6 +243,26 @@ std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder,
             found.push_back(*device);
     }
     return found;
+}
+
+std::vector<std::string> matchedByRule(const DeviceIdentity &device, const std::string &sysfsFolder)
+{
+    std::vector<std::string> matched;
+    DIR *dir = ::opendir(sysfsFolder.c_str());
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        if (!eventNumber(entry->d_name))
+            continue;
+        const std::string sys = sysfsFolder + "/" + entry->d_name + "/device/";
+        const std::string name = firstLine(sys + "name");
+        if (::fnmatch(udevMatchName(device.name).c_str(), name.c_str(), 0) == 0
+            && hexNumber(sys + "id/bustype") == device.bus && hexNumber(sys + "id/vendor") == device.vendor
+            && hexNumber(sys + "id/product") == device.product)
+            matched.push_back("/dev/input/" + std::string(entry->d_name) + " \"" + printable(name) + "\"");
+    }
+    if (dir)
+        ::closedir(dir);
+    std::sort(matched.begin(), matched.end());
+    return matched;
 }
 
 std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device,

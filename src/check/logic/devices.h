@@ -47,6 +47,11 @@ std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &dev
 // alone. No call reports a grab, so this takes one and lets it go at once.
 bool heldByAnotherProgram(int device);
 
+// The event devices present now that a udev rule for this identity matches (the name as
+// udevMatchName writes it, and the ids), as "/dev/input/eventN \"name\"".
+std::vector<std::string> matchedByRule(const DeviceIdentity &device,
+                                       const std::string &sysfsFolder = "/sys/class/input");
+
 // The other event devices present now whose name holds this device's name (and, where it is on
 // USB, with the same USB id): an xorg.conf section that matches it by MatchProduct takes them too.
 std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device,

@@ -30,13 +30,6 @@ std::string decimal(double value)
 
 namespace {
 
-std::string hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", value & 0xffffu);
-    return text;
-}
-
 std::string controlCharacterProblem(const std::string &name)
 {
     if (name.empty())
@@ -94,6 +87,22 @@ std::optional<LibinputMatrix> parseMatrix(const std::string &text)
     if (at != end)
         return std::nullopt;
     return matrix;
+}
+
+std::string hexId(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value & 0xffffu);
+    return text;
+}
+
+bool sameMatrix(const LibinputMatrix &a, const LibinputMatrix &b)
+{
+    for (size_t i = 0; i < 6; ++i) {
+        if (std::fabs(a[i] - b[i]) > 1e-4 * std::max(1.0, std::fabs(b[i])))
+            return false;
+    }
+    return true;
 }
 
 std::string matrixProblem(const LibinputMatrix &m)
@@ -163,7 +172,7 @@ std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Border
            "    # MatchProduct matches every device whose name contains this text.\n"
            "    MatchProduct \"" << device.name << "\"\n";
     if (device.bus == kBusUsb)
-        out << "    MatchUSBID \"" << hex4(device.vendor) << ":" << hex4(device.product) << "\"\n";
+        out << "    MatchUSBID \"" << hexId(device.vendor) << ":" << hexId(device.product) << "\"\n";
     out << "    MatchDevicePath \"/dev/input/event*\"\n";
     if (borders) {
         const Borders &b = *borders;

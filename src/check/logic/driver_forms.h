@@ -51,6 +51,12 @@ std::optional<LibinputMatrix> parseMatrix(const std::string &text);
 // stretches by more than a hundred times), or an empty string.
 std::string matrixProblem(const LibinputMatrix &matrix);
 
+// A 16-bit id as udev and Xorg match it: four lowercase hexadecimal digits.
+std::string hexId(unsigned value);
+
+// Whether two matrices are the same within what a 32-bit float or a printed form keeps.
+bool sameMatrix(const LibinputMatrix &a, const LibinputMatrix &b);
+
 // A number as every form prints it: a decimal point in any locale, no exponent, six places.
 std::string decimal(double value);
 

@@ -45,11 +45,10 @@ DeviceState readDeviceState(int device)
     DeviceState state;
     if (!isEventDevice(device))
         return state;
+    const StartPosition position = currentPosition(device);
+    state.x = position.x;
+    state.y = position.y;
     input_absinfo axis{};
-    if (::ioctl(device, EVIOCGABS(ABS_X), &axis) == 0)
-        state.x = axis.value;
-    if (::ioctl(device, EVIOCGABS(ABS_Y), &axis) == 0)
-        state.y = axis.value;
     constexpr unsigned perLong = sizeof(unsigned long) * CHAR_BIT;
     unsigned long keys[(KEY_MAX + perLong) / perLong] = {};
     if (::ioctl(device, EVIOCGKEY(sizeof keys), keys) >= 0)

@@ -18,13 +18,6 @@ namespace {
 constexpr char kMatrixKey[] = "ENV{LIBINPUT_CALIBRATION_MATRIX}";
 constexpr off_t kLargestRulesFile = 1 << 20;
 
-std::string hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", value & 0xffffu);
-    return text;
-}
-
 std::string commentFor(const DeviceIdentity &device)
 {
     return "# kestrilavon-check: the calibration of \"" + device.name + "\"";
@@ -62,9 +55,9 @@ bool isRuleOf(const std::string &line, const DeviceIdentity &device)
         return found == fields.end() ? std::string() : found->second;
     };
     return field("ATTRS{name}") == udevMatchName(device.name)
-        && field("ATTRS{id/bustype}") == hex4(device.bus)
-        && field("ATTRS{id/vendor}") == hex4(device.vendor)
-        && field("ATTRS{id/product}") == hex4(device.product);
+        && field("ATTRS{id/bustype}") == hexId(device.bus)
+        && field("ATTRS{id/vendor}") == hexId(device.vendor)
+        && field("ATTRS{id/product}") == hexId(device.product);
 }
 
 std::vector<std::string> lines(const std::string &text)
@@ -119,9 +112,9 @@ std::string udevRuleBlock(const DeviceIdentity &device, const LibinputMatrix &ma
 {
     std::string block = commentFor(device) + "\n";
     block += "ACTION==\"add|change\", SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{name}==\""
-        + udevMatchName(device.name) + "\", ATTRS{id/bustype}==\"" + hex4(device.bus)
-        + "\", ATTRS{id/vendor}==\"" + hex4(device.vendor) + "\", ATTRS{id/product}==\""
-        + hex4(device.product) + "\", " + kMatrixKey + "=\"" + matrixText(matrix, false) + "\"\n";
+        + udevMatchName(device.name) + "\", ATTRS{id/bustype}==\"" + hexId(device.bus)
+        + "\", ATTRS{id/vendor}==\"" + hexId(device.vendor) + "\", ATTRS{id/product}==\""
+        + hexId(device.product) + "\", " + kMatrixKey + "=\"" + matrixText(matrix, false) + "\"\n";
     return block;
 }
 

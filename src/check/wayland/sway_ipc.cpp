@@ -90,15 +90,6 @@ std::optional<SwayInput> swayInputOf(const DeviceInfo &device, std::string *prob
     return input;
 }
 
-bool sameMatrix(const LibinputMatrix &a, const LibinputMatrix &b)
-{
-    for (size_t i = 0; i < 6; ++i) {
-        if (std::fabs(a[i] - b[i]) > 1e-4 * std::max(1.0, std::fabs(b[i])))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool inSway()

@@ -187,8 +187,12 @@ std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path)
         XDeviceMatrix device{id, printable(deviceName(owned.get(), id)), false, {}};
         const Property matrix = readProperty(owned.get(), id, kLibinputMatrix);
         device.libinput = matrix.exists();
-        for (size_t i = 0; i < 6 && i < matrix.items.size(); ++i)
-            device.matrix.push_back(matrix.asFloat(i));
+        if (matrix.items.size() >= 6) {
+            LibinputMatrix values{};
+            for (size_t i = 0; i < 6; ++i)
+                values[i] = matrix.asFloat(i);
+            device.matrix = values;
+        }
         found.push_back(device);
     }
     return found;

@@ -4,8 +4,6 @@
 #include "listing.h"
 #include "x_properties.h"
 
-#include <sys/stat.h>
-
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -184,18 +182,4 @@ std::string describeXMapping(dev_t rdev, const XScreenLayout &layout)
             + where + "\n";
     }
     return text;
-}
-
-std::vector<int> xLibinputDevices(const std::string &path)
-{
-    const DisplayPointer owned = openDisplayWithXInput2();
-    struct stat status;
-    std::vector<int> found;
-    if (!owned || ::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode))
-        return found;
-    for (const int id : devicesOnNode(owned.get(), status.st_rdev)) {
-        if (readProperty(owned.get(), id, kLibinputMatrix).exists())
-            found.push_back(id);
-    }
-    return found;
 }

@@ -55,17 +55,13 @@ struct ApplyReport {
 };
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration);
 
-// The X devices on the DISPLAY that read the kernel device at path through X's libinput
-// driver, by id; none when the display does not answer.
-std::vector<int> xLibinputDevices(const std::string &path);
-
 // What the X devices reading the kernel device at path hold now: for each, its id, its name
 // (made printable), whether X's libinput driver reads it and the libinput matrix it uses.
 struct XDeviceMatrix {
     int id = 0;
     std::string name;
     bool libinput = false;
-    std::vector<double> matrix;  // the first six values
+    std::optional<LibinputMatrix> matrix;  // where libinput reads it
 };
 std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path);
 
