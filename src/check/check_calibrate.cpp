@@ -119,7 +119,7 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
     std::string text = "# The calibration as libinput's matrix: " + matrixText(matrix, false) + "\n";
     const std::string udevProblem = nameProblemForUdev(device.name);
     text += udevProblem.empty() ? udevHowTo(device.identity(), sysfsPathOfNode(device.path))
-            + udevRuleBlock(device.identity(), matrix)
+            + udevRuleBlock({device.identity(), ""}, matrix)
                                 : "# No udev rule for this device: " + udevProblem + "\n";
     const std::string xorgProblem = nameProblemForXorg(device.name);
     text += "\n" + (xorgProblem.empty() ? xorgSnippet(device.identity(), borders, matrix, onto)
@@ -161,7 +161,7 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 } // namespace
 
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
-                   bool install, const std::optional<XScreenLayout> &layout,
+                   bool install, bool port, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName)
 {
     QScreen *screen = nullptr;
@@ -213,7 +213,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
             // The re-add drops what was set on X at run time: the rule is the calibration, and
             // the mapping onto the monitor is set again after it.
             std::fputs("\n", stdout);
-            status = installCalibration(info, matrix, onto);
+            status = installCalibration(info, matrix, onto, port);
             return status == 0 ? QString("Installed as a udev rule and read again by the device: "
                                          "the finger and the pointer agree now and after a restart.")
                                : QString("Not installed as it should be: the standard output says why.");

@@ -42,9 +42,10 @@ ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibra
 // forms on the standard output and, with apply, the calibration on the running X. Runs in the
 // toolkit's application. Status 0 when a fit was accepted (and printed, and applied if asked),
 // 1 otherwise.
-// With install, the calibration goes into the udev rules (root only) instead of onto X.
+// With install, the calibration goes into the udev rules (root only; with port, the rule of
+// the device's port) instead of onto X.
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
-                   bool install, const std::optional<XScreenLayout> &layout,
+                   bool install, bool port, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName);
 
 // The screen the windows go on: on X the monitor chosen; on Wayland the output named, or none

@@ -11,67 +11,62 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace {
 
-// Re-adds the device and says what the session uses now: udev's property, and on X the
-// re-added X devices' matrix (X gives them new ids). Maps the device onto the monitor again.
-std::string replugAndReadBack(const DeviceInfo &device, const std::optional<LibinputMatrix> &expected,
-                              const std::optional<OntoMonitor> &onto, bool *ok)
+const std::string kRulesPath = std::string(kRulesFolder) + "/" + kRulesFile;
+
+std::string lineList(const std::vector<int> &lines)
 {
+    std::string text = lines.size() == 1 ? "line " : "lines ";
+    for (size_t i = 0; i < lines.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == lines.size() ? " and " : ", ") + std::to_string(lines[i]);
+    return text;
+}
+
+// What the session's sway uses after the re-add; an empty string when there is no sway.
+std::string swayReadBack(const DeviceInfo &device, const std::optional<LibinputMatrix> &expected, bool *ok)
+{
+    const SwaySocket socket = swaySocket();
+    if (socket.path.empty())
+        return socket.problem.empty() ? "" : "What sway uses was not checked: " + socket.problem + ".\n";
+    if (!expected)
+        return {};
+    // sway adds the device again once libinput hears of it.
+    std::optional<std::string> swayMatrix;
+    bool answered = false;
+    for (int tries = 0; tries < 50 && swayMatrix != matrixText(*expected, false); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        swayMatrix = swayMatrixOf(device);
+        answered |= swayMatrix.has_value();
+    }
+    if (!answered)
+        return "sway did not answer on its socket: what it uses was not checked.\n";
+    if (!swayMatrix || swayMatrix->empty())
+        return "sway does not show the device yet: what it uses was not checked.\n";
+    if (*swayMatrix != matrixText(*expected, false)) {
+        *ok = false;
+        return "sway uses " + printable(*swayMatrix) + ", not udev's matrix: a matrix set through its "
+               "IPC or in its config overrides udev's on every re-add (remove that input's "
+               "calibration_matrix line and reload sway).\n";
+    }
+    return "sway reads it now.\n";
+}
+
+// What X uses after the re-add, once X has removed its old devices of the node and added it
+// again; maps it onto the monitor again.
+std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::optional<LibinputMatrix> &expected,
+                      const std::optional<OntoMonitor> &onto, bool *ok)
+{
+    if (!watch.waitForReAdd(std::chrono::seconds(5)))
+        return "X has not added the device again: its X configuration may not take devices from "
+               "udev (AutoAddDevices off); restart X to load the rule.\n";
     std::string report;
-    const std::string sysfsPath = sysfsPathOfNode(device.path);
-    const bool onX = !xDeviceMatrices(device.path).empty();
-    const std::string problem = reloadAndReplug(sysfsPath);
-    if (!problem.empty()) {
-        *ok = false;
-        return "Could not re-add " + device.path + ": " + problem + ". Unplug it and plug it in again.\n";
-    }
-    const std::string udevMatrix = udevMatrixOf(sysfsPath);
-    report += "Re-added " + device.path + " (as if unplugged and plugged in): udev gives it "
-        + (udevMatrix.empty() ? std::string("no LIBINPUT_CALIBRATION_MATRIX")
-                              : "LIBINPUT_CALIBRATION_MATRIX=" + printable(udevMatrix)) + ".\n";
-    if (expected ? udevMatrix != matrixText(*expected, false) : !udevMatrix.empty()) {
-        *ok = false;
-        report += "udev does not give it the matrix written: another rules file (read after "
-                  "99-kestrilavon.rules, or matching it first) overrides it.\n";
-    }
-    if (inSway() && expected) {
-        // sway adds the device again once libinput hears of it.
-        std::string swayMatrix;
-        for (int tries = 0; tries < 50 && swayMatrix != matrixText(*expected, false); ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            swayMatrix = swayMatrixOf(device);
-        }
-        if (swayMatrix.empty()) {
-            report += "sway does not show the device yet.\n";
-        } else if (swayMatrix != matrixText(*expected, false)) {
-            report += "sway uses " + swayMatrix + ", not udev's matrix: a matrix set through its IPC "
-                      "or in its config overrides udev's on every re-add (remove that input's "
-                      "calibration_matrix line and reload sway).\n";
-            *ok = false;
-        } else {
-            report += "sway reads it now.\n";
-        }
-    }
-    if (!onX)
-        return report;
-    // X adds the device again once it hears of it from udev.
-    std::vector<XDeviceMatrix> devices;
-    for (int tries = 0; tries < 50; ++tries) {
-        devices = xDeviceMatrices(device.path);
-        if (!devices.empty())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (devices.empty()) {
-        report += "X has not added the device again: its X configuration may not take devices "
-                  "from udev (AutoAddDevices off); restart X to load the rule.\n";
-        return report;
-    }
-    for (const XDeviceMatrix &x : devices) {
+    for (const XDeviceMatrix &x : xDeviceMatrices(device.path)) {
         report += "X device " + std::to_string(x.id) + " \"" + x.name + "\" ";
         if (!x.libinput) {
             report += "is driven by evdev, which does not read udev's matrix: use --xorg for it.\n";
@@ -94,6 +89,107 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
     return report;
 }
 
+// Re-adds the device and says what the session uses now: udev's property (and, where it is not
+// the one written, which line sets it), X's re-added devices and sway's input. *signal gets a
+// signal that came meanwhile: then only what is known at once is said.
+std::string replugAndReadBack(const DeviceInfo &device, const std::optional<LibinputMatrix> &expected,
+                              const std::string &rules, const std::optional<OntoMonitor> &onto, bool *ok,
+                              int *signal)
+{
+    const std::string sysfsPath = sysfsPathOfNode(device.path);
+    struct stat node;
+    const bool isNode = ::stat(device.path.c_str(), &node) == 0 && S_ISCHR(node.st_mode);
+    XReAddWatch watch(isNode ? node.st_rdev : 0);
+    const bool xAnswers = watch.watching() || xScreenLayout().has_value();
+    const Replug replug = reloadAndReplug(sysfsPath);
+    *signal = replug.signal;
+    if (replug.addFailed) {
+        *ok = false;
+        return "Could not re-add " + device.path + ": " + printable(replug.problem) + ". It may be left "
+               "removed: bring it back with sudo udevadm trigger --action=add " + shellWord(sysfsPath)
+            + ", or unplug it and plug it in.\n";
+    }
+    if (!replug.problem.empty()) {
+        *ok = false;
+        return "Could not re-add " + device.path + ": " + printable(replug.problem)
+            + ". Unplug it and plug it in again.\n";
+    }
+    const std::string udevMatrix = udevPropertyOf(sysfsPath, "LIBINPUT_CALIBRATION_MATRIX");
+    std::string report = "Re-added " + device.path + " (as if unplugged and plugged in): udev gives it "
+        + (udevMatrix.empty() ? std::string("no LIBINPUT_CALIBRATION_MATRIX")
+                              : "LIBINPUT_CALIBRATION_MATRIX=" + printable(udevMatrix)) + ".\n";
+    if (expected ? udevMatrix != matrixText(*expected, false) : !udevMatrix.empty()) {
+        *ok = false;
+        const int line = udevMatrix.empty() ? 0 : lineSettingMatrix(rules, udevMatrix);
+        report += line ? "Line " + std::to_string(line) + " of " + kRulesPath + " sets that value, and udev "
+                         "reads it last.\n"
+                       : "Another rules file sets it (udevadm test " + shellWord(sysfsPath)
+                + " shows which).\n";
+    }
+    if (*signal) {
+        report += "Interrupted: what X and the compositor use was not checked.\n";
+        return report;
+    }
+    report += swayReadBack(device, expected, ok);
+    if (watch.watching())
+        report += xReadBack(device, watch, expected, onto, ok);
+    else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
+        report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
+                  "uses was not checked.\n";
+    return report;
+}
+
+// The rule's target: the device's rule, or with port its port's.
+std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
+{
+    const std::string nameProblem = nameProblemForUdev(device.name);
+    if (!nameProblem.empty()) {
+        fail("will not write a udev rule for " + device.path + ": " + nameProblem);
+        return std::nullopt;
+    }
+    RuleTarget target{device.identity(), ""};
+    if (port) {
+        target.idPath = udevPropertyOf(sysfsPathOfNode(device.path), "ID_PATH");
+        const std::string problem = idPathProblem(target.idPath);
+        if (!problem.empty()) {
+            fail("no port rule for " + device.path + ": " + problem);
+            return std::nullopt;
+        }
+    }
+    return target;
+}
+
+// Prints the report, then ends as the signal that came during the re-add asked: a stop once
+// everything is said, anything else as the status 128 + its number.
+int finishReport(const std::string &report, int status, int signal)
+{
+    std::fputs(report.c_str(), stdout);
+    status = finishOutput(status);
+    if (signal == SIGTSTP) {
+        std::fflush(stderr);
+        std::raise(SIGTSTP);
+    } else if (signal) {
+        std::fflush(stderr);
+        std::_Exit(128 + signal);
+    }
+    return status;
+}
+
+std::string editReport(const RulesEdit &edit)
+{
+    std::string report;
+    if (edit.moved)
+        report += "The device's rule now stands before the narrower rules for the same device: udev "
+                  "takes the last matrix it reads, so theirs still win for their panels.\n";
+    if (!edit.others.empty())
+        report += "The rules on " + lineList(edit.others) + " match the same: left as they are (udev "
+                  "reads the one edited last).\n";
+    if (!edit.unread.empty())
+        report += "The rules on " + lineList(edit.unread) + " name this device but go on over lines in "
+                  "a way not read here: left as they are.\n";
+    return report;
+}
+
 } // namespace
 
 std::string asRootCommand(int argc, char **argv)
@@ -107,51 +203,75 @@ std::string asRootCommand(int argc, char **argv)
 }
 
 int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
-                       const std::optional<OntoMonitor> &onto)
+                       const std::optional<OntoMonitor> &onto, bool port)
 {
-    const std::string nameProblem = nameProblemForUdev(device.name);
-    if (!nameProblem.empty())
-        return fail("will not write a udev rule for " + device.path + ": " + nameProblem);
-    std::optional<std::string> replaced;
-    const std::string problem = editRulesFile(kRulesFolder, [&](const std::string &old) {
-        return withRule(old, device.identity(), matrix, &replaced);
+    const std::optional<RuleTarget> target = ruleTarget(device, port);
+    if (!target)
+        return 1;
+    RulesEdit edit;
+    const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
+        edit = withMatrix(old, *target, matrix);
+        return edit.text;
     });
     if (!problem.empty())
         return fail(problem);
-    std::string report = "Installed in " + std::string(kRulesFolder) + "/" + kRulesFile + ":\n"
-        + udevRuleBlock(device.identity(), matrix);
-    report += replaced ? "It replaces the rule that gave the matrix " + printable(*replaced) + ".\n"
-                       : std::string("The device had no rule there before.\n");
+    std::string report = "Installed in " + kRulesPath + ", line " + std::to_string(edit.line) + ":\n"
+        + printable(ruleAt(edit.text, edit.line)) + "\n";
+    const std::optional<LibinputMatrix> old = edit.oldMatrix ? parseMatrix(*edit.oldMatrix) : std::nullopt;
+    if (old)
+        report += "It replaces the matrix " + matrixText(*old, false) + "; the rule's other keys are kept.\n";
+    else if (edit.oldMatrix)
+        report += "It replaces a value that was not six numbers (\"" + printable(*edit.oldMatrix)
+            + "\"): there is no undo line for it.\n";
+    else if (edit.existed)
+        report += "The rule was there without a matrix: the matrix is added, its other keys kept.\n";
+    else
+        report += port ? "The port had no rule there before.\n" : "The device had no rule there before.\n";
+    report += editReport(edit);
     const std::vector<std::string> matched = matchedByRule(device.identity());
     report += "It matches";
     for (size_t i = 0; i < matched.size(); ++i)
         report += (i ? ", " : " ") + matched[i];
-    report += matched.empty() ? " no device plugged in now.\n" : " (and every identical device).\n";
+    report += port ? " on the port " + target->idPath + ".\n"
+                   : matched.empty() ? " no device plugged in now.\n" : " (and every identical device).\n";
     bool ok = true;
-    report += replugAndReadBack(device, matrix, onto, &ok);
-    report += "To undo: " + (replaced ? "sudo kestrilavon-check --install --matrix \"" + printable(*replaced)
-                                            + "\" " + shellWord(device.stablePath())
-                                      : "sudo kestrilavon-check --uninstall " + shellWord(device.stablePath()))
-        + "\n";
-    std::fputs(report.c_str(), stdout);
-    return finishOutput(ok ? 0 : 1);
+    int signal = 0;
+    report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal);
+    const std::string portWord = port ? "--port " : "";
+    if (old)
+        report += "To undo: sudo kestrilavon-check --install " + portWord + "--matrix \"" + matrixText(*old, false)
+            + "\" " + shellWord(device.stablePath()) + "\n";
+    else if (!edit.oldMatrix)
+        report += "To undo: sudo kestrilavon-check --uninstall " + portWord + shellWord(device.stablePath()) + "\n";
+    return finishReport(report, ok ? 0 : 1, signal);
 }
 
-int uninstallCalibration(const DeviceInfo &device)
+int uninstallCalibration(const DeviceInfo &device, bool port)
 {
-    bool found = false;
-    const std::string problem = editRulesFile(kRulesFolder, [&](const std::string &old) {
-        return withoutRule(old, device.identity(), &found);
+    const std::optional<RuleTarget> target = ruleTarget(device, port);
+    if (!target)
+        return 1;
+    RulesEdit edit;
+    const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
+        edit = withoutMatrix(old, *target);
+        return edit.text;
     });
     if (!problem.empty())
         return fail(problem);
-    if (!found)
-        return fail(std::string(kRulesFolder) + "/" + kRulesFile + " holds no rule for " + device.path
-                    + " \"" + printable(device.name) + "\": nothing to remove");
-    std::string report = "Removed the rule for \"" + printable(device.name) + "\" from "
-        + kRulesFolder + "/" + kRulesFile + " (the file too, if it was the last).\n";
+    if (!edit.changed)
+        return fail(kRulesPath + " holds no " + (port ? "port rule" : "rule") + " with a matrix for "
+                    + device.path + " \"" + printable(device.name) + "\": nothing to remove");
+    std::string report = edit.lineRemoved
+        ? "Removed the rule on line " + std::to_string(edit.line) + " of " + kRulesPath
+            + (edit.text.empty() ? " (and the file: nothing else was in it).\n" : ".\n")
+        : "Removed the matrix from the rule on line " + std::to_string(edit.line) + " of " + kRulesPath
+            + "; its other keys are kept:\n" + printable(ruleAt(edit.text, edit.line)) + "\n";
+    report += editReport(edit);
     bool ok = true;
-    report += replugAndReadBack(device, std::nullopt, std::nullopt, &ok);
-    std::fputs(report.c_str(), stdout);
-    return finishOutput(ok ? 0 : 1);
+    int signal = 0;
+    report += replugAndReadBack(device, std::nullopt, edit.text, std::nullopt, &ok, &signal);
+    if (const std::optional<LibinputMatrix> old = edit.oldMatrix ? parseMatrix(*edit.oldMatrix) : std::nullopt)
+        report += "To undo: sudo kestrilavon-check --install " + std::string(port ? "--port " : "")
+            + "--matrix \"" + matrixText(*old, false) + "\" " + shellWord(device.stablePath()) + "\n";
+    return finishReport(report, ok ? 0 : 1, signal);
 }

@@ -15,11 +15,15 @@
 // The line that says how to run this very command as root.
 std::string asRootCommand(int argc, char **argv);
 
-// Writes the rule, re-adds the device, prints the report (and maps the device onto the monitor
-// again on X, where asked). Returns the status.
+// Sets the matrix in the device's rule (with port, in the rule of its port alone), re-adds the
+// device, prints the report (and maps the device onto the monitor again on X, where asked).
+// Returns the status; a signal held off during the re-add ends the program once the report
+// is out, with 128 + its number.
 int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
-                       const std::optional<OntoMonitor> &onto);
+                       const std::optional<OntoMonitor> &onto, bool port = false);
 
-int uninstallCalibration(const DeviceInfo &device);
+// Takes the matrix out of the device's rule (the port's), and the rule when nothing else is
+// on it; then re-adds the device and reports, as installCalibration does.
+int uninstallCalibration(const DeviceInfo &device, bool port = false);
 
 #endif

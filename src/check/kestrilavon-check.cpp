@@ -36,14 +36,14 @@ namespace {
 
 const char kUsage[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
-    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] DEVICE\n"
-    "       kestrilavon-check --uninstall DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install] [--output NAME] [DEVICE]\n";
+    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
+    "       kestrilavon-check --uninstall [--port] DEVICE\n"
+    "       kestrilavon-check --calibrate [--apply] [--install [--port]] [--output NAME] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
-    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] DEVICE\n"
-    "       kestrilavon-check --uninstall DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install] [--output NAME] [DEVICE]\n"
+    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
+    "       kestrilavon-check --uninstall [--port] DEVICE\n"
+    "       kestrilavon-check --calibrate [--apply] [--install [--port]] [--output NAME] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -62,7 +62,10 @@ const char kHelp[] =
     "  --install      (root) keep the calibration of DEVICE: its rule in\n"
     "                 /etc/udev/rules.d/99-kestrilavon.rules, then the device re-added so that\n"
     "                 libinput reads it now (X's libinput driver, Wayland compositors)\n"
-    "  --uninstall    (root) remove DEVICE's rule, and re-add the device\n"
+    "  --uninstall    (root) take the matrix out of DEVICE's rule (the rule too, when nothing\n"
+    "                 else is on it), and re-add the device\n"
+    "  --port         with --install, --uninstall or --udev: the rule of DEVICE's port alone\n"
+    "                 (udev's ID_PATH), for identical panels on one machine\n"
     "  --matrix M     the calibration as libinput's six numbers (as --calibrate prints them),\n"
     "                 for --install or --udev, in place of the result file's borders\n"
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
@@ -102,12 +105,18 @@ int listDevices()
 
 // --udev: the rule as --install writes it on the standard output; how to load it, on the
 // standard error stream.
-int printUdevRule(const DeviceInfo &device, const LibinputMatrix &matrix)
+int printUdevRule(const DeviceInfo &device, const LibinputMatrix &matrix, bool port)
 {
     const std::string problem = nameProblemForUdev(device.name);
     if (!problem.empty())
         return fail("will not write a udev rule for " + device.path + ": " + problem);
-    std::fputs(udevRuleBlock(device.identity(), matrix).c_str(), stdout);
+    RuleTarget target{device.identity(), ""};
+    if (port) {
+        target.idPath = udevPropertyOf(sysfsPathOfNode(device.path), "ID_PATH");
+        if (const std::string trouble = idPathProblem(target.idPath); !trouble.empty())
+            return fail("no port rule for " + device.path + ": " + trouble);
+    }
+    std::fputs(udevRuleBlock(target, matrix).c_str(), stdout);
     std::fputs(udevHowTo(device.identity(), sysfsPathOfNode(device.path)).c_str(), stderr);
     return finishOutput(0);
 }
@@ -122,7 +131,7 @@ enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
 int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
-              const std::optional<std::string> &givenMatrix, const std::string &monitorName,
+              const std::optional<std::string> &givenMatrix, bool port, const std::string &monitorName,
               const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
 {
     std::string problem;
@@ -130,17 +139,18 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     if (!device)
         return fail(problem);
     if (form == Form::Uninstall)
-        return uninstallCalibration(*device);
+        return uninstallCalibration(*device, port);
     const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
     if (givenMatrix) {
+        // A matrix given by hand that no driver should take is a wrong argument: status 2.
         const std::optional<LibinputMatrix> matrix = parseMatrix(*givenMatrix);
         if (!matrix)
-            return fail("--matrix takes six numbers, as \"1 0 0 0 1 0\"");
+            return fail("--matrix takes six finite numbers, as \"1 0 0 0 1 0\"") + 1;
         const std::string trouble = matrixProblem(*matrix);
         if (!trouble.empty())
-            return fail("will not use that matrix: " + trouble);
-        return form == Form::Install ? installCalibration(*device, *matrix, onto)
-                                     : printUdevRule(*device, *matrix);
+            return fail("will not use that matrix: " + trouble) + 1;
+        return form == Form::Install ? installCalibration(*device, *matrix, onto, port)
+                                     : printUdevRule(*device, *matrix, port);
     }
     const ResultFile result = readResultFile(resultPath);
     if (!result.borders)
@@ -160,7 +170,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
                     + matrixTrouble + "; calibrate again");
 
     if (form == Form::Install)
-        return installCalibration(*device, matrix, onto);
+        return installCalibration(*device, matrix, onto, port);
     if (form == Form::Apply) {
         const ApplyReport report = applyInSession(
             *device, {matrix, *result.borders, *device->x, *device->y, onto}, monitorName);
@@ -173,7 +183,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     if (!problem.empty())
         return fail("will not write a configuration for " + devicePath + ": " + problem);
     if (form == Form::Udev)
-        return printUdevRule(*device, matrix);
+        return printUdevRule(*device, matrix, port);
     for (const std::string &other : othersMatchedByProduct(*device))
         std::fprintf(stderr, "kestrilavon-check: note: the section matches %s as well: its name "
                      "holds \"%s\"\n", other.c_str(), printable(device->name).c_str());
@@ -287,7 +297,7 @@ int main(int argc, char **argv)
     std::string resultPath = kDefaultResult, devicePath, monitorName;
     std::optional<std::string> givenMatrix;
     std::vector<Form> forms;
-    bool calibrate = false;
+    bool calibrate = false, port = false;
     const std::pair<const char *, Form> modes[] = {
         {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply},
         {"--install", Form::Install}, {"--uninstall", Form::Uninstall}};
@@ -303,6 +313,8 @@ int main(int argc, char **argv)
             givenMatrix = argv[++i];
         } else if (argument == "--calibrate") {
             calibrate = true;
+        } else if (argument == "--port") {
+            port = true;
         } else if (mode != std::end(modes)) {
             if (std::find(forms.begin(), forms.end(), mode->second) == forms.end())
                 forms.push_back(mode->second);
@@ -329,7 +341,8 @@ int main(int argc, char **argv)
         : forms.size() <= 1 && (devicePath.empty() ? forms.empty() && monitorName.empty() && !givenMatrix
                                                    : true)
             && (!givenMatrix || form == Form::Install || form == Form::Udev);
-    if (!usable) {
+    const bool portFits = !port || asked(Form::Install) || asked(Form::Uninstall) || (!calibrate && asked(Form::Udev));
+    if (!usable || !portFits) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -373,13 +386,16 @@ int main(int argc, char **argv)
         std::vector<std::string> paths;
         for (const DeviceInfo &device : devices)
             paths.push_back(device.path);
-        return inWindow(argv, paths, WhenHeld::Refuse, [&](const std::vector<int> &fds) {
-            return runCalibration(fds, devices, asked(Form::Apply), asked(Form::Install), layout,
+        // A grab tells whether another program holds a device; with several to choose from,
+        // the one touched cannot be held, and a grab of each would take a touch from X.
+        return inWindow(argv, paths, paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show,
+                        [&](const std::vector<int> &fds) {
+            return runCalibration(fds, devices, asked(Form::Apply), asked(Form::Install), port, layout,
                                   monitor, monitorName);
         });
     }
     if (form != Form::None)
-        return printForm(form, devicePath, resultPath, givenMatrix, monitorName, layout, monitor);
+        return printForm(form, devicePath, resultPath, givenMatrix, port, monitorName, layout, monitor);
     return inWindow(argv, {devicePath}, WhenHeld::Show, [&](const std::vector<int> &fds) {
         return showLive(fds[0], devicePath, resultPath, monitor, monitorName);
     });

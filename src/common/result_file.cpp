@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -141,9 +142,18 @@ std::optional<Borders> parseResultText(const std::string &text)
     return parseBorders(text, nullptr);
 }
 
+std::optional<uid_t> sudoUser()
+{
+    const char *uid = std::getenv("SUDO_UID");
+    if (::getuid() != 0 || !uid || !*uid || std::strlen(uid) > 9
+        || std::strspn(uid, "0123456789") != std::strlen(uid))
+        return std::nullopt;
+    return static_cast<uid_t>(std::strtoul(uid, nullptr, 10));
+}
+
 bool ResultFile::trusted() const
 {
-    return owner == 0 || owner == ::geteuid();
+    return owner == 0 || owner == ::geteuid() || sudoUser() == owner;
 }
 
 std::string ResultFile::ownerName() const

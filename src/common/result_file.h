@@ -30,12 +30,16 @@ struct ResultFile {
     std::optional<Borders> borders;
     std::string problem;  // empty when the borders were read
     uid_t owner = 0;
-    // A result file that root or this user wrote. Anyone else's, say one planted in /tmp, may
-    // be shown but never goes into a configuration.
+    // A result file that root or this user wrote (under sudo, also the user who ran sudo).
+    // Anyone else's, say one planted in /tmp, may be shown but never goes into a configuration.
     bool trusted() const;
     // "user NAME (uid N)", for messages about an untrusted file.
     std::string ownerName() const;
 };
+
+// The user who ran this program through sudo (SUDO_UID), taken only when the real user is root:
+// anyone may set the variable, but only root may run a program with it as root.
+std::optional<uid_t> sudoUser();
 
 // Opens the file without following a link and without blocking on a FIFO, takes only a small
 // regular file, and reads its borders. Never copies the file's text anywhere.

@@ -128,6 +128,44 @@ private slots:
         QCOMPARE(matrixProblem({0, 1, 0, 1, 0, 0}), std::string());  // a turned screen
     }
 
+    void everyNumberPrintedReadsBackAndAbsurdMatricesAreRefused()
+    {
+        for (const double value : {0.0, -0.0, 1e-7, -4.9e-7, 0.5, -1.0 / 3, 123456.789012, 1e15, -1e20,
+                                   1.7976931348623157e308, -1.7976931348623157e308, 4.9e-324}) {
+            const std::string text = decimal(value);
+            const auto back = parseMatrix(text + " 0 0 0 1 0");
+            QVERIFY2(back && std::fabs((*back)[0] - value) <= 5e-7 * std::max(1.0, std::fabs(value)), text.c_str());
+            QVERIFY2(text.find_first_not_of("-0123456789.") == std::string::npos, text.c_str());
+        }
+        for (const char *bad : {"1 0 inf 0 1 0", "1 0 nan 0 1 0", "1 0 1e400 0 1 0", "1 0 0 0 1", "1 0 0 0 1 0 0"})
+            QVERIFY2(!parseMatrix(bad), bad);
+        // Far off the screen, however it is written, is refused; a turn or a mirror is not.
+        for (const LibinputMatrix far : {LibinputMatrix{1, 0, 1e300, 0, 1, 0}, LibinputMatrix{1, 0, 1e20, 0, 1, 0},
+                                         LibinputMatrix{1, 0, 1.01, 0, 1, 0}, LibinputMatrix{0.5, 0.5, -1.01, 0, 1, 0}})
+            QVERIFY2(!matrixProblem(far).empty(), matrixText(far, false).c_str());
+        for (const LibinputMatrix fine : {LibinputMatrix{-1, 0, 1, 0, 1, 0}, LibinputMatrix{0, -1, 1, 1, 0, 0},
+                                          LibinputMatrix{1.26, 0, -0.115, 0, -1.17, 1.07},
+                                          LibinputMatrix{2, 0, -1.5, 0, 2, -1.5}})
+            QVERIFY2(matrixProblem(fine).empty(), matrixText(fine, false).c_str());
+    }
+
+    void underSudoTheUsersOwnResultFileIsTrusted()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root can make a file another user's and run as sudo does");
+        const std::string path = file("theirs", resultFileText({1, 2, 3, 4}));
+        QCOMPARE(::chown(path.c_str(), 4242, 4242), 0);
+        ::unsetenv("SUDO_UID");
+        QVERIFY(!readResultFile(path).trusted());
+        ::setenv("SUDO_UID", "4242", 1);
+        QVERIFY(readResultFile(path).trusted());
+        ::setenv("SUDO_UID", "4242x", 1);
+        QVERIFY(!readResultFile(path).trusted());
+        ::setenv("SUDO_UID", "4243", 1);
+        QVERIFY(!readResultFile(path).trusted());
+        ::unsetenv("SUDO_UID");
+    }
+
     void onlyAPlainNameGoesIntoAConfigurationAndUdevPatternsMatchOnlyThemselves()
     {
         QCOMPARE(nameProblemForXorg("eGalax Inc. USB TouchController"), std::string());
@@ -135,7 +173,7 @@ private slots:
             QVERIFY2(!nameProblemForXorg(bad).empty(), bad);
         QCOMPARE(nameProblemForUdev("a|b"), std::string());
         const LibinputMatrix matrix{1, 0, 0, 0, 1, 0};
-        const std::string rule = udevRuleBlock({"Pen [x]|*?", 3, 0xeef, 1}, matrix);
+        const std::string rule = udevRuleBlock({{"Pen [x]|*?", 3, 0xeef, 1}, ""}, matrix);
         QVERIFY2(rule.find("ATTRS{name}==\"Pen ?x]???\", ATTRS{id/bustype}==\"0003\", "
                            "ATTRS{id/vendor}==\"0eef\", ATTRS{id/product}==\"0001\", "
                            "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n") != std::string::npos,

@@ -1,20 +1,31 @@
 // SPDX-License-Identifier: MIT
+#include "sway_inputs.h"
 #include "udev_rules.h"
 
 #include <QtTest>
 
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
-// The rules file as --install and --uninstall edit it, in a folder of the test's own.
+// The rules file as --install and --uninstall edit it: a file people edit too.
 class UdevRulesTest : public QObject {
     Q_OBJECT
 
     const DeviceIdentity panel{"ILITEK Multi-Touch", 3, 0x222a, 0x0001};
     const DeviceIdentity other{"eGalax Inc. USB TouchController", 3, 0x0eef, 0x0001};
+    const RuleTarget device{panel, ""};
+    const RuleTarget port{panel, "pci-0000:00:14.0-usb-0:1:1.0"};
+    const std::string match = "ACTION==\"add|change\", SUBSYSTEM==\"input\", KERNEL==\"event*\", "
+                              "ATTRS{name}==\"ILITEK Multi-Touch\", ATTRS{id/bustype}==\"0003\", "
+                              "ATTRS{id/vendor}==\"222a\", ATTRS{id/product}==\"0001\"";
 
     static std::string read(const std::string &path)
     {
@@ -24,68 +35,181 @@ class UdevRulesTest : public QObject {
         return text.str();
     }
 
-private slots:
-    void aDevicesRuleIsReplacedByWhatItMatchesAndEverythingElseKept()
+    static std::string rule(const RuleTarget &target, const LibinputMatrix &matrix)
     {
-        QTemporaryDir folder;
-        const std::string path = folder.filePath(kRulesFile).toStdString();
-        // A rule copied in by hand from --udev, under a comment of the user's, and a line of
-        // the user's own.
-        std::ofstream(path) << "# my kiosk\n" << udevRuleBlock(panel, {2, 0, 0, 0, 2, 0}).substr(
-            udevRuleBlock(panel, {2, 0, 0, 0, 2, 0}).find('\n') + 1)
-                            << "ENV{SOMETHING}=\"else\"\n";
-        std::optional<std::string> replaced;
-        const auto install = [&](const DeviceIdentity &device, const LibinputMatrix &matrix) {
-            return editRulesFile(folder.path().toStdString(), [&](const std::string &old) {
-                return withRule(old, device, matrix, &replaced);
-            });
-        };
-        QCOMPARE(install(other, {1, 0, 0, 0, 1, 0}), std::string());
-        QVERIFY(!replaced);
-        QCOMPARE(install(panel, {1.5, 0, -0.25, 0, 1.5, -0.25}), std::string());
-        QCOMPARE(*replaced, std::string("2 0 0 0 2 0"));
-        const std::string text = read(path);
-        QCOMPARE(text, "# my kiosk\n" + udevRuleBlock(panel, {1.5, 0, -0.25, 0, 1.5, -0.25})
-                           + "ENV{SOMETHING}=\"else\"\n" + udevRuleBlock(other, {1, 0, 0, 0, 1, 0}));
-        struct stat status;
-        QVERIFY(::stat(path.c_str(), &status) == 0 && (status.st_mode & 0777) == 0644);
-
-        bool found = false;
-        const auto uninstall = [&](const DeviceIdentity &device) {
-            return editRulesFile(folder.path().toStdString(), [&](const std::string &old) {
-                return withoutRule(old, device, &found);
-            });
-        };
-        QCOMPARE(uninstall(other), std::string());
-        QVERIFY(found);
-        QCOMPARE(read(path), "# my kiosk\n" + udevRuleBlock(panel, {1.5, 0, -0.25, 0, 1.5, -0.25})
-                                 + "ENV{SOMETHING}=\"else\"\n");
-        // Nothing of the user's left: the file goes.
-        std::ofstream(path) << udevRuleBlock(panel, {1, 0, 0, 0, 1, 0});
-        QCOMPARE(uninstall(panel), std::string());
-        QVERIFY(found && ::access(path.c_str(), F_OK) != 0);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList());
+        const std::string block = udevRuleBlock(target, matrix);
+        return block.substr(block.find('\n') + 1);
     }
 
-    void aLinkOrAFileThatIsNotRootsIsLeftAlone()
+private slots:
+    void aRuleKeepsThePersonsKeysAndOnlyItsMatrixChanges()
     {
-        if (::geteuid() != 0)
-            QSKIP("only root can make a file another user's");
+        // The rule as a person has it: the match in another order and spacing, keys of their own.
+        const std::string mine = "ATTRS{id/product}==\"0001\",ATTRS{name}==\"ILITEK Multi-Touch\", "
+                                 "ENV{WL_OUTPUT}=\"HDMI-A-1\",  ACTION==\"add|change\", SUBSYSTEM==\"input\", "
+                                 "KERNEL==\"event*\", ATTRS{id/bustype}==\"0003\", ATTRS{id/vendor}==\"222a\", "
+                                 "ENV{LIBINPUT_CALIBRATION_MATRIX}=\"2 0 0 0 2 0\", TAG+=\"kiosk\"\n";
+        const std::string text = "# my kiosk\n" + mine + "ENV{SOMETHING}=\"else\"\n";
+        RulesEdit edit = withMatrix(text, device, {1.5, 0, -0.25, 0, 1.5, -0.25});
+        QCOMPARE(*edit.oldMatrix, std::string("2 0 0 0 2 0"));
+        QVERIFY(edit.existed);
+        QCOMPARE(edit.line, 2);
+        std::string changed = mine;
+        changed.replace(changed.find("2 0 0 0 2 0"), 11, "1.5 0 -0.25 0 1.5 -0.25");
+        QCOMPARE(edit.text, "# my kiosk\n" + changed + "ENV{SOMETHING}=\"else\"\n");
+
+        // Uninstall takes the matrix alone: the person's keys keep the line.
+        edit = withoutMatrix(edit.text, device);
+        QVERIFY(edit.changed && !edit.lineRemoved);
+        QCOMPARE(edit.text.find("LIBINPUT"), std::string::npos);
+        QVERIFY(edit.text.find("ENV{WL_OUTPUT}=\"HDMI-A-1\",  ACTION==") != std::string::npos);
+        QVERIFY(edit.text.find("ATTRS{id/vendor}==\"222a\", TAG+=\"kiosk\"\n") != std::string::npos);
+        // Installing again adds the matrix to that line, keeping its keys.
+        edit = withMatrix(edit.text, device, {1, 0, 0, 0, 1, 0});
+        QVERIFY(edit.existed && !edit.oldMatrix);
+        QVERIFY(edit.text.find("TAG+=\"kiosk\", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n")
+                != std::string::npos);
+    }
+
+    void aCommentedRuleAndOtherDevicesRulesAreLeftAsTheyStand()
+    {
+        const std::string text = "  # " + rule(device, {2, 0, 0, 0, 2, 0}) + rule({other, ""}, {1, 0, 0, 0, 1, 0});
+        RulesEdit edit = withMatrix(text, device, {3, 0, 0, 0, 3, 0});
+        QVERIFY(!edit.existed && !edit.oldMatrix);
+        QCOMPARE(edit.text, text + udevRuleBlock(device, {3, 0, 0, 0, 3, 0}));
+        QCOMPARE(edit.line, 4);
+        // Its own rule and the comment this program wrote go; the file keeps the rest.
+        edit = withoutMatrix(edit.text, device);
+        QVERIFY(edit.lineRemoved);
+        QCOMPARE(edit.text, text);
+        // Nothing of the person's left: nothing at all, so the file goes.
+        QCOMPARE(withoutMatrix(udevRuleBlock(device, {1, 0, 0, 0, 1, 0}) + "\n", device).text, std::string());
+        QVERIFY(!withoutMatrix(text, device).changed);
+    }
+
+    void portRulesAndNarrowerRulesStayAfterTheDevicesRule()
+    {
+        // Two identical panels told apart by their USB ports, one turned; the device's rule came last.
+        const std::string left = match + ", KERNELS==\"1-1:1.0\", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n";
+        const std::string turned = match + ", KERNELS==\"1-2:1.0\", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"0 1 0 -1 0 1\"\n";
+        const std::string text = "# the left panel\n" + left + turned + udevRuleBlock(device, {2, 0, 0, 0, 2, 0});
+        RulesEdit edit = withMatrix(text, device, {1.1, 0, 0, 0, 1.1, 0});
+        QVERIFY(edit.moved);
+        QCOMPARE(edit.text, udevRuleBlock(device, {1.1, 0, 0, 0, 1.1, 0}) + "# the left panel\n" + left + turned);
+        QCOMPARE(edit.line, 2);
+        // A port rule goes right after the device's rule, and is edited there the next time.
+        edit = withMatrix(edit.text, port, {0.9, 0, 0, 0, 0.9, 0});
+        QVERIFY(!edit.existed);
+        QCOMPARE(edit.text, udevRuleBlock(device, {1.1, 0, 0, 0, 1.1, 0}) + udevRuleBlock(port, {0.9, 0, 0, 0, 0.9, 0})
+                                + "# the left panel\n" + left + turned);
+        edit = withMatrix(edit.text, port, {0.8, 0, 0, 0, 0.8, 0});
+        QCOMPARE(*edit.oldMatrix, std::string("0.9 0 0 0 0.9 0"));
+        QCOMPARE(edit.line, 4);
+        QVERIFY(edit.text.find(turned) != std::string::npos);
+        // Uninstalling the device's rule leaves the port's and the person's.
+        edit = withoutMatrix(edit.text, device);
+        QCOMPARE(edit.text, udevRuleBlock(port, {0.8, 0, 0, 0, 0.8, 0}) + "# the left panel\n" + left + turned);
+        QCOMPARE(lineSettingMatrix(edit.text, "0  1 0 -1 0 1"), 5);
+        QCOMPARE(lineSettingMatrix(edit.text, "3 0 0 0 3 0"), 0);
+    }
+
+    void continuedLinesCarriageReturnsAndRepeatsAreReadAsUdevReadsThem()
+    {
+        const std::string continued = "ATTRS{name}==\"ILITEK Multi-Touch\", ACTION==\"add|change\", \\\r\n"
+                                      "# a note inside\r\n"
+                                      "  SUBSYSTEM==\"input\", KERNEL==\"event*\", ATTRS{id/bustype}==\"0003\", \\\r\n"
+                                      "  ATTRS{id/vendor}==\"222a\", ATTRS{id/product}==\"0001\", \\\r\n"
+                                      "  ENV{LIBINPUT_CALIBRATION_MATRIX}=\"2 0 0 0 2 0\"\r\n";
+        const std::string first = match + ", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"5 0 0 0 5 0\"\r\n";
+        RulesEdit edit = withMatrix(first + continued, device, {1, 0, 0, 0, 1, 0});
+        QCOMPARE(edit.others, std::vector<int>{1});
+        QCOMPARE(edit.line, 2);
+        std::string changed = continued;
+        changed.replace(changed.find("2 0 0 0 2 0"), 11, "1 0 0 0 1 0");
+        QCOMPARE(edit.text, first + changed);
+        // The matrix goes with the backslash before it; the line endings stay.
+        edit = withoutMatrix(edit.text, device);
+        QCOMPARE(edit.text, first + continued.substr(0, continued.rfind(", \\\r\n")) + "\r\n");
+        // A new rule in a file of CRLF lines ends its lines the same way.
+        const std::string crlf = withMatrix("# kiosk\r\n", {other, ""}, {1, 0, 0, 0, 1, 0}).text;
+        QCOMPARE(crlf.find('\n'), crlf.find("\r\n") + 1);
+        QCOMPARE(std::count(crlf.begin(), crlf.end(), '\n'), std::count(crlf.begin(), crlf.end(), '\r'));
+        // A value running over a line end is not read: the rule is named and left alone.
+        const std::string unread = "ATTRS{name}==\"ILITEK \\\nMulti-Touch\", ENV{X}=\"1\"\n";
+        edit = withMatrix(unread, device, {1, 0, 0, 0, 1, 0});
+        QCOMPARE(edit.unread, std::vector<int>{1});
+        QCOMPARE(edit.text.substr(0, unread.size()), unread);
+    }
+
+    void theFileIsChangedUnderALockNoOneElseCanHoldAndOnlyWhenRoots()
+    {
         QTemporaryDir folder;
         const std::string path = folder.filePath(kRulesFile).toStdString();
+        const std::string lock = folder.filePath("lock").toStdString();
+        const auto install = [&](const RuleTarget &target, const LibinputMatrix &matrix) {
+            return editRulesFile(folder.path().toStdString(), lock, [&](const std::string &old) {
+                return withMatrix(old, target, matrix).text;
+            }, std::chrono::milliseconds(300));
+        };
+        QCOMPARE(install(device, {1, 0, 0, 0, 1, 0}), std::string());
+        QCOMPARE(read(path), udevRuleBlock(device, {1, 0, 0, 0, 1, 0}));
+        struct stat status;
+        QVERIFY(::stat(path.c_str(), &status) == 0 && (status.st_mode & 0777) == 0644);
+        QVERIFY(::stat(lock.c_str(), &status) == 0 && (status.st_mode & 0777) == 0600);
+        // Another holder of the lock: a refusal after the wait, and the file as it was.
+        const int held = ::open(lock.c_str(), O_RDONLY);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+        const auto before = std::chrono::steady_clock::now();
+        QVERIFY(install(device, {2, 0, 0, 0, 2, 0}).find("another --install is running") != std::string::npos);
+        QVERIFY(std::chrono::steady_clock::now() - before < std::chrono::seconds(2));
+        ::close(held);
+        QCOMPARE(read(path), udevRuleBlock(device, {1, 0, 0, 0, 1, 0}));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({"99-kestrilavon.rules", "lock"}));
+
+        if (::geteuid() != 0)
+            QSKIP("only root can make a file another user's");
+        QCOMPARE(::unlink(path.c_str()), 0);
         const std::string target = folder.filePath("elsewhere").toStdString();
         std::ofstream(target) << "# not a rules file\n";
         QCOMPARE(::symlink(target.c_str(), path.c_str()), 0);
-        std::optional<std::string> replaced;
-        const auto edit = [&](const std::string &old) { return withRule(old, panel, {1, 0, 0, 0, 1, 0}, &replaced); };
-        QVERIFY(editRulesFile(folder.path().toStdString(), edit).find("symbolic link") != std::string::npos);
+        QVERIFY(install(device, {1, 0, 0, 0, 1, 0}).find("symbolic link") != std::string::npos);
         QCOMPARE(read(target), std::string("# not a rules file\n"));
         QCOMPARE(::unlink(path.c_str()), 0);
         std::ofstream(path) << "# a user's\n";
         QCOMPARE(::chown(path.c_str(), 4242, 4242), 0);
-        QVERIFY(editRulesFile(folder.path().toStdString(), edit).find("not to root") != std::string::npos);
+        QVERIFY(install(device, {1, 0, 0, 0, 1, 0}).find("not to root") != std::string::npos);
         QCOMPARE(read(path), std::string("# a user's\n"));
+    }
+
+    void underSudoOnlyTheUsersLiveSwaySessionIsFound()
+    {
+        QTemporaryDir runtime, processes;
+        const uid_t me = ::geteuid();
+        const std::string live = "sway-ipc." + std::to_string(me) + "." + std::to_string(::getpid()) + ".sock";
+        const std::string dead = "sway-ipc." + std::to_string(me) + ".4194305.sock";
+        QVERIFY(QDir().mkpath(processes.filePath(QString::number(::getpid()))));
+        const auto bound = [&](const std::string &name) {
+            const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const std::string path = runtime.filePath(QString::fromStdString(name)).toStdString();
+            std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+            if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+                qFatal("cannot bind %s", path.c_str());
+            return std::pair(socket, path);
+        };
+        const auto [liveSocket, socketPath] = bound(live);
+        const auto [deadSocket, deadPath] = bound(dead);
+        // A file of that name is no socket.
+        std::ofstream(runtime.filePath(QString::fromStdString("sway-ipc." + std::to_string(me) + ".1.sock"))
+                          .toStdString()) << "";
+        QVERIFY(QDir().mkpath(processes.filePath("1")));
+        const auto found = liveSwaySockets(runtime.path().toStdString(), me, processes.path().toStdString());
+        ::close(liveSocket);
+        ::close(deadSocket);
+        QCOMPARE(found, std::vector<std::string>{socketPath});
+        QVERIFY(liveSwaySockets(runtime.path().toStdString(), me + 1, processes.path().toStdString()).empty());
     }
 };
 

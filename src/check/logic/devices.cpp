@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "devices.h"
 
+#include "udev_rules.h"
+
 #include "listing.h"
 #include "touch_reader.h"
 

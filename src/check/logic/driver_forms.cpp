@@ -16,9 +16,11 @@ constexpr unsigned kBusUsb = 0x03;  // BUS_USB in <linux/input.h>
 std::string decimal(double value)
 {
     // to_chars is the one formatting call that never looks at the locale. Fixed notation:
-    // not every reader of a form takes an exponent.
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6).ptr;
+    // not every reader of a form takes an exponent. The largest double takes 309 digits.
+    char text[400];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
+    if (error != std::errc() || !std::isfinite(value))
+        return "nan";  // never a number a reader takes, and no stray bytes
     std::string written(text, end);
     if (written.find('.') != std::string::npos) {
         written.erase(written.find_last_not_of('0') + 1);
@@ -28,9 +30,7 @@ std::string decimal(double value)
     return written == "-0" ? "0" : written;
 }
 
-namespace {
-
-std::string controlCharacterProblem(const std::string &name)
+std::string plainNameProblem(const std::string &name)
 {
     if (name.empty())
         return "the device has no name to match it by";
@@ -42,8 +42,6 @@ std::string controlCharacterProblem(const std::string &name)
     }
     return {};
 }
-
-} // namespace
 
 std::optional<Calibration> calibrationFromBorders(const Borders &b)
 {
@@ -78,7 +76,8 @@ std::optional<LibinputMatrix> parseMatrix(const std::string &text)
             ++at;
         // from_chars reads no leading '+' and never looks at the locale.
         const auto read = std::from_chars(at, end, value);
-        if (read.ec != std::errc() || (read.ptr < end && *read.ptr != ' ' && *read.ptr != '\t'))
+        if (read.ec != std::errc() || !std::isfinite(value)
+            || (read.ptr < end && *read.ptr != ' ' && *read.ptr != '\t'))
             return std::nullopt;
         at = read.ptr;
     }
@@ -105,6 +104,37 @@ bool sameMatrix(const LibinputMatrix &a, const LibinputMatrix &b)
     return true;
 }
 
+namespace {
+
+// Whether the image of the device's unit square (a parallelogram) meets the screen's, [0,1]^2:
+// two convex shapes meet unless one of their edges' normals separates them.
+bool meetsScreen(const LibinputMatrix &m)
+{
+    const std::array<std::array<double, 2>, 4> image = {{
+        {m[2], m[5]}, {m[0] + m[2], m[3] + m[5]}, {m[1] + m[2], m[4] + m[5]},
+        {m[0] + m[1] + m[2], m[3] + m[4] + m[5]}}};
+    const std::array<std::array<double, 2>, 4> screen = {{{0, 0}, {1, 0}, {0, 1}, {1, 1}}};
+    const std::array<std::array<double, 2>, 4> normals = {{{1, 0}, {0, 1}, {-m[3], m[0]}, {-m[4], m[1]}}};
+    for (const auto &normal : normals) {
+        const auto span = [&](const auto &corners) {
+            double low = HUGE_VAL, high = -HUGE_VAL;
+            for (const auto &c : corners) {
+                const double along = normal[0] * c[0] + normal[1] * c[1];
+                low = std::min(low, along);
+                high = std::max(high, along);
+            }
+            return std::pair(low, high);
+        };
+        const auto [imageLow, imageHigh] = span(image);
+        const auto [screenLow, screenHigh] = span(screen);
+        if (imageHigh < screenLow || screenHigh < imageLow)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::string matrixProblem(const LibinputMatrix &m)
 {
     for (const double value : m) {
@@ -122,6 +152,8 @@ std::string matrixProblem(const LibinputMatrix &m)
     if (smallest < 0.01)
         return "the calibration would shrink the touch screen more than a hundred times "
                "(or squash it onto a line)";
+    if (!meetsScreen(m))
+        return "the calibration would put no part of the touch screen on the screen";
     return {};
 }
 
@@ -143,22 +175,7 @@ std::string nameProblemForXorg(const std::string &name)
 {
     if (name.find('|') != std::string::npos)
         return "its name holds a \"|\", which Xorg reads as \"or\"";
-    return controlCharacterProblem(name);
-}
-
-std::string nameProblemForUdev(const std::string &name)
-{
-    return controlCharacterProblem(name);
-}
-
-std::string udevMatchName(const std::string &name)
-{
-    std::string match = name;
-    for (char &c : match) {
-        if (c == '*' || c == '?' || c == '[' || c == '|')
-            c = '?';
-    }
-    return match;
+    return plainNameProblem(name);
 }
 
 std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
@@ -199,25 +216,6 @@ std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Border
             << "\"\n";
     }
     out << "EndSection\n";
-    return out.str();
-}
-
-std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath)
-{
-    const std::string where = sysfsPath.empty() ? "/sys/class/input/eventN" : sysfsPath;
-    std::ostringstream out;
-    out << "# Save the rule as /etc/udev/rules.d/99-kestrilavon.rules (sudo kestrilavon-check\n"
-           "# --install does it all), then load it and re-add this device, as if re-plugged:\n"
-           "#   udevadm control --reload\n"
-           "#   udevadm trigger --settle --action=remove " << where << "\n"
-           "#   udevadm trigger --settle --action=add " << where << "\n"
-           "# libinput reads the matrix when the device is added: X's libinput driver and Wayland\n"
-           "# compositors (GNOME, KDE, sway, weston) honour it; a compositor's own calibration\n"
-           "# setting overrides it. A rule cannot map the touch screen onto one monitor of\n"
-           "# several: under X, use --apply or --xorg with --output for that; under Wayland, the\n"
-           "# compositor's own setting (sway's map_to_output, GNOME's and KDE's display settings).\n";
-    if (udevMatchName(device.name) != device.name)
-        out << "# udev reads * ? [ | as patterns: each is matched here by ?, any one character.\n";
     return out.str();
 }
 

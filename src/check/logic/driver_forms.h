@@ -44,11 +44,12 @@ LibinputMatrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisR
 // calibration between them.
 Calibration calibrationFromLibinput(const LibinputMatrix &matrix, AxisRange x, AxisRange y);
 
-// Six numbers separated by blanks, as the forms print them; nullopt for anything else.
+// Six finite numbers separated by blanks, as the forms print them; nullopt for anything else.
 std::optional<LibinputMatrix> parseMatrix(const std::string &text);
 
-// Why no driver should be given this matrix (a non-finite entry, or a 2x2 part that shrinks or
-// stretches by more than a hundred times), or an empty string.
+// Why no driver should be given this matrix (a non-finite entry, a 2x2 part that shrinks or
+// stretches by more than a hundred times, or no part of the device landing on the screen), or
+// an empty string.
 std::string matrixProblem(const LibinputMatrix &matrix);
 
 // A 16-bit id as udev and Xorg match it: four lowercase hexadecimal digits.
@@ -81,17 +82,13 @@ struct DeviceIdentity {
     unsigned bus = 0, vendor = 0, product = 0;
 };
 
+// Why a device name may not go between double quotes in a configuration file: none at all, a
+// double quote, a backslash or a control character; or an empty string.
+std::string plainNameProblem(const std::string &name);
+
 // Why a device name may not go into an xorg.conf file (a double quote, a backslash, a control
 // character, or the "|" that Xorg reads as "or"), or an empty string.
 std::string nameProblemForXorg(const std::string &name);
-
-// Why a device name may not go into a udev rule, or an empty string. udev's own pattern
-// characters are no problem: udevMatchName matches them.
-std::string nameProblemForUdev(const std::string &name);
-
-// The name as a udev match: udev reads *, ? and [ as patterns and | as "or", so each of them
-// is matched by "?", any one character; the device's ids keep the rule to this device.
-std::string udevMatchName(const std::string &name);
 
 // The xorg.conf.d section: the borders for the screen's own driver and evdev's Calibration
 // (only where the calibration has borders: see axisAlignedBorders), libinput's
@@ -103,9 +100,5 @@ struct OntoMonitor {
 };
 std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
                         const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto = {});
-
-// How to load the udev rule for this device (its folder in sysfs given, for the one device to
-// re-add), and who reads it: comment lines, to go with the rule.
-std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath);
 
 #endif

@@ -5,6 +5,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
 std::optional<std::vector<SwayInput>> parseSwayInputs(const std::string &reply)
 {
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(reply));
@@ -78,4 +84,29 @@ std::vector<std::string> parseSwayOutputs(const std::string &reply)
             names.push_back(value.toObject()["name"].toString().toStdString());
     }
     return names;
+}
+
+std::vector<std::string> liveSwaySockets(const std::string &folder, uid_t uid, const std::string &processes)
+{
+    std::vector<std::string> sockets;
+    const std::string prefix = "sway-ipc." + std::to_string(uid) + ".", suffix = ".sock";
+    DIR *dir = ::opendir(folder.c_str());
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0
+            || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string pid = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        struct stat socket, process;
+        if (pid.find_first_not_of("0123456789") != std::string::npos
+            || ::lstat((folder + "/" + name).c_str(), &socket) != 0 || !S_ISSOCK(socket.st_mode)
+            || socket.st_uid != uid || ::stat((processes + "/" + pid).c_str(), &process) != 0
+            || process.st_uid != uid)
+            continue;
+        sockets.push_back(folder + "/" + name);
+    }
+    if (dir)
+        ::closedir(dir);
+    std::sort(sockets.begin(), sockets.end());
+    return sockets;
 }

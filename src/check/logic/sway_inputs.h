@@ -4,12 +4,15 @@
 
 #include "driver_forms.h"
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
 // sway's side of a calibration, as its IPC (the i3 protocol) tells it: the inputs of GET_INPUTS
-// and the command that sets one's matrix. Only the text: the socket is the caller's.
+// and the command that sets one's matrix; and where a session's socket is. Only the text and
+// the names: talking on the socket is the caller's.
 
 struct SwayInput {
     std::string identifier;  // vendor:product:name, decimal ids, blanks as _
@@ -36,5 +39,11 @@ std::vector<std::string> parseSwayOutputs(const std::string &reply);
 
 // Whether every reply in a RUN_COMMAND answer says success.
 bool swayCommandSucceeded(const std::string &reply);
+
+// The sockets of this user's live sway sessions in a runtime folder: named as sway names them,
+// sway-ipc.UID.PID.sock, a socket of the user's, and PID a live process of the user's. Root
+// under sudo finds the session it was started from this way: sudo drops SWAYSOCK.
+std::vector<std::string> liveSwaySockets(const std::string &folder, uid_t uid,
+                                         const std::string &processes = "/proc");
 
 #endif

@@ -5,41 +5,94 @@
 #include "devices.h"
 #include "driver_forms.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-// The rules file that --install keeps: one rule a device, each giving libinput its matrix. A
-// device's rule is found by what it matches (name, bus, vendor and product), never by a comment,
-// so a rule copied in by hand from --udev is found too; every other line is kept as it is.
+// Everything about the udev rule that gives libinput a device's matrix: what it matches, how
+// the device's name is put in it, the block --udev prints, and the edit of the rules file that
+// --install and --uninstall make. The file is one people edit too: a rule is found by the set
+// of what it matches, never by a comment, and only its matrix is changed; every other key and
+// line is kept as it stands.
 
 constexpr char kRulesFolder[] = "/etc/udev/rules.d";
 constexpr char kRulesFile[] = "99-kestrilavon.rules";
+// Held while the rules file is edited: root's alone, since flock takes any open descriptor
+// and a file others may read would let anyone hold every --install up.
+constexpr char kRulesLock[] = "/run/kestrilavon-check.lock";
 
-// The block for one device: a comment naming it, and its rule. --udev prints it, --install
-// writes it.
-std::string udevRuleBlock(const DeviceIdentity &device, const LibinputMatrix &matrix);
+// Why a device name may not go into a udev rule, or an empty string. udev's own pattern
+// characters are no problem: udevMatchName matches them.
+std::string nameProblemForUdev(const std::string &name);
 
-// The rules text with the device's rule set to this matrix (replacing its rule where there is
-// one, else added at the end); *replaced gets the matrix the old rule gave, as it was written.
-std::string withRule(const std::string &rules, const DeviceIdentity &device,
-                     const LibinputMatrix &matrix, std::optional<std::string> *replaced);
+// The name as a udev match: udev reads *, ? and [ as patterns and | as "or", so each of them
+// is matched by "?", any one character; the device's ids keep the rule to this device.
+std::string udevMatchName(const std::string &name);
 
-// The rules text without the device's rule (and its comment); *found says whether it had one.
-std::string withoutRule(const std::string &rules, const DeviceIdentity &device, bool *found);
+// Why udev's ID_PATH of a device cannot go into a rule (a character outside those udev puts
+// there), or an empty string.
+std::string idPathProblem(const std::string &idPath);
+
+// The rule a calibration goes in: the device's (every identical device: same name and ids), or
+// with its port's ID_PATH, the port rule of that one panel among identical ones.
+struct RuleTarget {
+    DeviceIdentity device;
+    std::string idPath;  // empty for the device's rule
+};
+
+// The block for one rule: a comment naming it, and the rule. --udev prints it, --install
+// writes it when the file has no rule of that match yet.
+std::string udevRuleBlock(const RuleTarget &target, const LibinputMatrix &matrix);
+
+// How to load the rule (its folder in sysfs given, for the one device to re-add), and who
+// reads it: comment lines, to go with the rule.
+std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath);
+
+// What an edit of the rules text did. Lines are counted from 1 in the text given.
+struct RulesEdit {
+    std::string text;        // the new text; empty when nothing is left in it
+    int line = 0;            // where the rule edited stands (0: there is none)
+    bool existed = false;    // the target's rule was there before
+    bool changed = false;    // install: always; uninstall: the rule set a matrix
+    bool lineRemoved = false;  // uninstall: nothing else was left on the rule
+    bool moved = false;      // the device's rule moved before a narrower rule
+    std::optional<std::string> oldMatrix;  // the value it set before, as written (unchecked)
+    std::vector<int> others;  // more rules with the same match, left as they are
+    std::vector<int> unread;  // continued rules that name the device but could not be read
+};
+
+// The text with the target's rule setting this matrix (its other keys kept), or a new rule
+// where there was none: the device's rule before any narrower rule of the same device, a port
+// rule right after the device's rule.
+RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix);
+
+// The text with the target's rule setting no matrix: the rule goes when nothing but its match
+// is left on it, with the comment this program wrote above it.
+RulesEdit withoutMatrix(const std::string &rules, const RuleTarget &target);
+
+// The rule that begins at this line of the rules text, with the lines a backslash joins to it,
+// without their endings.
+std::string ruleAt(const std::string &rules, int line);
+
+// The last line of the rules text that gives LIBINPUT_CALIBRATION_MATRIX this value, or 0.
+int lineSettingMatrix(const std::string &rules, const std::string &value);
 
 // Changes the rules file in folder through edit (given the old text, "" when there is none;
-// returning the new text, "" to remove the file), under an exclusive lock on the folder. The old
-// file is read without following a link and taken only when it is a regular file of root's;
-// the new one is written under a hidden name that udev does not read, mode 0644, synced, then
-// renamed over the old one, and the folder synced. Returns an empty string, or why not.
-std::string editRulesFile(const std::string &folder,
-                          const std::function<std::string(const std::string &)> &edit);
+// returning the new text, "" to remove the file), holding the lock file (made mode 0600 where
+// missing) and giving up after wait. The old file is read without following a link and taken
+// only when it is a regular file of root's; the new one is written under a hidden name that
+// udev does not read, mode 0644, synced, then renamed over the old one, and the folder synced.
+// Returns an empty string, or why not.
+std::string editRulesFile(const std::string &folder, const std::string &lockPath,
+                          const std::function<std::string(const std::string &)> &edit,
+                          std::chrono::milliseconds wait = std::chrono::seconds(5));
 
 // A word for a POSIX shell, quoted where it needs to be.
 std::string shellWord(const std::string &word);
 
 // The command that keeps this calibration: --install with the matrix, for the stable path.
-std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix);
+std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix, bool port = false);
 
 #endif

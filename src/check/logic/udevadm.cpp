@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -88,34 +89,130 @@ int udevadm(const std::vector<std::string> &arguments, std::string *output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string reloadAndReplug(const std::string &sysfsPath)
+namespace {
+
+volatile sig_atomic_t heldSignal = 0;
+
+void holdSignal(int signal)
 {
-    if (sysfsPath.empty())
-        return "the device has no folder in sysfs";
-    if (udevadm({"control", "--reload"}) != 0)
-        return "udevadm control --reload failed";
-    sigset_t held, before;
-    sigemptyset(&held);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&held, signal);
-    ::sigprocmask(SIG_BLOCK, &held, &before);
-    std::string problem;
-    if (udevadm({"trigger", "--settle", "--action=remove", sysfsPath}) != 0)
-        problem = "udevadm trigger --action=remove failed";
-    // Even when the remove failed: it may have gone out all the same.
-    if (udevadm({"trigger", "--settle", "--action=add", sysfsPath}) != 0)
-        problem += std::string(problem.empty() ? "" : "; ") + "udevadm trigger --action=add failed";
-    ::sigprocmask(SIG_SETMASK, &before, nullptr);
-    return problem;
+    if (!heldSignal)
+        heldSignal = signal;
 }
 
-std::string udevMatrixOf(const std::string &sysfsPath)
+constexpr int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+// Runs a program and waits for it, with nothing but calls that are safe after a fork.
+bool runInChild(const char *program, char *const argv[])
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(program, argv);
+        _exit(127);
+    }
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+Replug reloadAndReplug(const std::string &sysfsPath)
+{
+    Replug replug;
+    if (sysfsPath.empty()) {
+        replug.problem = "the device has no folder in sysfs";
+        return replug;
+    }
+    if (udevadm({"control", "--reload"}) != 0) {
+        replug.problem = "udevadm control --reload failed";
+        return replug;
+    }
+    // Everything the child needs is made before the fork: the toolkit may run threads, and
+    // after a fork only the simplest calls are safe.
+    const char *program = udevadmProgram();
+    std::string remove = "--action=remove", add = "--action=add", path = sysfsPath;
+    std::string trigger = "trigger", settle = "--settle";
+    char *const removeArgv[] = {const_cast<char *>(program), trigger.data(), settle.data(), remove.data(),
+                                path.data(), nullptr};
+    char *const addArgv[] = {const_cast<char *>(program), trigger.data(), settle.data(), add.data(),
+                             path.data(), nullptr};
+    int errors[2] = {-1, -1};
+    const int quiet = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (quiet < 0 || ::pipe2(errors, O_CLOEXEC) != 0) {
+        if (quiet >= 0)
+            ::close(quiet);
+        replug.problem = "cannot start udevadm";
+        return replug;
+    }
+    // From the remove until the add has gone out, the terminal's and other signals are only
+    // noted: a device left removed is dead to X and the compositor. A handler, not a blocked
+    // mask, since the mask is one thread's and the toolkit's threads would take them.
+    heldSignal = 0;
+    struct sigaction hold {}, before[std::size(kHeldSignals)];
+    hold.sa_handler = holdSignal;
+    sigemptyset(&hold.sa_mask);
+    for (size_t i = 0; i < std::size(kHeldSignals); ++i)
+        ::sigaction(kHeldSignals[i], &hold, &before[i]);
+    // The remove and the add run in a child of a session of its own, so that the add follows
+    // the remove even when this program is killed, and no signal of the terminal reaches it.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        struct sigaction plain {};
+        plain.sa_handler = SIG_DFL;
+        for (const int signal : kHeldSignals)
+            ::sigaction(signal, &plain, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::dup2(quiet, STDIN_FILENO);
+        ::dup2(quiet, STDOUT_FILENO);
+        // Into a pipe, not the terminal: writing there from outside its session could stop it.
+        ::dup2(errors[1], STDERR_FILENO);
+        const bool removed = runInChild(program, removeArgv);
+        // Even when the remove failed: it may have gone out all the same.
+        const bool added = runInChild(program, addArgv);
+        _exit((removed ? 0 : 1) | (added ? 0 : 2));
+    }
+    ::close(errors[1]);
+    ::close(quiet);
+    std::string said;
+    char buffer[4096];
+    for (ssize_t got; child > 0 && ((got = ::read(errors[0], buffer, sizeof buffer)) > 0
+                                    || (got < 0 && errno == EINTR));) {
+        if (got > 0 && said.size() < 4096)
+            said.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(errors[0]);
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    for (size_t i = 0; i < std::size(kHeldSignals); ++i)
+        ::sigaction(kHeldSignals[i], &before[i], nullptr);
+    replug.signal = heldSignal;
+    const int failed = child < 0 ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+    replug.addFailed = (failed & 2) != 0;
+    if (failed & 1)
+        replug.problem = "udevadm trigger --action=remove failed";
+    if (replug.addFailed)
+        replug.problem += std::string(replug.problem.empty() ? "" : "; ") + "udevadm trigger --action=add failed";
+    while (!said.empty() && (said.back() == '\n' || said.back() == ' '))
+        said.pop_back();
+    if (!replug.problem.empty() && !said.empty())
+        replug.problem += " (udevadm said: " + said + ")";
+    return replug;
+}
+
+std::string udevPropertyOf(const std::string &sysfsPath, const std::string &name)
 {
     std::string properties;
     if (udevadm({"info", "--query=property", "--path=" + sysfsPath}, &properties) != 0)
         return {};
     std::istringstream in(properties);
-    const std::string key = "LIBINPUT_CALIBRATION_MATRIX=";
+    const std::string key = name + "=";
     for (std::string line; std::getline(in, line);) {
         if (line.rfind(key, 0) == 0)
             return line.substr(key.size());

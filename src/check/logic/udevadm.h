@@ -21,12 +21,18 @@ int udevadm(const std::vector<std::string> &arguments, std::string *output = nul
 
 // Has udev read its rules again, then sends the device a remove and an add of its own, as if
 // it were unplugged and plugged in: libinput reads a udev matrix only when a device is added.
-// Once the remove is sent the add always follows, whatever fails, with SIGINT, SIGTERM and
-// SIGHUP held off in between: a device left removed is dead to X and the compositor. Returns
-// an empty string, or what failed.
-std::string reloadAndReplug(const std::string &sysfsPath);
+// Both run in a child of a session of its own, so that once the remove is sent the add always
+// follows, whatever fails and even when this program is killed; SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT and SIGTSTP are held off here until the add has gone out.
+struct Replug {
+    std::string problem;  // what failed (with what udevadm said), empty when nothing did
+    bool addFailed = false;  // the device may be left removed
+    int signal = 0;  // the first signal held off meanwhile, for the caller to act on now
+};
+Replug reloadAndReplug(const std::string &sysfsPath);
 
-// The matrix that udev now gives the device (LIBINPUT_CALIBRATION_MATRIX), or empty.
-std::string udevMatrixOf(const std::string &sysfsPath);
+// The value of one of udev's properties of the device (LIBINPUT_CALIBRATION_MATRIX, ID_PATH),
+// or empty.
+std::string udevPropertyOf(const std::string &sysfsPath, const std::string &name);
 
 #endif

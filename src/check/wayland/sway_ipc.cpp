@@ -2,15 +2,19 @@
 #include "sway_ipc.h"
 
 #include "listing.h"
+#include "result_file.h"
 #include "sway_inputs.h"
 #include "udev_rules.h"
 
 #include <algorithm>
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -20,10 +24,35 @@ namespace {
 
 enum SwayMessage : std::uint32_t { RunCommand = 0, GetOutputs = 3, GetInputs = 100 };
 
-bool writeAll(int fd, const char *data, size_t size)
+// Every call on the socket ends within this time: a compositor that hangs must not hang the
+// program that changed its device.
+constexpr auto kAnswerTime = std::chrono::seconds(2);
+
+// Waits until fd is ready for events or the deadline passes.
+bool ready(int fd, short events, std::chrono::steady_clock::time_point deadline)
+{
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd wait{fd, events, 0};
+        const int got = ::poll(&wait, 1, static_cast<int>(left));
+        if (got > 0)
+            return true;
+        if (got == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+bool writeAll(int fd, const char *data, size_t size, std::chrono::steady_clock::time_point deadline)
 {
     while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
+        if (!ready(fd, POLLOUT, deadline))
+            return false;
+        const ssize_t put = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (put < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
         if (put <= 0)
             return false;
         data += put;
@@ -32,10 +61,14 @@ bool writeAll(int fd, const char *data, size_t size)
     return true;
 }
 
-bool readAll(int fd, char *data, size_t size)
+bool readAll(int fd, char *data, size_t size, std::chrono::steady_clock::time_point deadline)
 {
     while (size > 0) {
-        const ssize_t got = ::read(fd, data, size);
+        if (!ready(fd, POLLIN, deadline))
+            return false;
+        const ssize_t got = ::recv(fd, data, size, MSG_DONTWAIT);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
         if (got <= 0)
             return false;
         data += got;
@@ -44,18 +77,20 @@ bool readAll(int fd, char *data, size_t size)
     return true;
 }
 
-// One request and its reply on a connection of its own; nullopt when sway does not answer.
+// One request and its reply on a connection of its own; nullopt when sway does not answer in
+// time.
 std::optional<std::string> ask(SwayMessage type, const std::string &payload)
 {
-    const char *path = std::getenv("SWAYSOCK");
+    const std::string path = swaySocket().path;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (!path || std::strlen(path) >= sizeof address.sun_path)
+    if (path.empty() || path.size() >= sizeof address.sun_path)
         return std::nullopt;
-    std::strcpy(address.sun_path, path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
     std::optional<std::string> reply;
     // The i3 IPC header: a magic string, the payload's length and the message type, in the
     // machine's own byte order.
@@ -64,12 +99,14 @@ std::optional<std::string> ask(SwayMessage type, const std::string &payload)
     const std::uint32_t fields[2] = {static_cast<std::uint32_t>(payload.size()), type};
     std::memcpy(header + 6, fields, sizeof fields);
     std::uint32_t answer[2];
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && writeAll(fd, header, sizeof header) && writeAll(fd, payload.data(), payload.size())
-        && readAll(fd, header, sizeof header) && std::memcmp(header, "i3-ipc", 6) == 0) {
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        || (errno == EAGAIN && ready(fd, POLLOUT, deadline));
+    if (connected && writeAll(fd, header, sizeof header, deadline)
+        && writeAll(fd, payload.data(), payload.size(), deadline)
+        && readAll(fd, header, sizeof header, deadline) && std::memcmp(header, "i3-ipc", 6) == 0) {
         std::memcpy(answer, header + 6, sizeof answer);
         std::string text(answer[0] < (1u << 24) ? answer[0] : 0, '\0');
-        if (answer[0] < (1u << 24) && readAll(fd, text.data(), text.size()))
+        if (answer[0] < (1u << 24) && readAll(fd, text.data(), text.size(), deadline))
             reply = text;
     }
     ::close(fd);
@@ -92,16 +129,40 @@ std::optional<SwayInput> swayInputOf(const DeviceInfo &device, std::string *prob
 
 } // namespace
 
-bool inSway()
+SwaySocket swaySocket()
 {
     const char *socket = std::getenv("SWAYSOCK");
-    return socket && *socket;
+    if (socket && *socket)
+        return {socket, ""};
+    const std::optional<uid_t> user = sudoUser();
+    if (!user)
+        return {};
+    // sudo keeps neither SWAYSOCK nor XDG_RUNTIME_DIR: the session is found where logind keeps
+    // the user's runtime folder.
+    const std::string folder = "/run/user/" + std::to_string(*user);
+    struct stat status;
+    if (::stat(folder.c_str(), &status) != 0)
+        return {"", folder + " is missing (no logind?), so the session of user " + std::to_string(*user)
+                        + " was not found"};
+    const std::vector<std::string> sockets = liveSwaySockets(folder, *user);
+    if (sockets.size() > 1)
+        return {"", "user " + std::to_string(*user) + " runs " + std::to_string(sockets.size())
+                        + " sway sessions: which one is not known"};
+    return {sockets.empty() ? "" : sockets[0], ""};
 }
 
-std::string swayMatrixOf(const DeviceInfo &device)
+bool inSway()
 {
-    std::string problem;
-    const std::optional<SwayInput> input = swayInputOf(device, &problem);
+    return !swaySocket().path.empty();
+}
+
+std::optional<std::string> swayMatrixOf(const DeviceInfo &device)
+{
+    const std::optional<std::string> reply = ask(GetInputs, "");
+    const auto inputs = reply ? parseSwayInputs(*reply) : std::nullopt;
+    if (!inputs)
+        return std::nullopt;
+    const std::optional<SwayInput> input = findSwayInput(*inputs, device.identity());
     return input && input->matrix ? matrixText(*input->matrix, false) : std::string();
 }
 
@@ -136,28 +197,42 @@ ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, 
         if (swayIdentifierProblem(output).empty())
             mapping = "input \"" + input->identifier + "\" map_to_output " + output;
     }
+    // The matrix first: its old value is known, so it can be put back when the mapping is
+    // refused or the read-back does not show it. sway does not say where an input was mapped.
+    const std::string before = input->matrix ? matrixText(*input->matrix, false) : "1 0 0 0 1 0";
     const std::string command = swayCalibrationCommand(input->identifier, matrix);
-    for (const std::string &sent : {mapping, command}) {
-        if (sent.empty())
-            continue;
-        if (!swayCommandSucceeded(ask(RunCommand, sent).value_or(""))) {
-            report.text = "sway refused: " + sent + "\n";
-            return report;
-        }
+    const std::string restore = swayCalibrationCommand(input->identifier, *parseMatrix(before));
+    const std::string unmap = "input \"" + input->identifier + "\" map_to_output *";
+    const auto run = [&](const std::string &sent) {
+        return sent.empty() || swayCommandSucceeded(ask(RunCommand, sent).value_or(""));
+    };
+    if (!run(command)) {
+        report.text = "sway refused: " + command + "\nNothing was set.\n";
+        return report;
+    }
+    if (!run(mapping)) {
+        report.text = "sway refused: " + mapping + "\n" + (run(restore) ? "The matrix was set back"
+            : "Could not set the matrix back: " + restore) + ".\n";
+        return report;
     }
     const std::optional<SwayInput> after = swayInputOf(device, &problem);
     if (!after || !after->matrix || !sameMatrix(*after->matrix, matrix)) {
+        const bool undone = run(restore) && (mapping.empty() || run(unmap));
         report.text = "sway answered success, but its input \"" + input->identifier
-            + "\" does not show the matrix: nothing is known to be set.\n";
+            + "\" does not show the matrix: " + (undone ? "what was sent is set back.\n"
+            : "setting it back failed too: " + restore + (mapping.empty() ? "" : "; " + unmap) + "\n");
         return report;
     }
-    const std::string before = input->matrix ? matrixText(*input->matrix, false) : "1 0 0 0 1 0";
     report.text = "sway input \"" + input->identifier + "\":\n  set calibration_matrix to "
         + matrixText(*after->matrix, false) + "\n  before: " + before + "\n";
     if (!mapping.empty())
         report.text += "  set map_to_output " + output + "\n";
     report.text += "  to undo: swaymsg 'input \"" + input->identifier + "\" calibration_matrix " + before
-        + "'\nTo keep it in sway's config (~/.config/sway/config):\n  " + command + "\n";
+        + "'\n";
+    if (!mapping.empty())
+        report.text += "  to undo the mapping (sway does not say where it was mapped before; * spreads "
+                       "it over every output): swaymsg '" + unmap + "'\n";
+    report.text += "To keep it in sway's config (~/.config/sway/config):\n  " + command + "\n";
     if (!mapping.empty())
         report.text += "  " + mapping + "\n";
     report.text += "A matrix set this way overrides udev's until sway reloads its config. To keep "

@@ -10,7 +10,16 @@
 
 // sway, through its IPC socket ($SWAYSOCK): the running compositor's own calibration setting.
 
-// Whether this session is sway's (SWAYSOCK set).
+// The socket of the sway session this program runs in: $SWAYSOCK, or under sudo the one live
+// sway of the user who ran sudo. No path and no problem: not in sway; no path and a problem:
+// there may be a sway session, but it cannot be reached.
+struct SwaySocket {
+    std::string path;
+    std::string problem;
+};
+SwaySocket swaySocket();
+
+// Whether this session is sway's: its socket was found.
 bool inSway();
 
 // Sets the matrix on sway's input for the device (and, with several outputs, maps it onto the
@@ -18,7 +27,8 @@ bool inSway();
 // nothing. The report, as --apply's on X.
 ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, const std::string &output);
 
-// The matrix sway's input for the device uses now, as text; empty when sway does not say.
-std::string swayMatrixOf(const DeviceInfo &device);
+// The matrix sway's input for the device uses now, as text; empty when sway shows no such input
+// or no matrix; nullopt when sway does not answer.
+std::optional<std::string> swayMatrixOf(const DeviceInfo &device);
 
 #endif

@@ -7,6 +7,9 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <poll.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -83,6 +86,62 @@ XPointerWatch::Moved XPointerWatch::takeEvents()
     moved.x = static_cast<int>(std::lround(rootX));
     moved.y = static_cast<int>(std::lround(rootY));
     return moved;
+}
+
+XReAddWatch::XReAddWatch(dev_t rdev) : node(rdev)
+{
+    DisplayPointer owned = openDisplayWithXInput2();
+    int event, error;
+    if (!owned || !XQueryExtension(owned.get(), "XInputExtension", &opcode, &event, &error))
+        return;
+    old = devicesOnNode(owned.get(), rdev);
+    if (old.empty())
+        return;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_HierarchyChanged);
+    XIEventMask mask{XIAllDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(owned.get(), DefaultRootWindow(owned.get()), &mask, 1);
+    XSync(owned.get(), False);
+    display = owned.release();
+}
+
+XReAddWatch::~XReAddWatch()
+{
+    if (display)
+        XCloseDisplay(display);
+}
+
+bool XReAddWatch::waitForReAdd(std::chrono::milliseconds limit)
+{
+    if (!display)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::vector<int> left = old;
+    while (true) {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            XGenericEventCookie *cookie = &event.xcookie;
+            if (cookie->type != GenericEvent || cookie->extension != opcode || !XGetEventData(display, cookie))
+                continue;
+            if (cookie->evtype == XI_HierarchyChanged) {
+                const auto *changed = static_cast<const XIHierarchyEvent *>(cookie->data);
+                for (int i = 0; i < changed->num_info; ++i) {
+                    if (changed->info[i].flags & XISlaveRemoved)
+                        left.erase(std::remove(left.begin(), left.end(), changed->info[i].deviceid), left.end());
+                }
+            }
+            XFreeEventData(display, cookie);
+        }
+        if (left.empty() && !devicesOnNode(display, node).empty())
+            return true;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (wait <= 0)
+            return false;
+        pollfd ready{ConnectionNumber(display), POLLIN, 0};
+        ::poll(&ready, 1, static_cast<int>(std::min<long long>(wait, 100)));
+    }
 }
 
 std::optional<XScreenLayout> xScreenLayout()

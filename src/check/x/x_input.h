@@ -6,8 +6,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <optional>
-
 #include <string>
 #include <vector>
 
@@ -68,6 +68,28 @@ std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path);
 // Sets the transformation (a monitor's map) on every X device that reads the kernel device at
 // path; an empty string, or why not.
 std::string setTransformation(const std::string &path, const Transformation &transformation);
+
+// X's devices of one kernel device, watched from before the device is re-added (as if
+// re-plugged) until X has removed every one of them and added the device again: X may give the
+// new devices the old ids, so only its hierarchy events tell old and new apart.
+class XReAddWatch {
+public:
+    explicit XReAddWatch(dev_t rdev);
+    ~XReAddWatch();
+    XReAddWatch(const XReAddWatch &) = delete;
+    XReAddWatch &operator=(const XReAddWatch &) = delete;
+
+    // Whether X had devices for the node when the watch began.
+    bool watching() const { return display != nullptr; }
+    // Waits, up to limit, until X has removed the old devices and has the node's again.
+    bool waitForReAdd(std::chrono::milliseconds limit);
+
+private:
+    _XDisplay *display = nullptr;
+    int opcode = 0;
+    dev_t node = 0;
+    std::vector<int> old;
+};
 
 // Where X itself puts the pointer for one kernel device, on a connection of its own: it hears the
 // raw events of that device's X devices (and of no other: a real mouse does not count) and
