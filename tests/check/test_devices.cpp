@@ -169,8 +169,10 @@ private slots:
     void onlyAPlainNameGoesIntoAConfigurationAndUdevPatternsMatchOnlyThemselves()
     {
         QCOMPARE(nameProblemForXorg("eGalax Inc. USB TouchController"), std::string());
-        for (const char *bad : {"", "a\"b", "a\\b", "a\nb", "a\tb", "a\x7f", "a|b"})
+        for (const char *bad : {"", "a\"b", "a\\b", "a\nb", "a\tb", "a\x7f", "a|b", "a\xc2\x9b" "31m"})
             QVERIFY2(!nameProblemForXorg(bad).empty(), bad);
+        QVERIFY(!nameProblemForUdev("a\xc2\x9b" "2J").empty());
+        QCOMPARE(printable("\xc2\x9b" "2J \xc3\xa9\x1b"), std::string("?2J \xc3\xa9?"));
         QCOMPARE(nameProblemForUdev("a|b"), std::string());
         const LibinputMatrix matrix{1, 0, 0, 0, 1, 0};
         const std::string rule = udevRuleBlock({{"Pen [x]|*?", 3, 0xeef, 1}, ""}, matrix);

@@ -8,6 +8,7 @@ import os
 import select
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -596,6 +597,83 @@ class DriverForms(RealKernelTest):
         print(f"\n{rules} after two installs and one uninstall:\n{left}", file=sys.stderr)
         self.assertIn('"kestrilavon test touch screen two"', left)
         self.assertNotIn('ATTRS{name}=="kestrilavon test touch screen", ', left)
+
+    def test_install_keeps_a_persons_rules_and_is_neither_wedged_nor_cut_short(self):
+        """A rules file a person wrote: their own keys on the device's rule (no matrix yet), a
+        port rule of an identical panel before it, a rule commented out. --install and
+        --uninstall change the matrix alone; a user's lock on the rules folder holds nothing up;
+        Ctrl+C during the re-add leaves the device added; an absurd matrix writes nothing."""
+        self.xorg()
+        env = self.server.env
+        env["SYSTEMD_IGNORE_CHROOT"] = "1"  # the guest's root is a chroot to udevadm
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        match = self.check("--udev").stdout.splitlines()[1].split(", ENV{LIBINPUT")[0]
+        port = match + (', ENV{ID_PATH}=="pci-0000:00:1d.0-usb-0:1.2:1.0", '
+                        'ENV{LIBINPUT_CALIBRATION_MATRIX}="0 1 0 -1 0 1"')
+        mine = ",".join(reversed(match.split(", "))) + ', ENV{WL_OUTPUT}="HDMI-A-1", TAG+="kiosk"'
+        commented = "# " + match + ', ENV{LIBINPUT_CALIBRATION_MATRIX}="2 0 0 0 2 0"'
+        with open(rules, "w") as file:
+            file.write(f"# The kiosk's panels, by hand.\n{port}\n{mine}\n{commented}\n")
+
+        def rules_file(what):
+            with open(rules) as file:
+                text = file.read()
+            print(f"\n{rules} {what}:\n{text}", file=sys.stderr)
+            return text
+
+        rules_file("before")
+        absurd = self.check("--install", "--matrix", "1 0 1e300 0 1 0", status=2)
+        self.assertEqual(absurd.stdout, "")
+        with open("/run/kestrilavon-check.lock", "a") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            started = time.monotonic()
+            self.assertIn("another --install is running", self.check("--install", status=1).stderr)
+            self.assertLess(time.monotonic() - started, 15)
+        # Anyone may open the rules folder and lock it: that holds no --install up.
+        folder_lock = subprocess.Popen(["flock", "/etc/udev/rules.d", "sleep", "300"], user="nobody")
+        self.addCleanup(folder_lock.wait)
+        self.addCleanup(folder_lock.kill)
+        time.sleep(0.5)
+        started = time.monotonic()
+        installed = self.check("--install").stdout
+        self.assertLess(time.monotonic() - started, 30)
+        self.assertIn("reads it now", installed)
+        self.assertEqual(os.stat("/run/kestrilavon-check.lock").st_mode & 0o777, 0o600)
+        text = rules_file("after --install")
+        self.assertEqual(text.splitlines()[1:], ["# The kiosk's panels, by hand.", port, commented])
+        self.assertTrue(text.startswith(mine + ', ENV{LIBINPUT_CALIBRATION_MATRIX}="'))
+        self.assert_touches_land(raw_on_inverted, "--install into the person's rule")
+
+        # Ctrl+C to the program's process group the moment udev hears the remove.
+        monitor = subprocess.Popen(["udevadm", "monitor", "--udev", "--subsystem-match=input"],
+                                   stdout=subprocess.PIPE, text=True, env=env)
+        self.addCleanup(monitor.stdout.close)
+        self.addCleanup(monitor.wait)
+        self.addCleanup(monitor.kill)
+        while monitor.stdout.readline().strip():
+            pass  # its heading, up to a blank line
+        event = os.path.basename(os.path.realpath(self.touch.path))
+        install = subprocess.Popen([CHECK, "--install", "--matrix", "1 0 0 0 1 0", self.touch.path],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+                                   start_new_session=True)
+        for line in monitor.stdout:
+            if " remove " in line and line.split()[3].endswith("/" + event):
+                os.killpg(install.pid, signal.SIGINT)
+                break
+        out, err = install.communicate(timeout=60)
+        print(f"\n--install, Ctrl+C during the re-add: status {install.returncode}\n{out}{err}",
+              file=sys.stderr)
+        self.assertEqual(install.returncode, 130)
+        self.assertIn("Interrupted", out)
+        self.assertIn('To undo: sudo kestrilavon-check --install --matrix "', out)
+        wait_for("X to have the device again", lambda: "kestrilavon test touch screen\n" in subprocess.run(
+            ["xinput", "list", "--name-only"], env=env, capture_output=True, text=True).stdout, 20)
+
+        removed = self.check("--uninstall").stdout
+        self.assertIn("its other keys are kept", removed)
+        self.assertEqual(rules_file("after --uninstall").splitlines(),
+                         [mine, "# The kiosk's panels, by hand.", port, commented])
 
     def test_on_the_right_of_two_monitors_apply_and_the_section_map_it_onto_its_own(self):
         # One X screen of 2048 x 768, two monitors side by side; the borders belong to the right.

@@ -30,6 +30,12 @@ std::string decimal(double value)
     return written == "-0" ? "0" : written;
 }
 
+bool isC1Control(const std::string &text, size_t at)
+{
+    return at + 1 < text.size() && static_cast<unsigned char>(text[at]) == 0xc2
+        && static_cast<unsigned char>(text[at + 1]) >= 0x80 && static_cast<unsigned char>(text[at + 1]) <= 0x9f;
+}
+
 std::string plainNameProblem(const std::string &name)
 {
     if (name.empty())
@@ -38,6 +44,10 @@ std::string plainNameProblem(const std::string &name)
         if (c == '"' || c == '\\')
             return "its name holds a double quote or a backslash";
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "its name holds a control character";
+    }
+    for (size_t at = 0; at < name.size(); ++at) {
+        if (isC1Control(name, at))
             return "its name holds a control character";
     }
     return {};

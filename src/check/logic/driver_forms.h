@@ -82,6 +82,9 @@ struct DeviceIdentity {
     unsigned bus = 0, vendor = 0, product = 0;
 };
 
+// Whether a C1 control character (U+0080..U+009F in UTF-8) begins at text[at].
+bool isC1Control(const std::string &text, size_t at);
+
 // Why a device name may not go between double quotes in a configuration file: none at all, a
 // double quote, a backslash or a control character; or an empty string.
 std::string plainNameProblem(const std::string &name);

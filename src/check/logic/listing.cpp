@@ -18,9 +18,12 @@ bool inTouchRange(long long value)
 std::string printable(const std::string &text)
 {
     std::string shown = text;
-    for (char &c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (static_cast<unsigned char>(shown[i]) < 0x20 || shown[i] == 0x7f) {
+            shown[i] = '?';
+        } else if (isC1Control(shown, i)) {
+            shown.replace(i, 2, "?");
+        }
     }
     return shown;
 }

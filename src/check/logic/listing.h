@@ -7,7 +7,8 @@
 #include <string>
 
 // Untrusted text for a terminal (a device's name is its USB product string, which anyone can
-// set): control characters become '?'.
+// set): control characters, C1's (U+0080..U+009F, which a terminal may take as an escape) as
+// well, become '?'.
 std::string printable(const std::string &text);
 
 // One plain line on how a calibration with kestrilavon will go on this device, from the raw
