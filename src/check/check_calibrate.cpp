@@ -2,6 +2,7 @@
 #include "check_calibrate.h"
 
 #include "CalibrateWidget.h"
+#include "compositor_map.h"
 #include "ChooseWidget.h"
 #include "install.h"
 #include "sway_ipc.h"
@@ -109,17 +110,27 @@ ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibra
 
 namespace {
 
+// What the compositor does with libinput's output, as measured, and the matrix libinput should
+// read under it: the fit itself where nothing was measured (X, a compositor that could not be
+// read), with why.
+struct CompositorFrame {
+    LibinputMatrix matrix;
+    std::string said;  // comment lines on what was found
+};
+
 // The forms of an accepted calibration (libinput's matrix, and the borders where it has them):
 // the matrix itself, the udev rule, the xorg.conf section and the xinput command, each where the
-// device's name allows it, and why one is missing.
-std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
+// device's name allows it, and why one is missing. The udev rule and the command that keeps it
+// carry the matrix for the compositor's frame; X's forms the fit, since X turns nothing.
+std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix, const CompositorFrame &frame,
                       const std::optional<Borders> &borders, const std::optional<OntoMonitor> &onto,
                       bool installing)
 {
-    std::string text = "# The calibration as libinput's matrix: " + matrixText(matrix, false) + "\n";
+    std::string text = "# The calibration as libinput's matrix: " + matrixText(frame.matrix, false) + "\n"
+        + frame.said;
     const std::string udevProblem = nameProblemForUdev(device.name);
     text += udevProblem.empty() ? udevHowTo(device.identity(), sysfsPathOfNode(device.path))
-            + udevRuleBlock({device.identity(), ""}, matrix)
+            + udevRuleBlock({device.identity(), ""}, frame.matrix)
                                 : "# No udev rule for this device: " + udevProblem + "\n";
     const std::string xorgProblem = nameProblemForXorg(device.name);
     text += "\n" + (xorgProblem.empty() ? xorgSnippet(device.identity(), borders, matrix, onto)
@@ -142,8 +153,45 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix,
     }
     if (udevProblem.empty() && !installing)
         text += "\n# To keep it, for libinput under X and Wayland (a udev rule, the device re-added):\n"
-            + keepCommand(device, matrix) + "\n";
+            + keepCommand(device, frame.matrix) + "\n";
     return text;
+}
+
+// The matrix libinput uses for the device now: sway's own where its IPC shows one, else
+// udev's, else none. libinput reads udev's only when the device is added, and a compositor may
+// hold its own: a guess, which the solved map checks.
+LibinputMatrix currentMatrix(const DeviceInfo &device)
+{
+    const std::optional<std::string> sway = inSway() ? swayMatrixOf(device) : std::nullopt;
+    if (sway && !sway->empty())
+        if (const auto matrix = parseMatrix(*sway))
+            return *matrix;
+    const auto udev = parseMatrix(udevPropertyOf(sysfsPathOfNode(device.path), "LIBINPUT_CALIBRATION_MATRIX"));
+    return udev.value_or(LibinputMatrix{1, 0, 0, 0, 1, 0});
+}
+
+const char kOtherCompositors[] =
+    "# A rule made for a compositor that turns touches with a turned output is wrong for one\n"
+    "# that does not on the same machine (sway, X), and the other way round.\n";
+
+CompositorFrame compositorFrame(const DeviceInfo &device, const LibinputMatrix &fit, const TouchPairing &pairing,
+                                const std::optional<XScreenLayout> &layout)
+{
+    if (!onWayland()) {
+        const bool xwayland = layout && !layout->monitors.empty()
+            && layout->monitors[0].name.rfind("XWAYLAND", 0) == 0;
+        if (!xwayland)
+            return {fit, ""};
+        return {fit, "# Made without the compositor's answer: the window ran on Xwayland (sudo passes no\n"
+                     "# WAYLAND_DISPLAY), where the compositor's own map is not seen. Under a compositor\n"
+                     "# that turns touches with a turned output it would be turned twice: run --calibrate\n"
+                     "# as the session's user, then --install the matrix it prints.\n"};
+    }
+    const CompositorMap map = solveCompositorMap(pairing.pairs(currentMatrix(device)), TargetSequence::kTargets);
+    if (!map.map)
+        return {fit, "# " + map.problem + ".\n# Made without the compositor's answer: under a compositor that "
+                     "turns touches with\n# a turned output (weston, GNOME, KDE) it may be turned twice.\n"};
+    return {inCompositorFrame(fit, *map.map), "# Measured: " + map.finding() + ".\n" + kOtherCompositors};
 }
 
 // The ranges of the axes whose units the touch tracker gives touches in: the multitouch axes
@@ -200,20 +248,21 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     const AxisRange unitsX = trackedX(info, start), unitsY = trackedY(info, start);
     int status = 1;
     CalibrateWidget *window = nullptr;
-    CalibrateWidget widget(device, guess.width(), guess.height(), unitsX, unitsY,
+    CalibrateWidget widget(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                            [&](const Calibration &calibration) {
         const LibinputMatrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
         // evdev and the Boder options read ABS_X and ABS_Y.
         const std::optional<Borders> borders =
             axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
-        std::fputs(formsText(info, matrix, borders, onto, install).c_str(), stdout);
+        const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout);
+        std::fputs(formsText(info, matrix, frame, borders, onto, install).c_str(), stdout);
         status = finishOutput(0);
         if (install) {
             // The re-add drops what was set on X at run time: the rule is the calibration, and
             // the mapping onto the monitor is set again after it.
             std::fputs("\n", stdout);
-            status = installCalibration(info, matrix, onto, port);
+            status = installCalibration(info, frame.matrix, onto, port);
             return status == 0 ? QString("Installed as a udev rule and read again by the device: "
                                          "the finger and the pointer agree now and after a restart.")
                                : QString("Not installed as it should be: the standard output says why.");

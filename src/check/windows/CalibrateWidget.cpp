@@ -7,6 +7,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTouchEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -67,23 +68,57 @@ void drawResult(QPainter &painter, const TargetSequence &sequence, bool faint)
 } // namespace
 
 CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x,
-                                 AxisRange y, std::function<QString(const Calibration &)> accepted)
+                                 AxisRange y, bool compositorTouches,
+                                 std::function<QString(const Calibration &)> accepted)
     : QWidget(nullptr), device(openDevice),
       records(new DeviceRecords(
           openDevice, this,
           [this](const input_event &record) {
-              if (const auto touch = tracker.take(record))
+              const bool wasDown = tracker.followsTouch();
+              const auto touch = tracker.take(record);
+              if (!wasDown && tracker.followsTouch())
+                  pairing.deviceBegan(clock.elapsed());
+              if (touch)
                   touched(*touch);
           },
           [this] { update(); })),
       tracker(readDeviceState(openDevice), [openDevice] { return readDeviceState(openDevice); }),
-      rangeX(x), rangeY(y), sequence(monitorWidth, monitorHeight, x, y),
+      rangeX(x), rangeY(y), sequence(monitorWidth, monitorHeight, x, y), onWayland(compositorTouches),
       onAccepted(std::move(accepted))
 {
     useCheckLook(this);
+    clock.start();
+    if (onWayland) {
+        setAttribute(Qt::WA_AcceptTouchEvents);
+        return;
+    }
     // While the targets are shown, X must not turn a touch into a click that could take the
     // window's focus away: the device is this program's alone until the fit is accepted.
     grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
+}
+
+bool CalibrateWidget::event(QEvent *event)
+{
+    // The type first: the members are not all made when the first events come.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd
+        && type != QEvent::TouchCancel)
+        return QWidget::event(event);
+    // Only touches meant for this window as it covers its output: the targets lie there.
+    const bool counts = isActiveWindow() && (windowState() & Qt::WindowFullScreen) && width() > 0
+        && height() > 0;
+    for (const QEventPoint &point : static_cast<QTouchEvent *>(event)->points()) {
+        if (!counts || accepted())
+            break;
+        const double x = point.position().x() / width(), y = point.position().y() / height();
+        if (point.state() == QEventPoint::Pressed)
+            pairing.compositorPressed(point.id(), clock.elapsed(), x, y);
+        else if (point.state() != QEventPoint::Stationary)
+            pairing.compositorMoved(point.id(), x, y);
+    }
+    // Taken here, so that the toolkit makes no mouse events of them.
+    event->accept();
+    return true;
 }
 
 CalibrateWidget::~CalibrateWidget()
@@ -105,8 +140,10 @@ QRect CalibrateWidget::doneBox() const
 
 bool CalibrateWidget::coversScreen()
 {
+    // A compositor says a window covers its output by its state: a turned output's size as the
+    // toolkit reports it may be its mode's, unturned (weston without xdg-output).
     const QSize output = screen() ? screen()->geometry().size() : size();
-    if (size() != output)
+    if (onWayland ? !(windowState() & Qt::WindowFullScreen) || width() <= 0 || height() <= 0 : size() != output)
         return false;
     // Placed by the compositor on an output of another size than the one guessed: no target has
     // been touched yet, so the targets simply move.
@@ -132,7 +169,14 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
         update();
         return;
     }
-    switch (sequence.touch(touch.x, touch.y)) {
+    const int target = sequence.current();
+    const TargetSequence::Answer answer = sequence.touch(touch.x, touch.y);
+    if (answer == TargetSequence::Answer::StartOver)
+        pairing.restart();
+    else if (answer != TargetSequence::Answer::Ignored)
+        pairing.deviceTaken(target, (touch.x - rangeX.minimum) / (double(rangeX.maximum) - rangeX.minimum + 1),
+                            (touch.y - rangeY.minimum) / (double(rangeY.maximum) - rangeY.minimum + 1));
+    switch (answer) {
     case TargetSequence::Answer::Next:
         note.clear();
         break;
@@ -182,9 +226,11 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
     if (!accepted() && !coversScreen()) {
         const QSize output = screen() ? screen()->geometry().size() : size();
         painter.setPen(Qt::black);
-        say(QString("The compositor gave this window %1x%2, not its screen's %3x%4: the targets "
-                    "would not lie where the fit takes them.")
-                .arg(w).arg(h).arg(output.width()).arg(output.height()));
+        say(onWayland ? QString("The compositor has not made this window full screen: the targets would "
+                                "not lie where the fit takes them.")
+                      : QString("The compositor gave this window %1x%2, not its screen's %3x%4: the "
+                                "targets would not lie where the fit takes them.")
+                            .arg(w).arg(h).arg(output.width()).arg(output.height()));
         say("Esc quits. Name the touch screen's output with --output, or let it be full screen.");
     } else if (!accepted()) {
         const TargetSequence::Pixel target = sequence.target(sequence.current());

@@ -3,10 +3,12 @@
 #define KESTRILAVON_CALIBRATEWIDGET_H
 
 #include "DeviceRecords.h"
+#include "compositor_map.h"
 #include "target_sequence.h"
 #include "touch_tracker.h"
 #include "x_display.h"
 
+#include <QElapsedTimer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -15,19 +17,25 @@
 #include <optional>
 
 // kestrilavon-check --calibrate's full-screen window: five targets one at a time, touches read
-// raw from the device (held to this program alone while the targets are shown), then the error
-// at each target and a live view of the new calibration with a "Done" box that a touch closes.
-// Only shows and forwards: the sequence decides, onAccepted prints and applies.
+// raw from the device, then the error at each target and a live view of the new calibration
+// with a "Done" box that a touch closes. Only shows and forwards: the sequence decides,
+// onAccepted prints and applies.
+// On X the device is held to this program alone while the targets are shown. On Wayland it is
+// not: the compositor's touch events come here too, so that its own map after libinput's can
+// be measured, each target's touch paired with the device's.
 class CalibrateWidget : public QWidget {
 public:
     // x and y: the ranges of the axes the touch tracker reads on this device.
     CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x, AxisRange y,
-                    std::function<QString(const Calibration &)> onAccepted);
+                    bool compositorTouches, std::function<QString(const Calibration &)> onAccepted);
     ~CalibrateWidget() override;
 
     bool accepted() const { return sequence.current() < 0; }
+    // The targets' touches as the compositor saw them, on Wayland.
+    const TouchPairing &compositorTouches() const { return pairing; }
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -47,6 +55,9 @@ private:
     AxisRange rangeX, rangeY;
     TargetSequence sequence;
     bool anyTouch = false;
+    bool onWayland;
+    TouchPairing pairing;
+    QElapsedTimer clock;
     std::function<QString(const Calibration &)> onAccepted;
     QString note;      // what became of the last touch, while the targets are shown
     QString afterFit;  // what onAccepted said

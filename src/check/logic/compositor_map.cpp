@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+#include "compositor_map.h"
+
+#include "fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// How far a corner of the solved map may lie from the window's, in window fractions.
+constexpr double kCornerShare = 0.01;
+// How much larger than the window the screen's image must be to be spread over other outputs.
+constexpr double kSpreadScale = 1.25;
+
+// The eight turns and mirrors that take the unit square onto itself, as matrices.
+std::vector<LibinputMatrix> squareSymmetries()
+{
+    std::vector<LibinputMatrix> all;
+    for (const bool swap : {false, true}) {
+        for (const int flipX : {1, -1}) {
+            for (const int flipY : {1, -1}) {
+                // Output x reads input x (or y when swapped), flipped about the centre.
+                LibinputMatrix m{0, 0, 0, 0, 0, 0};
+                m[swap ? 1 : 0] = flipX;
+                m[2] = flipX < 0 ? 1 : 0;
+                m[swap ? 3 : 4] = flipY;
+                m[5] = flipY < 0 ? 1 : 0;
+                all.push_back(m);
+            }
+        }
+    }
+    return all;
+}
+
+double cornerDistance(const LibinputMatrix &a, const LibinputMatrix &b)
+{
+    double worst = 0;
+    for (const double x : {0.0, 1.0}) {
+        for (const double y : {0.0, 1.0}) {
+            const auto [ax, ay] = applyMatrix(a, x, y);
+            const auto [bx, by] = applyMatrix(b, x, y);
+            worst = std::max(worst, std::hypot(ax - bx, ay - by));
+        }
+    }
+    return worst;
+}
+
+} // namespace
+
+std::pair<double, double> applyMatrix(const LibinputMatrix &m, double x, double y)
+{
+    return {m[0] * x + m[1] * y + m[2], m[3] * x + m[4] * y + m[5]};
+}
+
+bool CompositorMap::turns() const
+{
+    return map && cornerDistance(*map, {1, 0, 0, 0, 1, 0}) > 0;
+}
+
+std::string CompositorMap::finding() const
+{
+    if (!map)
+        return problem;
+    return turns() ? "the compositor turns touches with the output: the matrix is in the panel's own frame"
+                   : "the compositor does not turn touches: the matrix contains the turn";
+}
+
+CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets)
+{
+    CompositorMap found;
+    if (touches.size() + 1 < static_cast<size_t>(targets)) {
+        found.problem = "the compositor reported " + std::to_string(touches.size()) + " of the "
+            + std::to_string(targets) + " touches: its own map could not be measured";
+        return found;
+    }
+    std::vector<TouchOnTarget> pairs;
+    for (const CompositorTouch &touch : touches)
+        pairs.push_back({touch.libinputX, touch.libinputY, touch.windowX, touch.windowY});
+    // A range of one unit from zero: the fit takes the positions as they are.
+    const std::optional<Calibration> solved = fitCalibration(pairs, {0, 0}, {0, 0});
+    if (!solved) {
+        found.problem = "the compositor put the touches nearly on a line: its own map could not be measured";
+        return found;
+    }
+    const LibinputMatrix measured = solved->m;
+    for (const LibinputMatrix &symmetry : squareSymmetries()) {
+        if (cornerDistance(measured, symmetry) <= kCornerShare) {
+            found.map = symmetry;
+            return found;
+        }
+    }
+    // A quarter larger than the window one way or more, and no smaller the other: the screen is
+    // spread over more than this output (mutter does so with a touch screen it has not mapped
+    // onto one monitor). Anything else most likely comes of an old matrix still in use.
+    const double width = std::hypot(measured[0], measured[3]), height = std::hypot(measured[1], measured[4]);
+    found.problem = std::max(width, height) >= kSpreadScale && std::min(width, height) > 1 - kCornerShare
+        ? "the compositor spreads this screen over several outputs: map it onto its output first"
+        : "libinput uses another matrix than udev's: unplug and plug the screen, then calibrate again";
+    return found;
+}
+
+LibinputMatrix inCompositorFrame(const LibinputMatrix &fit, const LibinputMatrix &c)
+{
+    // C is a turn or a mirror: its inverse is its transpose, with the offsets carried back.
+    const double inverse[4] = {c[0], c[3], c[1], c[4]};
+    const double offsetX = -(inverse[0] * c[2] + inverse[1] * c[5]);
+    const double offsetY = -(inverse[2] * c[2] + inverse[3] * c[5]);
+    const LibinputMatrix back{inverse[0], inverse[1], offsetX, inverse[2], inverse[3], offsetY};
+    // back o fit
+    return {back[0] * fit[0] + back[1] * fit[3], back[0] * fit[1] + back[1] * fit[4],
+            back[0] * fit[2] + back[1] * fit[5] + back[2],
+            back[3] * fit[0] + back[4] * fit[3], back[3] * fit[1] + back[4] * fit[4],
+            back[3] * fit[2] + back[4] * fit[5] + back[5]};
+}
+
+void TouchPairing::deviceTaken(int target, double x, double y)
+{
+    taken.erase(std::remove_if(taken.begin(), taken.end(), [&](const Taken &t) { return t.target == target; }),
+                taken.end());
+    taken.push_back({target, began, x, y});
+}
+
+void TouchPairing::compositorPressed(int id, long long time, double x, double y)
+{
+    for (Stroke &stroke : strokes) {
+        if (stroke.id == id)
+            stroke.open = false;  // a point id used again is a new touch
+    }
+    strokes.push_back({id, time, {x}, {y}, true});
+}
+
+void TouchPairing::compositorMoved(int id, double x, double y)
+{
+    for (auto stroke = strokes.rbegin(); stroke != strokes.rend(); ++stroke) {
+        if (stroke->id == id && stroke->open) {
+            stroke->xs.push_back(x);
+            stroke->ys.push_back(y);
+            return;
+        }
+    }
+}
+
+std::vector<CompositorTouch> TouchPairing::pairs(const LibinputMatrix &current) const
+{
+    const auto median = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    std::vector<CompositorTouch> paired;
+    std::vector<bool> used(strokes.size(), false);
+    for (const Taken &touch : taken) {
+        long long nearest = kPairingMilliseconds + 1;
+        size_t best = strokes.size();
+        for (size_t i = 0; i < strokes.size(); ++i) {
+            const long long apart = std::llabs(strokes[i].pressed - touch.began);
+            if (!used[i] && apart < nearest) {
+                nearest = apart;
+                best = i;
+            }
+        }
+        if (best == strokes.size())
+            continue;
+        used[best] = true;
+        const auto [x, y] = applyMatrix(current, touch.x, touch.y);
+        paired.push_back({x, y, median(strokes[best].xs), median(strokes[best].ys)});
+    }
+    return paired;
+}

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+#include "compositor_map.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+// The compositor's own map after libinput's, measured from five touches, and the matrix that
+// puts a touch under the finger through it.
+class CompositorMapTest : public QObject {
+    Q_OBJECT
+
+    // A panel glued to its monitor: its normalised position to the window, as the fit finds it.
+    const LibinputMatrix fit{1.26, 0, -0.115, 0, -1.17, 1.07};
+    const std::vector<std::pair<double, double>> panel{{0.2, 0.85}, {0.8, 0.8}, {0.75, 0.2}, {0.15, 0.25}, {0.5, 0.5}};
+
+    // What the compositor reports for each touch when libinput uses `actual` and the
+    // compositor maps with c; libinput's position under the matrix believed to be in use.
+    std::vector<CompositorTouch> touches(const LibinputMatrix &c, const LibinputMatrix &actual = {1, 0, 0, 0, 1, 0},
+                                         size_t count = 5) const
+    {
+        std::vector<CompositorTouch> all;
+        for (size_t i = 0; i < count; ++i) {
+            const auto [nx, ny] = panel[i];
+            const auto [lx, ly] = applyMatrix(actual, nx, ny);
+            const auto [wx, wy] = applyMatrix(c, lx, ly);
+            all.push_back({nx, ny, wx, wy});
+        }
+        return all;
+    }
+
+    void assertUnderTheFinger(const LibinputMatrix &c, const LibinputMatrix &kept)
+    {
+        for (const auto &[nx, ny] : panel) {
+            const auto [lx, ly] = applyMatrix(kept, nx, ny);
+            const auto [wx, wy] = applyMatrix(c, lx, ly);
+            const auto [tx, ty] = applyMatrix(fit, nx, ny);
+            QVERIFY(std::fabs(wx - tx) < 1e-9 && std::fabs(wy - ty) < 1e-9);
+        }
+    }
+
+private slots:
+    void aTurnOrAMirrorIsFoundAndTakenOutOfTheMatrix()
+    {
+        // weston's rotate-90, a mirror, and sway's nothing at all.
+        for (const LibinputMatrix c : {LibinputMatrix{0, -1, 1, 1, 0, 0}, LibinputMatrix{-1, 0, 1, 0, 1, 0},
+                                       LibinputMatrix{0, 1, 0, 1, 0, 0}, LibinputMatrix{1, 0, 0, 0, 1, 0}}) {
+            const CompositorMap map = solveCompositorMap(touches(c), 5);
+            QVERIFY2(map.map, map.problem.c_str());
+            QCOMPARE(matrixText(*map.map, false), matrixText(c, false));
+            assertUnderTheFinger(c, inCompositorFrame(fit, *map.map));
+        }
+        const CompositorMap none = solveCompositorMap(touches({1, 0, 0, 0, 1, 0}), 5);
+        QVERIFY(!none.turns());
+        QCOMPARE(none.finding(), std::string("the compositor does not turn touches: the matrix contains the turn"));
+        QCOMPARE(matrixText(inCompositorFrame(fit, *none.map), false), matrixText(fit, false));
+        QVERIFY(solveCompositorMap(touches({0, -1, 1, 1, 0, 0}), 5).turns());
+        // Four of five are enough.
+        QVERIFY(solveCompositorMap(touches({0, -1, 1, 1, 0, 0}, {1, 0, 0, 0, 1, 0}, 4), 5).map);
+    }
+
+    void aWrongGuessASpreadScreenOrTooFewTouchesAreSaidNotGuessed()
+    {
+        // libinput still uses an old matrix that udev no longer gives.
+        const CompositorMap stale = solveCompositorMap(touches({1, 0, 0, 0, 1, 0}, {1.1, 0, -0.05, 0, 1, 0}), 5);
+        QVERIFY(!stale.map);
+        QVERIFY2(stale.problem.find("libinput uses another matrix than udev's") == 0, stale.problem.c_str());
+        // Spread over two outputs side by side; this window covers the left one.
+        const CompositorMap spread = solveCompositorMap(touches({2, 0, 0, 0, 1, 0}), 5);
+        QVERIFY(!spread.map);
+        QVERIFY2(spread.problem.find("spreads this screen over several outputs") != std::string::npos,
+                 spread.problem.c_str());
+        const CompositorMap few = solveCompositorMap(touches({1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 3), 5);
+        QCOMPARE(few.problem, std::string("the compositor reported 3 of the 5 touches: its own map could not be measured"));
+    }
+
+    void eachTargetsTouchIsPairedWithTheCompositorTouchThatBeganWithIt()
+    {
+        TouchPairing pairing;
+        // A thumb on the bezel since before the first target; the compositor reports each finger
+        // a little before or after the device.
+        pairing.compositorPressed(1, 0, 0.99, 0.5);
+        pairing.deviceBegan(1000);
+        pairing.compositorPressed(2, 1040, 0.10, 0.10);
+        pairing.compositorMoved(2, 0.12, 0.10);
+        pairing.compositorMoved(2, 0.12, 0.10);
+        pairing.deviceTaken(0, 0.2, 0.2);
+        pairing.compositorPressed(3, 1980, 0.90, 0.10);
+        pairing.deviceBegan(2000);
+        pairing.deviceTaken(1, 0.8, 0.2);
+        // Target 1 asked again: its second touch counts, paired with its own press.
+        pairing.deviceBegan(3000);
+        pairing.compositorPressed(2, 3100, 0.88, 0.11);
+        pairing.deviceTaken(1, 0.79, 0.21);
+        // A touch the compositor never reported is left out.
+        pairing.deviceBegan(5000);
+        pairing.deviceTaken(2, 0.8, 0.8);
+        const std::vector<CompositorTouch> pairs = pairing.pairs({2, 0, 0, 0, 2, 0});
+        QCOMPARE(pairs.size(), size_t(2));
+        QCOMPARE(pairs[0].libinputX, 0.4);
+        QCOMPARE(pairs[0].windowX, 0.12);
+        QCOMPARE(pairs[1].libinputY, 0.42);
+        QCOMPARE(pairs[1].windowX, 0.88);
+        pairing.restart();
+        QVERIFY(pairing.pairs({1, 0, 0, 0, 1, 0}).empty());
+    }
+};
+
+QTEST_APPLESS_MAIN(CompositorMapTest)
+#include "test_compositor_map.moc"
