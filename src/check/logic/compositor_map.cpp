@@ -11,8 +11,9 @@ namespace {
 
 // How far a corner of the solved map may lie from the window's, in window fractions.
 constexpr double kCornerShare = 0.01;
-// How much larger than the window the screen's image must be to be spread over other outputs.
-constexpr double kSpreadScale = 1.25;
+// How much larger than the window the screen's image must be to be spread over other outputs:
+// a calibration leaves a panel a quarter larger than its monitor at most.
+constexpr double kSpreadScale = 1.45;
 
 // The eight turns and mirrors that take the unit square onto itself, as matrices.
 std::vector<LibinputMatrix> squareSymmetries()
@@ -91,11 +92,13 @@ CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, in
             return found;
         }
     }
-    // A quarter larger than the window one way or more, and no smaller the other: the screen is
-    // spread over more than this output (mutter does so with a touch screen it has not mapped
-    // onto one monitor). Anything else most likely comes of an old matrix still in use.
-    const double width = std::hypot(measured[0], measured[3]), height = std::hypot(measured[1], measured[4]);
-    found.problem = std::max(width, height) >= kSpreadScale && std::min(width, height) > 1 - kCornerShare
+    // Straight, and half as large again as the window or more one way and no smaller the
+    // other: the screen is spread over more than this output (mutter does so with a touch
+    // screen it has not mapped onto one monitor). Anything else most likely comes of an older
+    // matrix still in use: libinput reads udev's only when the device is added.
+    const double width = std::fabs(measured[0]), height = std::fabs(measured[4]);
+    const bool straight = std::fabs(measured[1]) < kCornerShare * height && std::fabs(measured[3]) < kCornerShare * width;
+    found.problem = straight && std::max(width, height) >= kSpreadScale && std::min(width, height) > 1 - kCornerShare
         ? "the compositor spreads this screen over several outputs: map it onto its output first"
         : "libinput uses another matrix than udev's: unplug and plug the screen, then calibrate again";
     return found;
