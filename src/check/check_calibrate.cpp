@@ -10,7 +10,7 @@
 #include "listing.h"
 #include "udev_rules.h"
 #include "udevadm.h"
-#include "touch_tracker.h"
+#include "event_device.h"
 
 #include <QApplication>
 #include <QWindow>
@@ -208,8 +208,8 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 
 } // namespace
 
-int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
-                   bool install, bool port, const std::optional<XScreenLayout> &layout,
+int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool askFirst,
+                   bool apply, bool install, bool port, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName)
 {
     QScreen *screen = nullptr;
@@ -217,7 +217,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         return 2;
     const bool monitorNamed = !monitorName.empty();
     size_t chosen = 0;
-    if (devices.size() > 1) {
+    if (devices.size() > 1 || askFirst) {
         QStringList names;
         for (const DeviceInfo &info : infos)
             names << QString::fromStdString(printable(info.name));

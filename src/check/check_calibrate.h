@@ -44,8 +44,10 @@ ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibra
 // 1 otherwise.
 // With install, the calibration goes into the udev rules (root only; with port, the rule of
 // the device's port) instead of onto X.
-int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool apply,
-                   bool install, bool port, const std::optional<XScreenLayout> &layout,
+// With askFirst, a window asks for a touch on the touch screen first even when there is one
+// device: udev does not call it a touch screen.
+int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool askFirst,
+                   bool apply, bool install, bool port, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName);
 
 // The screen the windows go on: on X the monitor chosen; on Wayland the output named, or none

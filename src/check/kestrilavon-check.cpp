@@ -247,6 +247,14 @@ int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHe
     return status;
 }
 
+// Whether to ask for a touch on the touch screen before calibrating: several could be it, or
+// the one there is udev calls no touch screen (an absolute mouse may be a BTN_LEFT screen, or
+// a virtual machine's pointer).
+bool askFirst(const std::vector<DeviceInfo> &candidates)
+{
+    return candidates.size() > 1 || (candidates[0].judgedByUdev && !candidates[0].touchscreenByUdev);
+}
+
 // --calibrate without a device: the devices that can be the touch screen, when this user may
 // read them all (a gamepad may be the one readable device: no choosing among the rest).
 std::optional<std::vector<DeviceInfo>> calibrationCandidates()
@@ -269,7 +277,7 @@ std::optional<std::vector<DeviceInfo>> calibrationCandidates()
              "join the input group (sudo adduser $USER input, then log in again)");
         return std::nullopt;
     }
-    if (candidates.size() == 1)
+    if (candidates.size() == 1 && !askFirst(candidates))
         std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s), the one touch screen here\n",
                      printable(candidates[0].name).c_str(), printable(candidates[0].stablePath()).c_str());
     return candidates;
@@ -390,8 +398,8 @@ int main(int argc, char **argv)
         // the one touched cannot be held, and a grab of each would take a touch from X.
         return inWindow(argv, paths, paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show,
                         [&](const std::vector<int> &fds) {
-            return runCalibration(fds, devices, asked(Form::Apply), asked(Form::Install), port, layout,
-                                  monitor, monitorName);
+            return runCalibration(fds, devices, devicePath.empty() && askFirst(devices), asked(Form::Apply),
+                                  asked(Form::Install), port, layout, monitor, monitorName);
         });
     }
     if (form != Form::None)

@@ -89,30 +89,35 @@ private slots:
         }
     }
 
-    void theListingTakesOnlyTheKernelsEventNamesAndTheirEventLinks()
+    void aCandidateIsWhatUdevCallsATouchScreenOrAnAbsoluteMouse()
     {
-        // Files named like event devices, and sysfs saying event5 reports absolute X and Y.
-        const QString input = folder.filePath("input"), sysfs = folder.filePath("sysfs");
-        QVERIFY(QDir().mkpath(input + "/by-id") && QDir().mkpath(sysfs + "/event5/device/capabilities"));
-        file("sysfs/event5/device/capabilities/abs", "3\n");
-        for (const char *name : {"event05", "event+5", "event5x"})
-            file((std::string("input/") + name).c_str(), "");
-        QVERIFY(listTouchDevices(input.toStdString(), sysfs.toStdString()).empty());
-        file("input/event5", "");
-        for (const char *link : {"usb-Panel-mouse", "usb-Panel-event-mouse", "usb-Panel-if01-mouse"})
-            QCOMPARE(::symlink("../event5", (input + "/by-id/" + link).toLocal8Bit().constData()), 0);
-        // event6, absolute too, is a touchpad (INPUT_PROP_POINTER); event5 lacks
-        // INPUT_PROP_DIRECT, as many older touch screens do, and can still be one.
-        QVERIFY(QDir().mkpath(sysfs + "/event6/device/capabilities"));
-        file("sysfs/event6/device/capabilities/abs", "3\n");
-        file("sysfs/event6/device/properties", "1\n");
-        file("input/event6", "");
-        const auto listed = listTouchDevices(input.toStdString(), sysfs.toStdString());
-        QCOMPARE(listed.size(), size_t(2));
-        QCOMPARE(listed[0].byId, std::string("usb-Panel-event-mouse"));
-        const auto candidates = touchScreenCandidates(listed);
-        QCOMPARE(candidates.size(), size_t(1));
-        QCOMPARE(candidates[0].path, listed[0].path);
+        QCOMPARE(whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_TOUCHSCREEN"}, true, false), std::string());
+        // The single-touch BTN_LEFT screens that kestrilavon reads: udev's VMware mouse path.
+        QCOMPARE(whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_MOUSE"}, true, false), std::string());
+        QVERIFY(whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_MOUSE"}, true, true).find("relative axes")
+                != std::string::npos);
+        QVERIFY(!whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_MOUSE"}, false, true).empty());
+        for (const char *never : {"ID_INPUT_TABLET", "ID_INPUT_TOUCHPAD", "ID_INPUT_JOYSTICK", "ID_INPUT_ACCELEROMETER"}) {
+            const std::string why = whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_TOUCHSCREEN", never}, true, false);
+            QVERIFY2(why.find(never) != std::string::npos, why.c_str());
+        }
+        QVERIFY(!whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_KEY"}, true, false).empty());
+        std::vector<DeviceInfo> listed(3);
+        listed[1].notATouchScreen = "a touchpad (ID_INPUT_TOUCHPAD)";
+        QCOMPARE(touchScreenCandidates(listed).size(), size_t(2));
+    }
+
+    void theStablePathIsTheEventDevicesOwnByIdLink()
+    {
+        QCOMPARE(byIdName({"/dev/input/by-path/pci-0000:00:14.0-usb-0:1:1.0-event-mouse", "/dev/input/by-id/usb-Panel-mouse",
+                           "/dev/input/by-id/usb-Panel-event-mouse", "/dev/input/by-id/usb-Panel-if01-mouse"}),
+                 std::string("usb-Panel-event-mouse"));
+        QCOMPARE(byIdName({"/dev/input/by-path/platform-i8042-serio-0-event-kbd"}), std::string());
+        DeviceInfo device;
+        device.path = "/dev/input/event5";
+        QCOMPARE(device.stablePath(), std::string("/dev/input/event5"));
+        device.byId = "usb-Panel-event-mouse";
+        QCOMPARE(device.stablePath(), std::string("/dev/input/by-id/usb-Panel-event-mouse"));
     }
 
     void theMatrixIsInTheUnitsLibinputNormalisesTo()

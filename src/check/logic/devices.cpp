@@ -1,57 +1,48 @@
 // SPDX-License-Identifier: MIT
 #include "devices.h"
 
-#include "udev_rules.h"
-
 #include "listing.h"
 #include "touch_reader.h"
+#include "udev_rules.h"
 
+#include <libevdev/libevdev.h>
+#include <libudev.h>
 #include <linux/input.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 
 namespace {
 
 constexpr size_t kBitsPerLong = sizeof(unsigned long) * CHAR_BIT;
 
-bool testBit(const std::vector<unsigned long> &bits, unsigned bit)
-{
-    return bit / kBitsPerLong < bits.size() && (bits[bit / kBitsPerLong] >> (bit % kBitsPerLong)) & 1UL;
-}
+using UdevDevice = std::unique_ptr<udev_device, decltype(&udev_device_unref)>;
 
-// A bitmap of count bits from the device. The request carries the buffer's length in bytes, so
-// a kernel with more codes than these headers know copies no more than the buffer holds.
-template <typename Request>
-std::vector<unsigned long> deviceBits(int fd, unsigned count, Request request)
+udev *udevContext()
 {
-    std::vector<unsigned long> bits((count + kBitsPerLong - 1) / kBitsPerLong);
-    if (::ioctl(fd, request(static_cast<unsigned>(bits.size() * sizeof(unsigned long))),
-                bits.data()) < 0)
-        std::fill(bits.begin(), bits.end(), 0UL);
-    return bits;
+    static udev *context = udev_new();
+    return context;
 }
 
 // sysfs writes a bitmap as hexadecimal longs, the most significant first.
-std::vector<unsigned long> sysfsBits(const std::string &file)
+std::vector<unsigned long> bitsOf(const char *text)
 {
-    std::ifstream in(file);
+    std::istringstream in(text ? text : "");
     std::vector<std::string> words;
-    std::string word;
-    while (in >> word)
+    for (std::string word; in >> word;)
         words.push_back(word);
     std::vector<unsigned long> bits;
     for (auto it = words.rbegin(); it != words.rend(); ++it)
@@ -59,125 +50,238 @@ std::vector<unsigned long> sysfsBits(const std::string &file)
     return bits;
 }
 
-std::string firstLine(const std::string &file)
+bool testBit(const std::vector<unsigned long> &bits, unsigned bit)
 {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    return bit / kBitsPerLong < bits.size() && (bits[bit / kBitsPerLong] >> (bit % kBitsPerLong)) & 1UL;
 }
 
-unsigned hexNumber(const std::string &file)
+unsigned hexNumber(const char *text)
 {
-    return static_cast<unsigned>(std::strtoul(firstLine(file).c_str(), nullptr, 16));
+    return text ? static_cast<unsigned>(std::strtoul(text, nullptr, 16)) : 0;
 }
 
-// The device's name in the by-id folder. A device may have several links there (one for its
-// legacy mouse node too): the one udev names "-event-" is the event device's own.
-std::string byIdName(const std::string &path, const std::string &folder)
+// What a device can report: its event codes and its properties, from libevdev or sysfs.
+struct Capabilities {
+    std::function<bool(unsigned type, unsigned code)> has;
+    std::function<bool(unsigned property)> property;
+};
+
+// What an absolute device is when udev has not judged it, from its keys, properties and
+// relative axes, as udev's input_id tells them apart. Many older USB touch screens lack
+// INPUT_PROP_DIRECT, so that alone rules nothing out.
+std::string whyNotATouchScreen(const Capabilities &c)
 {
-    char *target = ::realpath(path.c_str(), nullptr);
-    DIR *dir = target ? ::opendir(folder.c_str()) : nullptr;
-    std::string found;
-    auto eventLink = [](const std::string &name) { return name.find("-event-") != std::string::npos; };
-    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
-        const std::string name = entry->d_name;
-        if (name[0] == '.')
-            continue;
-        char *resolved = ::realpath((folder + "/" + name).c_str(), nullptr);
-        if (resolved && std::strcmp(resolved, target) == 0 && (found.empty() || eventLink(name)))
-            found = name;
-        std::free(resolved);
-        if (eventLink(found))
-            break;
+    if (c.has(EV_KEY, BTN_TOOL_PEN) || c.has(EV_KEY, BTN_STYLUS))
+        return "a pen tablet (BTN_TOOL_PEN or BTN_STYLUS)";
+    if (c.property(INPUT_PROP_POINTER))
+        return "a touchpad (INPUT_PROP_POINTER)";
+    if (c.has(EV_KEY, BTN_TOOL_FINGER) && !c.property(INPUT_PROP_DIRECT))
+        return "a touchpad (BTN_TOOL_FINGER without INPUT_PROP_DIRECT)";
+    if (c.property(INPUT_PROP_ACCELEROMETER))
+        return "an accelerometer (INPUT_PROP_ACCELEROMETER)";
+    bool anyKey = false, joystickKeys = false;
+    for (unsigned key = 0; key <= KEY_MAX; ++key)
+        anyKey = anyKey || c.has(EV_KEY, key);
+    for (unsigned key = BTN_JOYSTICK; key <= BTN_THUMBR; ++key)
+        joystickKeys = joystickKeys || c.has(EV_KEY, key);
+    if (joystickKeys && !c.has(EV_KEY, BTN_TOUCH))
+        return "a joystick or gamepad (BTN_JOYSTICK to BTN_THUMBR, no BTN_TOUCH)";
+    if (c.has(EV_REL, REL_WHEEL))
+        return "an absolute mouse with a wheel (a virtual machine's or a server board's)";
+    // HP's LIS3LV02DL and ThinkPads' hdaps: three axes and not a key.
+    if (!anyKey && c.has(EV_ABS, ABS_Z))
+        return "an accelerometer (three absolute axes and no key)";
+    return {};
+}
+
+bool anyRelativeAxis(const Capabilities &c)
+{
+    for (unsigned code = 0; code <= REL_MAX; ++code) {
+        if (c.has(EV_REL, code))
+            return true;
     }
-    std::free(target);
-    if (dir)
-        ::closedir(dir);
+    return false;
+}
+
+std::vector<std::string> idInputProperties(udev_device *device)
+{
+    std::vector<std::string> found;
+    udev_list_entry *entry;
+    udev_list_entry_foreach(entry, udev_device_get_properties_list_entry(device)) {
+        const std::string name = udev_list_entry_get_name(entry);
+        const char *value = udev_list_entry_get_value(entry);
+        if (name.rfind("ID_INPUT", 0) == 0 && value && std::strcmp(value, "1") == 0)
+            found.push_back(name);
+    }
     return found;
 }
 
-// N for a name the kernel gives an event device, "event" and a number without leading zeros.
-std::optional<int> eventNumber(const std::string &name)
+// udev's view of the event device: its by-id link, and its judgement where udevd gave one.
+void fillFromUdev(DeviceInfo &info, udev_device *device, const Capabilities &c)
 {
-    const std::string digits = name.substr(std::min<size_t>(5, name.size()));
-    if (name.compare(0, 5, "event") != 0 || digits.empty() || digits.size() > 9
-        || (digits[0] == '0' && digits.size() > 1)
-        || digits.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return std::stoi(digits);
+    std::vector<std::string> links;
+    udev_list_entry *entry;
+    udev_list_entry_foreach(entry, udev_device_get_devlinks_list_entry(device))
+        links.push_back(udev_list_entry_get_name(entry));
+    info.byId = byIdName(links);
+    const std::vector<std::string> idInput = idInputProperties(device);
+    info.judgedByUdev = !idInput.empty();
+    info.touchscreenByUdev = std::find(idInput.begin(), idInput.end(), "ID_INPUT_TOUCHSCREEN") != idInput.end();
+    info.notATouchScreen = info.judgedByUdev
+        ? whyNotATouchScreenByUdev(idInput, info.absoluteXY, anyRelativeAxis(c))
+        : whyNotATouchScreen(c);
 }
 
-// What an absolute device is when it is no touch screen, from its keys, properties and relative
-// axes, as udev's input_id tells them apart. Many older USB touch screens lack
-// INPUT_PROP_DIRECT, so that alone rules nothing out.
-std::string whyNotATouchScreen(const std::vector<unsigned long> &keys,
-                               const std::vector<unsigned long> &properties,
-                               const std::vector<unsigned long> &relative)
+// The event device of this device number, from udev.
+UdevDevice udevDeviceOf(dev_t number)
 {
-    if (testBit(keys, BTN_TOOL_PEN) || testBit(keys, BTN_STYLUS))
-        return "a pen tablet (BTN_TOOL_PEN or BTN_STYLUS)";
-    if (testBit(properties, INPUT_PROP_POINTER))
-        return "a touchpad (INPUT_PROP_POINTER)";
-    if (testBit(keys, BTN_TOOL_FINGER) && !testBit(properties, INPUT_PROP_DIRECT))
-        return "a touchpad (BTN_TOOL_FINGER without INPUT_PROP_DIRECT)";
-    if (testBit(properties, INPUT_PROP_ACCELEROMETER))
-        return "an accelerometer (INPUT_PROP_ACCELEROMETER)";
-    bool joystickKeys = false;
-    for (unsigned key = BTN_JOYSTICK; key <= BTN_THUMBR; ++key)
-        joystickKeys |= testBit(keys, key);
-    if (joystickKeys && !testBit(keys, BTN_TOUCH))
-        return "a joystick or gamepad (BTN_JOYSTICK to BTN_THUMBR, no BTN_TOUCH)";
-    if (testBit(relative, REL_WHEEL))
-        return "an absolute mouse with a wheel (a virtual machine's or a server board's)";
-    return {};
+    return UdevDevice(udevContext() ? udev_device_new_from_devnum(udevContext(), 'c', number) : nullptr,
+                      udev_device_unref);
+}
+
+// What sysfs shows everyone of an event device this user may not open.
+DeviceInfo fromSysfs(udev_device *event)
+{
+    DeviceInfo info;
+    const char *node = udev_device_get_devnode(event);
+    info.path = node ? node : "/dev/input/" + std::string(udev_device_get_sysname(event));
+    udev_device *input = udev_device_get_parent_with_subsystem_devtype(event, "input", nullptr);
+    const auto attribute = [&](const char *name) { return input ? udev_device_get_sysattr_value(input, name) : nullptr; };
+    const char *name = attribute("name");
+    info.name = name ? name : "";
+    info.bus = hexNumber(attribute("id/bustype"));
+    info.vendor = hexNumber(attribute("id/vendor"));
+    info.product = hexNumber(attribute("id/product"));
+    const auto absolute = bitsOf(attribute("capabilities/abs")), keys = bitsOf(attribute("capabilities/key")),
+               relative = bitsOf(attribute("capabilities/rel")), properties = bitsOf(attribute("properties"));
+    const Capabilities c{[&](unsigned type, unsigned code) {
+                             return testBit(type == EV_ABS ? absolute : type == EV_KEY ? keys : relative, code);
+                         },
+                         [&](unsigned property) { return testBit(properties, property); }};
+    info.absoluteXY = c.has(EV_ABS, ABS_X) && c.has(EV_ABS, ABS_Y);
+    info.btnLeft = c.has(EV_KEY, BTN_LEFT);
+    info.btnTouch = c.has(EV_KEY, BTN_TOUCH);
+    info.direct = c.property(INPUT_PROP_DIRECT);
+    fillFromUdev(info, event, c);
+    return info;
+}
+
+// Each event device udev knows, in the order of their numbers, with a function that reads it.
+void forEachEventDevice(const std::function<void(udev_device *)> &take)
+{
+    udev_enumerate *enumerate = udevContext() ? udev_enumerate_new(udevContext()) : nullptr;
+    if (!enumerate)
+        return;
+    udev_enumerate_add_match_subsystem(enumerate, "input");
+    udev_enumerate_add_match_sysname(enumerate, "event[0-9]*");
+    udev_enumerate_scan_devices(enumerate);
+    std::vector<std::pair<long, std::string>> paths;
+    udev_list_entry *entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+        const std::string path = udev_list_entry_get_name(entry);
+        paths.push_back({std::strtol(path.substr(path.rfind("/event") + 6).c_str(), nullptr, 10), path});
+    }
+    udev_enumerate_unref(enumerate);
+    std::sort(paths.begin(), paths.end());
+    for (const auto &[number, path] : paths) {
+        UdevDevice device(udev_device_new_from_syspath(udevContext(), path.c_str()), udev_device_unref);
+        if (device)
+            take(device.get());
+    }
+}
+
+// An event device's name and ids, as a rule or a section would match them.
+struct Named {
+    std::string node, name;
+    unsigned bus, vendor, product;
+};
+
+std::vector<Named> namedEventDevices()
+{
+    std::vector<Named> all;
+    forEachEventDevice([&](udev_device *event) {
+        const DeviceInfo info = fromSysfs(event);
+        all.push_back({info.path, info.name, info.bus, info.vendor, info.product});
+    });
+    return all;
 }
 
 } // namespace
 
-std::optional<DeviceInfo> describeDevice(const std::string &path, const std::string &byIdFolder)
+std::string whyNotATouchScreenByUdev(const std::vector<std::string> &idInput, bool absoluteXY, bool relativeAxes)
+{
+    const auto has = [&](const char *name) { return std::find(idInput.begin(), idInput.end(), name) != idInput.end(); };
+    for (const auto &[name, what] : {std::pair("ID_INPUT_TABLET", "a pen tablet"),
+                                     std::pair("ID_INPUT_TOUCHPAD", "a touchpad"),
+                                     std::pair("ID_INPUT_JOYSTICK", "a joystick or gamepad"),
+                                     std::pair("ID_INPUT_ACCELEROMETER", "an accelerometer")}) {
+        if (has(name))
+            return std::string(what) + " (" + name + ")";
+    }
+    if (has("ID_INPUT_TOUCHSCREEN"))
+        return {};
+    if (has("ID_INPUT_MOUSE"))
+        return !absoluteXY ? "a mouse (ID_INPUT_MOUSE, no absolute X and Y)"
+            : relativeAxes ? "an absolute mouse with relative axes (ID_INPUT_MOUSE; a virtual machine's or a server board's)"
+                           : std::string();
+    return "udev takes it for neither a touch screen nor an absolute mouse (no ID_INPUT_TOUCHSCREEN or ID_INPUT_MOUSE)";
+}
+
+std::string byIdName(const std::vector<std::string> &links)
+{
+    const std::string folder = "/dev/input/by-id/";
+    std::string found;
+    for (const std::string &link : links) {
+        if (link.rfind(folder, 0) != 0)
+            continue;
+        const std::string name = link.substr(folder.size());
+        if (found.empty() || (name.find("-event-") != std::string::npos && found.find("-event-") == std::string::npos))
+            found = name;
+    }
+    return found;
+}
+
+std::optional<DeviceInfo> describeDevice(const std::string &path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    if (!isEventDevice(fd)) {
+    libevdev *device = nullptr;
+    struct stat node;
+    if (::fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode) || libevdev_new_from_fd(fd, &device) != 0) {
         ::close(fd);
         errno = ENOTTY;
         return std::nullopt;
     }
-    DeviceInfo device;
-    device.path = path;
-    device.readable = true;
-    device.byId = byIdName(path, byIdFolder);
-    char name[256] = {};
-    if (::ioctl(fd, EVIOCGNAME(sizeof name - 1), name) >= 0)
-        device.name = name;
-    input_id id{};
-    if (::ioctl(fd, EVIOCGID, &id) >= 0) {
-        device.bus = id.bustype;
-        device.vendor = id.vendor;
-        device.product = id.product;
-    }
-    const auto absolute = deviceBits(fd, ABS_MAX + 1, [](unsigned bytes) { return EVIOCGBIT(EV_ABS, bytes); });
-    const auto keys = deviceBits(fd, KEY_MAX + 1, [](unsigned bytes) { return EVIOCGBIT(EV_KEY, bytes); });
-    const auto properties = deviceBits(fd, INPUT_PROP_MAX + 1, [](unsigned bytes) { return EVIOCGPROP(bytes); });
-    device.absoluteXY = testBit(absolute, ABS_X) && testBit(absolute, ABS_Y);
-    device.btnLeft = testBit(keys, BTN_LEFT);
-    device.btnTouch = testBit(keys, BTN_TOUCH);
-    device.direct = testBit(properties, INPUT_PROP_DIRECT);
-    const auto relative = deviceBits(fd, REL_MAX + 1, [](unsigned bytes) { return EVIOCGBIT(EV_REL, bytes); });
-    device.notATouchScreen = whyNotATouchScreen(keys, properties, relative);
-    input_absinfo axis{};
-    if (::ioctl(fd, EVIOCGABS(ABS_X), &axis) == 0)
-        device.x = AxisRange{axis.minimum, axis.maximum};
-    if (::ioctl(fd, EVIOCGABS(ABS_Y), &axis) == 0)
-        device.y = AxisRange{axis.minimum, axis.maximum};
-    if (testBit(absolute, ABS_MT_POSITION_X) && ::ioctl(fd, EVIOCGABS(ABS_MT_POSITION_X), &axis) == 0)
-        device.mtX = AxisRange{axis.minimum, axis.maximum};
-    if (testBit(absolute, ABS_MT_POSITION_Y) && ::ioctl(fd, EVIOCGABS(ABS_MT_POSITION_Y), &axis) == 0)
-        device.mtY = AxisRange{axis.minimum, axis.maximum};
+    DeviceInfo info;
+    info.path = path;
+    info.readable = true;
+    info.name = libevdev_get_name(device) ? libevdev_get_name(device) : "";
+    info.bus = static_cast<unsigned>(libevdev_get_id_bustype(device));
+    info.vendor = static_cast<unsigned>(libevdev_get_id_vendor(device));
+    info.product = static_cast<unsigned>(libevdev_get_id_product(device));
+    const Capabilities c{[&](unsigned type, unsigned code) { return libevdev_has_event_code(device, type, code) == 1; },
+                         [&](unsigned property) { return libevdev_has_property(device, property) == 1; }};
+    info.absoluteXY = c.has(EV_ABS, ABS_X) && c.has(EV_ABS, ABS_Y);
+    info.btnLeft = c.has(EV_KEY, BTN_LEFT);
+    info.btnTouch = c.has(EV_KEY, BTN_TOUCH);
+    info.direct = c.property(INPUT_PROP_DIRECT);
+    const auto range = [&](unsigned code) -> std::optional<AxisRange> {
+        const input_absinfo *axis = libevdev_get_abs_info(device, code);
+        return axis ? std::optional<AxisRange>(AxisRange{axis->minimum, axis->maximum}) : std::nullopt;
+    };
+    info.x = range(ABS_X);
+    info.y = range(ABS_Y);
+    info.mtX = range(ABS_MT_POSITION_X);
+    info.mtY = range(ABS_MT_POSITION_Y);
+    const UdevDevice event = udevDeviceOf(node.st_rdev);
+    if (event)
+        fillFromUdev(info, event.get(), c);
+    else
+        info.notATouchScreen = whyNotATouchScreen(c);
+    libevdev_free(device);
     ::close(fd);
-    return device;
+    return info;
 }
 
 std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &devices)
@@ -201,95 +305,44 @@ bool heldByAnotherProgram(int fd)
     return errno == EBUSY;
 }
 
-std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder,
-                                         const std::string &sysfsFolder)
+std::vector<DeviceInfo> listTouchDevices()
 {
-    std::vector<int> numbers;
-    if (DIR *dir = ::opendir(inputFolder.c_str())) {
-        while (const dirent *entry = ::readdir(dir)) {
-            if (const std::optional<int> number = eventNumber(entry->d_name))
-                numbers.push_back(*number);
-        }
-        ::closedir(dir);
-    }
-    const std::string byIdFolder = inputFolder + "/by-id";
-    std::sort(numbers.begin(), numbers.end());
-
     std::vector<DeviceInfo> found;
-    for (const int number : numbers) {
-        const std::string event = "event" + std::to_string(number);
-        const std::string path = inputFolder + "/" + event;
-        std::optional<DeviceInfo> device = describeDevice(path, byIdFolder);
-        if (!device) {
-            // Not ours to open: sysfs still tells everyone what the device is.
-            const std::string sys = sysfsFolder + "/" + event + "/device/";
-            DeviceInfo shown;
-            shown.path = path;
-            shown.byId = byIdName(path, byIdFolder);
-            shown.name = firstLine(sys + "name");
-            shown.bus = hexNumber(sys + "id/bustype");
-            shown.vendor = hexNumber(sys + "id/vendor");
-            shown.product = hexNumber(sys + "id/product");
-            const auto absolute = sysfsBits(sys + "capabilities/abs");
-            const auto keys = sysfsBits(sys + "capabilities/key");
-            shown.absoluteXY = testBit(absolute, ABS_X) && testBit(absolute, ABS_Y);
-            shown.btnLeft = testBit(keys, BTN_LEFT);
-            shown.btnTouch = testBit(keys, BTN_TOUCH);
-            const auto properties = sysfsBits(sys + "properties");
-            shown.direct = testBit(properties, INPUT_PROP_DIRECT);
-            shown.notATouchScreen =
-                whyNotATouchScreen(keys, properties, sysfsBits(sys + "capabilities/rel"));
-            device = shown;
-        }
+    forEachEventDevice([&](udev_device *event) {
+        const char *node = udev_device_get_devnode(event);
+        std::optional<DeviceInfo> device = node ? describeDevice(node) : std::nullopt;
+        if (!device)
+            device = fromSysfs(event);  // not ours to open: sysfs still tells everyone
         if (device->absoluteXY)
             found.push_back(*device);
-    }
+    });
     return found;
 }
 
-std::vector<std::string> matchedByRule(const DeviceIdentity &device, const std::string &sysfsFolder)
+std::vector<std::string> matchedByRule(const DeviceIdentity &device)
 {
     std::vector<std::string> matched;
-    DIR *dir = ::opendir(sysfsFolder.c_str());
-    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
-        if (!eventNumber(entry->d_name))
-            continue;
-        const std::string sys = sysfsFolder + "/" + entry->d_name + "/device/";
-        const std::string name = firstLine(sys + "name");
-        if (::fnmatch(udevMatchName(device.name).c_str(), name.c_str(), 0) == 0
-            && hexNumber(sys + "id/bustype") == device.bus && hexNumber(sys + "id/vendor") == device.vendor
-            && hexNumber(sys + "id/product") == device.product)
-            matched.push_back("/dev/input/" + std::string(entry->d_name) + " \"" + printable(name) + "\"");
+    for (const Named &other : namedEventDevices()) {
+        if (::fnmatch(udevMatchName(device.name).c_str(), other.name.c_str(), 0) == 0 && other.bus == device.bus
+            && other.vendor == device.vendor && other.product == device.product)
+            matched.push_back(other.node + " \"" + printable(other.name) + "\"");
     }
-    if (dir)
-        ::closedir(dir);
-    std::sort(matched.begin(), matched.end());
     return matched;
 }
 
-std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device,
-                                                const std::string &sysfsFolder)
+std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device)
 {
     std::vector<std::string> others;
     char *self = ::realpath(device.path.c_str(), nullptr);
-    const std::string selfName = self ? std::string(std::strrchr(self, '/') + 1) : std::string();
+    const std::string selfPath = self ? self : device.path;
     std::free(self);
-    DIR *dir = ::opendir(sysfsFolder.c_str());
-    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
-        if (!eventNumber(entry->d_name) || entry->d_name == selfName)
-            continue;
-        const std::string sys = sysfsFolder + "/" + entry->d_name + "/device/";
-        const std::string name = firstLine(sys + "name");
-        if (name.find(device.name) == std::string::npos)
+    for (const Named &other : namedEventDevices()) {
+        if (other.node == selfPath || other.name.find(device.name) == std::string::npos)
             continue;
         if (device.bus == BUS_USB
-            && (hexNumber(sys + "id/bustype") != BUS_USB || hexNumber(sys + "id/vendor") != device.vendor
-                || hexNumber(sys + "id/product") != device.product))
+            && (other.bus != BUS_USB || other.vendor != device.vendor || other.product != device.product))
             continue;
-        others.push_back("/dev/input/" + std::string(entry->d_name) + " \"" + printable(name) + "\"");
+        others.push_back(other.node + " \"" + printable(other.name) + "\"");
     }
-    if (dir)
-        ::closedir(dir);
-    std::sort(others.begin(), others.end());
     return others;
 }

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// What kestrilavon-check finds out about an event device, from the device itself when this
-// user may open it, otherwise from what sysfs shows everyone.
+// What kestrilavon-check finds out about an event device: from udev (libudev), and from the
+// device itself (libevdev) when this user may open it, otherwise from the attributes sysfs
+// shows everyone.
 struct DeviceInfo {
     std::string path;  // /dev/input/eventN
     std::string byId;  // its /dev/input/by-id name, if any
@@ -22,6 +23,9 @@ struct DeviceInfo {
     bool btnTouch = false;
     std::optional<AxisRange> x, y;  // unknown when the device cannot be opened
     std::optional<AxisRange> mtX, mtY;  // the multitouch axes, where it has them
+    // udev's judgement (its ID_INPUT_* properties) was there: udevd runs and has seen it.
+    bool judgedByUdev = false;
+    bool touchscreenByUdev = false;  // ID_INPUT_TOUCHSCREEN
     // Why it cannot be the touch screen (a pen tablet, a touchpad, a joystick, ...), as udev
     // judges it; empty when it can.
     std::string notATouchScreen;
@@ -31,14 +35,22 @@ struct DeviceInfo {
     std::string stablePath() const { return byId.empty() ? path : "/dev/input/by-id/" + byId; }
 };
 
+// Why a device with udev's properties (ID_INPUT_*) cannot be the touch screen, or an empty
+// string: a touch screen, or an absolute mouse (the single-touch BTN_LEFT screens that
+// kestrilavon reads, which udev calls mice) with absolute X and Y and no relative axis.
+std::string whyNotATouchScreenByUdev(const std::vector<std::string> &idInput, bool absoluteXY,
+                                     bool relativeAxes);
+
+// The device's name in /dev/input/by-id among udev's links to it: the "-event-" one where it
+// has several (one for its legacy mouse node too).
+std::string byIdName(const std::vector<std::string> &links);
+
 // Every event device that reports absolute X and Y, by event number.
-std::vector<DeviceInfo> listTouchDevices(const std::string &inputFolder = "/dev/input",
-                                         const std::string &sysfsFolder = "/sys/class/input");
+std::vector<DeviceInfo> listTouchDevices();
 
 // The device at path, asked through its open descriptor; nullopt with errno set if it does
 // not open, ENOTTY if it is not an input event device.
-std::optional<DeviceInfo> describeDevice(const std::string &path,
-                                         const std::string &byIdFolder = "/dev/input/by-id");
+std::optional<DeviceInfo> describeDevice(const std::string &path);
 
 // The devices of the listing that can be the touch screen.
 std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &devices);
@@ -49,12 +61,10 @@ bool heldByAnotherProgram(int device);
 
 // The event devices present now that a udev rule for this identity matches (the name as
 // udevMatchName writes it, and the ids), as "/dev/input/eventN \"name\"".
-std::vector<std::string> matchedByRule(const DeviceIdentity &device,
-                                       const std::string &sysfsFolder = "/sys/class/input");
+std::vector<std::string> matchedByRule(const DeviceIdentity &device);
 
 // The other event devices present now whose name holds this device's name (and, where it is on
 // USB, with the same USB id): an xorg.conf section that matches it by MatchProduct takes them too.
-std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device,
-                                                const std::string &sysfsFolder = "/sys/class/input");
+std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device);
 
 #endif

@@ -76,6 +76,7 @@ std::string describeForListing(const DeviceInfo &device)
         << "  BTN_TOUCH: " << (device.btnTouch ? "yes" : "no")
         << "\n  a touch screen: "
         << (device.notATouchScreen.empty() ? std::string("can be") : "no, " + device.notATouchScreen)
+        << (device.judgedByUdev ? "" : " (judged here from its codes: udev's judgement is missing; udevd may not run)")
         << "\n  readable by this user: " << (device.readable ? "yes" : "no")
         << "\n  kestrilavon: " << calibrationOutlook(device) << "\n";
     const std::string outlook = calibrationOutlook(device);

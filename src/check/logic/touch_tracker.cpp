@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "touch_tracker.h"
 
-#include "touch_reader.h"
-
-#include <sys/ioctl.h>
-
 #include <algorithm>
-#include <climits>
 
 namespace {
 
@@ -21,55 +16,7 @@ double median(std::vector<int> values)
     return (double(lower) + upper) / 2;
 }
 
-bool hasBit(const unsigned long *bits, unsigned bit)
-{
-    constexpr unsigned perLong = sizeof(unsigned long) * CHAR_BIT;
-    return (bits[bit / perLong] >> (bit % perLong)) & 1UL;
-}
-
-// One value per slot for the code, through EVIOCGMTSLOTS: the code first, then the values.
-std::vector<int> slotValues(int device, unsigned code, size_t slots)
-{
-    std::vector<__s32> buffer(slots + 1);
-    buffer[0] = static_cast<__s32>(code);
-    if (::ioctl(device, EVIOCGMTSLOTS(static_cast<unsigned>(buffer.size() * sizeof(__s32))),
-                buffer.data()) < 0)
-        return {};
-    return std::vector<int>(buffer.begin() + 1, buffer.end());
-}
-
 } // namespace
-
-DeviceState readDeviceState(int device)
-{
-    DeviceState state;
-    if (!isEventDevice(device))
-        return state;
-    const StartPosition position = currentPosition(device);
-    state.x = position.x;
-    state.y = position.y;
-    input_absinfo axis{};
-    constexpr unsigned perLong = sizeof(unsigned long) * CHAR_BIT;
-    unsigned long keys[(KEY_MAX + perLong) / perLong] = {};
-    if (::ioctl(device, EVIOCGKEY(sizeof keys), keys) >= 0)
-        state.keyDown = hasBit(keys, BTN_TOUCH) || hasBit(keys, BTN_LEFT);
-    unsigned long absolute[(ABS_MAX + perLong) / perLong] = {};
-    if (::ioctl(device, EVIOCGBIT(EV_ABS, sizeof absolute), absolute) < 0
-        || !hasBit(absolute, ABS_MT_SLOT) || !hasBit(absolute, ABS_MT_POSITION_X)
-        || !hasBit(absolute, ABS_MT_POSITION_Y) || ::ioctl(device, EVIOCGABS(ABS_MT_SLOT), &axis) != 0
-        || axis.maximum < 0 || axis.maximum > 1023)
-        return state;
-    const size_t slots = static_cast<size_t>(axis.maximum) + 1;
-    const std::vector<int> ids = slotValues(device, ABS_MT_TRACKING_ID, slots);
-    const std::vector<int> xs = slotValues(device, ABS_MT_POSITION_X, slots);
-    const std::vector<int> ys = slotValues(device, ABS_MT_POSITION_Y, slots);
-    if (ids.size() != slots || xs.size() != slots || ys.size() != slots)
-        return state;
-    state.slot = axis.value;
-    for (size_t i = 0; i < slots; ++i)
-        state.contacts.push_back({ids[i], xs[i], ys[i]});
-    return state;
-}
 
 bool beginsTouch(const input_event &record)
 {

@@ -25,10 +25,6 @@ struct DeviceState {
     bool multitouch() const { return !contacts.empty(); }
 };
 
-// Asks the device (EVIOCGABS, EVIOCGKEY, EVIOCGMTSLOTS). A file or a pipe answers nothing: a
-// single-touch device at 0, 0 with nothing down.
-DeviceState readDeviceState(int device);
-
 // Whether the record begins a touch: BTN_TOUCH or BTN_LEFT pressed, or a new contact's tracking
 // id. Motion alone never does.
 bool beginsTouch(const input_event &record);
@@ -47,7 +43,9 @@ bool nothingDown(const DeviceState &state);
 //
 // Contacts already down when reading begins are ignored until they lift. After SYN_DROPPED the
 // touch in progress is dropped with every record up to the next SYN_REPORT, and the device is
-// asked again where it stands (through reread; without one, from what the records said).
+// asked again where it stands (through reread; without one, from what the records said). Read
+// through libevdev, the records up to that SYN_REPORT are its sync records, which bring the
+// state in step (a contact's tracking id -1 and new ids among them): none of them is a lift.
 //
 // A touch's position is the median of the positions reported while it was down, so a finger
 // that rolls off as it lifts does not move it.

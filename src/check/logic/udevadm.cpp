@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "udevadm.h"
 
+#include <libudev.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 #include <climits>
 #include <cstdlib>
 #include <iterator>
-#include <sstream>
 
 namespace {
 
@@ -27,13 +27,22 @@ const char *udevadmProgram()
 
 } // namespace
 
+namespace {
+
+udev_device *udevDeviceOf(dev_t device)
+{
+    static udev *context = udev_new();
+    return context ? udev_device_new_from_devnum(context, 'c', device) : nullptr;
+}
+
+} // namespace
+
 std::string sysfsPathOf(dev_t device)
 {
-    const std::string link = "/sys/dev/char/" + std::to_string(major(device)) + ":"
-        + std::to_string(minor(device));
-    char *resolved = ::realpath(link.c_str(), nullptr);
-    const std::string path = resolved ? resolved : "";
-    std::free(resolved);
+    udev_device *found = udevDeviceOf(device);
+    const std::string path = found && udev_device_get_syspath(found) ? udev_device_get_syspath(found) : "";
+    if (found)
+        udev_device_unref(found);
     return path;
 }
 
@@ -208,14 +217,12 @@ Replug reloadAndReplug(const std::string &sysfsPath)
 
 std::string udevPropertyOf(const std::string &sysfsPath, const std::string &name)
 {
-    std::string properties;
-    if (udevadm({"info", "--query=property", "--path=" + sysfsPath}, &properties) != 0)
-        return {};
-    std::istringstream in(properties);
-    const std::string key = name + "=";
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key, 0) == 0)
-            return line.substr(key.size());
-    }
-    return {};
+    // A device of its own each time: udev's database as it is now, after a re-add.
+    static udev *context = udev_new();
+    udev_device *device = context ? udev_device_new_from_syspath(context, sysfsPath.c_str()) : nullptr;
+    const char *value = device ? udev_device_get_property_value(device, name.c_str()) : nullptr;
+    const std::string found = value ? value : "";
+    if (device)
+        udev_device_unref(device);
+    return found;
 }

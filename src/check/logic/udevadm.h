@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// udev, asked and told through udevadm: by its absolute path, never through a shell.
+// udev, asked through libudev, and told through udevadm (by its absolute path, never through a
+// shell) what only udevadm does: to read its rules again, and to re-add a device.
 
 // The device's folder in sysfs (/sys/devices/.../eventN), from its device number; empty when
 // there is none.

@@ -82,7 +82,7 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
                   touched(*touch);
           },
           [this] { update(); })),
-      tracker(readDeviceState(openDevice), [openDevice] { return readDeviceState(openDevice); }),
+      tracker(records->state(), [this] { return records->state(); }),
       rangeX(x), rangeY(y), sequence(monitorWidth, monitorHeight, x, y), onWayland(compositorTouches),
       onAccepted(std::move(accepted))
 {

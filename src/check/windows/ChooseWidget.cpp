@@ -41,7 +41,7 @@ ChooseWidget::ChooseWidget(const std::vector<int> &openDevices, const QStringLis
 
 void ChooseWidget::closeOnceLifted()
 {
-    if (choice >= 0 && shownLongEnough && nothingDown(readDeviceState(devices[size_t(choice)])))
+    if (choice >= 0 && shownLongEnough && nothingDown(readers[size_t(choice)]->state()))
         close();
 }
 
@@ -66,5 +66,7 @@ void ChooseWidget::paintEvent(QPaintEvent *)
     band.translate(0, line);
     if (choice < 0)
         painter.drawText(band, Qt::AlignHCenter,
-                         QString("%1 devices could be the one. Esc quits.").arg(devices.size()));
+                         devices.size() == 1 ? QString("%1 could be the one, though udev does not call it a touch "
+                                                       "screen. Esc quits.").arg(names[0])
+                                             : QString("%1 devices could be the one. Esc quits.").arg(devices.size()));
 }

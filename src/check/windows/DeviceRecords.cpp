@@ -4,9 +4,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <unistd.h>
-
-#include <cerrno>
 
 DeviceRecords::DeviceRecords(int openDevice, QObject *parent,
                              std::function<void(const input_event &)> record,
@@ -25,18 +22,21 @@ void DeviceRecords::readBatch()
     for (int records = 0;; ++records) {
         if (records == kRecordsPerBatch) {
             notifier->setEnabled(false);
-            QTimer::singleShot(10, this, [this] { notifier->setEnabled(true); });
+            QTimer::singleShot(10, this, [this] {
+                notifier->setEnabled(true);
+                readBatch();
+            });
             break;
         }
-        const ssize_t got = ::read(device, &record, sizeof record);
-        if (got == static_cast<ssize_t>(sizeof record)) {
+        const EventDevice::Read read = device.next(&record);
+        if (read == EventDevice::Read::Record) {
             onRecord(record);
             continue;
         }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            break;
-        isGone = true;
-        notifier->setEnabled(false);
+        if (read == EventDevice::Read::Gone) {
+            isGone = true;
+            notifier->setEnabled(false);
+        }
         break;
     }
     onBatch();
