@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 // A 1024 x 768 monitor under a panel of 0..32767, turned a quarter (raw Y runs along the
@@ -112,6 +113,52 @@ private slots:
         QVERIFY(touch);
         QCOMPARE(touch->x, 501.5);
         QCOMPARE(touch->y, 40.0);
+    }
+
+    void aTouchCutByDroppedRecordsIsNeverTakenAndTheResyncIsNoLift()
+    {
+        const auto record = [](int type, int code, int value) {
+            input_event event{};
+            event.type = static_cast<__u16>(type);
+            event.code = static_cast<__u16>(code);
+            event.value = value;
+            return event;
+        };
+        // Two slots: a thumb on the bezel in slot 0 since before reading began.
+        DeviceState start;
+        start.contacts = {{5, 100, 100}, {-1, 0, 0}};
+        // What libevdev says once in step again: the finger lifted and landed anew meanwhile.
+        DeviceState synced = start;
+        synced.slot = 1;
+        synced.contacts[1] = {7, 900, 900};
+        TouchTracker tracker(start, [&] { return synced; });
+        std::vector<std::optional<TouchTracker::Touch>> taken;
+        const auto feed = [&](std::initializer_list<input_event> records) {
+            for (const input_event &r : records)
+                taken.push_back(tracker.take(r));
+        };
+        feed({record(EV_ABS, ABS_MT_SLOT, 1), record(EV_ABS, ABS_MT_TRACKING_ID, 6),
+              record(EV_ABS, ABS_MT_POSITION_X, 500), record(EV_ABS, ABS_MT_POSITION_Y, 500),
+              record(EV_SYN, SYN_REPORT, 0)});
+        QVERIFY(tracker.followsTouch());
+        // As libevdev hands them over: SYN_DROPPED in normal mode, then the sync records.
+        feed({record(EV_SYN, SYN_DROPPED, 0), record(EV_ABS, ABS_MT_SLOT, 1),
+              record(EV_ABS, ABS_MT_TRACKING_ID, -1), record(EV_ABS, ABS_MT_TRACKING_ID, 7),
+              record(EV_ABS, ABS_MT_POSITION_X, 900), record(EV_ABS, ABS_MT_POSITION_Y, 900),
+              record(EV_SYN, SYN_REPORT, 0)});
+        // The contact down at the resync lifts, the thumb lifts: neither is a touch.
+        feed({record(EV_ABS, ABS_MT_TRACKING_ID, -1), record(EV_SYN, SYN_REPORT, 0),
+              record(EV_ABS, ABS_MT_SLOT, 0), record(EV_ABS, ABS_MT_TRACKING_ID, -1),
+              record(EV_SYN, SYN_REPORT, 0)});
+        QVERIFY(std::none_of(taken.begin(), taken.end(), [](const auto &t) { return t.has_value(); }));
+        QVERIFY(!tracker.followsTouch());
+        // The next finger is a touch again.
+        feed({record(EV_ABS, ABS_MT_SLOT, 1), record(EV_ABS, ABS_MT_TRACKING_ID, 8),
+              record(EV_ABS, ABS_MT_POSITION_X, 300), record(EV_ABS, ABS_MT_POSITION_Y, 310),
+              record(EV_SYN, SYN_REPORT, 0), record(EV_ABS, ABS_MT_TRACKING_ID, -1)});
+        QVERIFY(taken.back());
+        QCOMPARE(taken.back()->x, 300.0);
+        QCOMPARE(taken.back()->y, 310.0);
     }
 };
 

@@ -23,6 +23,8 @@
 //               view (ABS_X, ABS_Y, the button) follows the oldest contact, so while the thumb
 //               is down the finger's touches show only in its own slot
 //   thumb-up    the second contact lifts
+//   wiggle N X Y  N moves of the finger that is down, between X, Y and one unit beside it: a
+//               reader that sleeps meanwhile overflows its buffer in the kernel (SYN_DROPPED)
 #include <linux/input.h>
 #include <linux/uinput.h>
 
@@ -242,7 +244,12 @@ int main(int argc, char **argv)
         std::string command;
         int x = 0, y = 0;
         words >> command >> x >> y;
-        if (command == "down")
+        if (command == "wiggle") {
+            const int count = x;
+            words >> x >> y;
+            for (int i = 0; i < count; ++i)
+                position(x + i % 2, y), send(EV_SYN, SYN_REPORT, 0);
+        } else if (command == "down")
             down(x, y);
         else if (command == "move")
             position(x, y), send(EV_SYN, SYN_REPORT, 0);

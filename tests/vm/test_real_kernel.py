@@ -712,9 +712,13 @@ def matrix_in(text, name):
 class CalibrateOnTargets(RealKernelTest):
     """kestrilavon-check --calibrate, touched on its five targets."""
 
-    def calibrate_on_targets(self, raw_at, *options, double_tap_on=None, named=True, first=None):
+    def calibrate_on_targets(self, raw_at, *options, double_tap_on=None, named=True, first=None,
+                             dropped_on=None):
         """Touches each target as it is shown (after first(program), if given); returns the
-        program and what it printed."""
+        program and what it printed. On the target dropped_on the finger first lands while the
+        program is stopped, moves a few thousand times (the kernel's buffer for the program
+        overflows: SYN_DROPPED) and lifts; then the program goes on, and the target it shows
+        is touched."""
         program = subprocess.Popen([CHECK, "--calibrate", *options,
                                     *([self.touch.path] if named else [])],
                                    env=self.server.env, stdout=subprocess.PIPE,
@@ -726,6 +730,14 @@ class CalibrateOnTargets(RealKernelTest):
             first(program)
         for i, (x, y) in enumerate(((128, 96), (896, 96), (896, 672), (128, 672), (512, 384))):
             wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+            if i == dropped_on:
+                os.kill(program.pid, signal.SIGSTOP)
+                self.touch.send("down %d %d" % raw_at(x, y))
+                self.touch.send("wiggle 3000 %d %d" % raw_at(x, y))
+                self.touch.send("up")
+                os.kill(program.pid, signal.SIGCONT)
+                time.sleep(2)
+                wait_for(f"target {i + 1} again", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
             for _ in range(2 if i == double_tap_on else 1):
                 self.touch.send("touch %d %d" % raw_at(x, y))
         printed = ""
@@ -858,6 +870,17 @@ class AsPeopleHaveThem(RealKernelTest):
         program, printed = CalibrateOnTargets.calibrate_on_targets(self, turned, "--apply")
         self.touch.send("thumb-up")
         self.assert_touches_land(turned, "--calibrate --apply with a thumb on the bezel", within=2)
+        self.touch.send("touch %d %d" % turned(950, 50))  # the Done box
+        self.assertEqual(program.wait(timeout=30), 0)
+
+    def test_calibrate_reads_on_in_step_after_the_kernel_dropped_records_mid_touch(self):
+        start_udev(self)
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
+                                 "--y-max", "32767")
+        self.addCleanup(self.touch.stop)
+        self.hotplug_xorg()
+        program, printed = CalibrateOnTargets.calibrate_on_targets(self, turned, "--apply", dropped_on=2)
+        self.assert_touches_land(turned, "--calibrate --apply after SYN_DROPPED mid-touch", within=2)
         self.touch.send("touch %d %d" % turned(950, 50))  # the Done box
         self.assertEqual(program.wait(timeout=30), 0)
 
