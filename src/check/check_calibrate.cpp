@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -208,8 +209,18 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 
 } // namespace
 
-int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool askFirst,
-                   bool apply, bool install, bool port, const std::optional<XScreenLayout> &layout,
+AxisRange tslibX(const DeviceInfo &device)
+{
+    return device.mtX ? *device.mtX : *device.x;
+}
+
+AxisRange tslibY(const DeviceInfo &device)
+{
+    return device.mtY ? *device.mtY : *device.y;
+}
+
+int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
+                   const CalibrateOptions &options, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName)
 {
     QScreen *screen = nullptr;
@@ -217,7 +228,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         return 2;
     const bool monitorNamed = !monitorName.empty();
     size_t chosen = 0;
-    if (devices.size() > 1 || askFirst) {
+    if (devices.size() > 1 || options.askFirst) {
         QStringList names;
         for (const DeviceInfo &info : infos)
             names << QString::fromStdString(printable(info.name));
@@ -256,18 +267,31 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         const std::optional<Borders> borders =
             axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
         const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout);
-        std::fputs(formsText(info, matrix, frame, borders, onto, install).c_str(), stdout);
+        // tslib maps onto the framebuffer's own pixels: the window's on a bare framebuffer.
+        const qreal ratio = window->devicePixelRatioF();
+        const std::optional<std::string> pointercal =
+            pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)),
+                           static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio)));
+        std::fputs(formsText(info, matrix, frame, borders, onto, options.install).c_str(), stdout);
+        if (pointercal)
+            std::fputs(("\n" + pointercalText(*pointercal)).c_str(), stdout);
         status = finishOutput(0);
-        if (install) {
+        if (options.install && options.tslib) {
+            std::fputs("\n", stdout);
+            status = pointercal ? installPointercal(*pointercal) : fail("this calibration does not fit tslib's integers");
+            return status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
+                               : QString("Not installed: the standard error stream says why.");
+        }
+        if (options.install) {
             // The re-add drops what was set on X at run time: the rule is the calibration, and
             // the mapping onto the monitor is set again after it.
             std::fputs("\n", stdout);
-            status = installCalibration(info, frame.matrix, onto, port);
+            status = installCalibration(info, frame.matrix, onto, options.port);
             return status == 0 ? QString("Installed as a udev rule and read again by the device: "
                                          "the finger and the pointer agree now and after a restart.")
                                : QString("Not installed as it should be: the standard output says why.");
         }
-        if (!apply)
+        if (!options.apply)
             return QString("The udev rule, the xorg.conf section and the xinput command are on the "
                            "standard output.");
         const ApplyReport report = applyInSession(

@@ -36,19 +36,28 @@ std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layou
 ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibration,
                            const std::string &outputName);
 
+// What --calibrate is asked to do besides printing the forms.
+struct CalibrateOptions {
+    bool askFirst = false;  // ask for a touch on the touch screen even when there is one device
+    bool apply = false;     // set it on the running X (or sway) at once
+    bool install = false;   // keep it (root): the udev rule, or with tslib tslib's pointercal
+    bool port = false;      // the udev rule of the device's port
+    bool tslib = false;
+};
+
 // kestrilavon-check --calibrate on one of the devices (open, each with what was found out of
-// it): with several, a window first asks the user to touch the one. Then five targets on the
-// monitor (the one X maps the device onto, unless monitorNamed); once the fit is accepted, the
-// forms on the standard output and, with apply, the calibration on the running X. Runs in the
-// toolkit's application. Status 0 when a fit was accepted (and printed, and applied if asked),
-// 1 otherwise.
-// With install, the calibration goes into the udev rules (root only; with port, the rule of
-// the device's port) instead of onto X.
-// With askFirst, a window asks for a touch on the touch screen first even when there is one
-// device: udev does not call it a touch screen.
-int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos, bool askFirst,
-                   bool apply, bool install, bool port, const std::optional<XScreenLayout> &layout,
+// it): with several (or askFirst), a window first asks the user to touch the one. Then five
+// targets on the monitor (the one X maps the device onto, unless monitorNamed); once the fit is
+// accepted, the forms on the standard output and what the options ask. Runs in the toolkit's
+// application. Status 0 when a fit was accepted (and printed, and applied or installed if
+// asked), 1 otherwise.
+int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
+                   const CalibrateOptions &options, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName);
+
+// The axes tslib's raw module reads on the device: the multitouch axes where it has them.
+AxisRange tslibX(const DeviceInfo &device);
+AxisRange tslibY(const DeviceInfo &device);
 
 // The screen the windows go on: on X the monitor chosen; on Wayland the output named, or none
 // (the compositor chooses). False, with a line said, for an output Wayland does not know.

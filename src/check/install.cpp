@@ -2,16 +2,21 @@
 #include "install.h"
 
 #include "check_calibrate.h"
+#include "framebuffer.h"
+#include "result_file.h"
 #include "listing.h"
 #include "sway_ipc.h"
 #include "udev_rules.h"
 #include "udevadm.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -274,4 +279,50 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
         report += "To undo: sudo kestrilavon-check --install " + std::string(port ? "--port " : "")
             + "--matrix \"" + matrixText(*old, false) + "\" " + shellWord(device.stablePath()) + "\n";
     return finishReport(report, ok ? 0 : 1, signal);
+}
+
+std::string pointercalText(const std::string &line)
+{
+    return "# tslib's calibration (ts_calibrate's form): save it as " + pointercalPath()
+        + " (or the file TSLIB_CALIBFILE names;\n# sudo kestrilavon-check --install --tslib does it); "
+          "ts.conf needs module_raw input and module linear.\n" + line + "\n";
+}
+
+int installPointercal(const std::string &line)
+{
+    const std::string path = pointercalPath();
+    std::string oldText;
+    bool existed = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP)
+        return fail(path + " is a symbolic link: will not write through it");
+    if (fd < 0 && errno != ENOENT)
+        return fail("cannot read " + path + ": " + std::strerror(errno));
+    if (fd >= 0) {
+        struct stat status;
+        char buffer[4096];
+        const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < 4096;
+        const ssize_t got = regular ? ::read(fd, buffer, sizeof buffer) : -1;
+        ::close(fd);
+        if (got < 0)
+            return fail(path + " is not a small regular file: will not replace it");
+        oldText.assign(buffer, static_cast<size_t>(got));
+        existed = true;
+    }
+    const std::string problem = saveResultFile(path, line + "\n");
+    if (!problem.empty())
+        return fail("cannot write " + path + ": " + problem);
+    const std::optional<std::string> old = existed ? checkedPointercal(oldText) : std::nullopt;
+    std::string report = "Installed in " + path + ":\n" + line + "\n";
+    report += old ? "It replaces " + *old + "\n"
+        : existed ? std::string("It replaces a file that was not ten integers: there is no undo line for it.\n")
+                  : std::string("There was no such file before.\n");
+    report += "tslib reads it when a program opens the touch screen: start the touch program again. "
+              "ts.conf needs module_raw input and module linear.\n";
+    if (old)
+        report += "To undo: echo '" + *old + "' | sudo tee " + shellWord(path) + "\n";
+    else if (!existed)
+        report += "To undo: sudo rm " + shellWord(path) + "\n";
+    std::fputs(report.c_str(), stdout);
+    return finishOutput(0);
 }

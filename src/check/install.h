@@ -26,4 +26,12 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
 // on it; then re-adds the device and reports, as installCalibration does.
 int uninstallCalibration(const DeviceInfo &device, bool port = false);
 
+// tslib's pointercal line as the forms print it: the line, and where it goes.
+std::string pointercalText(const std::string &line);
+
+// Writes the line as tslib's calibration file (pointercalPath()): under a new name beside it,
+// renamed into place, never through a link; prints the old line (checked as ten integers) to
+// undo it. Returns the status.
+int installPointercal(const std::string &line);
+
 #endif

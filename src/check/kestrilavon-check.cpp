@@ -7,6 +7,7 @@
 #include "CheckWidget.h"
 #include "check_calibrate.h"
 #include "devices.h"
+#include "framebuffer.h"
 #include "install.h"
 #include "listing.h"
 #include "udev_rules.h"
@@ -37,13 +38,15 @@ namespace {
 const char kUsage[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
     "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
+    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install [--port]] [--output NAME] [DEVICE]\n";
+    "       kestrilavon-check --calibrate [--apply] [--install [--port | --tslib]] [--output NAME] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
     "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
+    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install [--port]] [--output NAME] [DEVICE]\n"
+    "       kestrilavon-check --calibrate [--apply] [--install [--port | --tslib]] [--output NAME] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -66,6 +69,8 @@ const char kHelp[] =
     "                 else is on it), and re-add the device\n"
     "  --port         with --install, --uninstall or --udev: the rule of DEVICE's port alone\n"
     "                 (udev's ID_PATH), for identical panels on one machine\n"
+    "  --tslib        print tslib's pointercal line for DEVICE on the framebuffer; with\n"
+    "                 --install (root), write it to /etc/pointercal (or $TSLIB_CALIBFILE)\n"
     "  --matrix M     the calibration as libinput's six numbers (as --calibrate prints them),\n"
     "                 for --install or --udev, in place of the result file's borders\n"
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
@@ -130,9 +135,30 @@ enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
 
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
+// --tslib: the pointercal line for the framebuffer's pixels (or, with none, the monitor's),
+// printed or, with install, written.
+int tslibForm(const DeviceInfo &device, const LibinputMatrix &matrix, bool install,
+              const std::optional<Monitor> &monitor)
+{
+    std::optional<std::pair<int, int>> size = framebufferSize();
+    if (!size && monitor)
+        size = std::pair(monitor->width, monitor->height);
+    if (!size)
+        return fail("no framebuffer (/sys/class/graphics/fb0) and no X display: the screen's size is not known");
+    const std::optional<std::string> line =
+        pointercalLine(calibrationFromLibinput(matrix, tslibX(device), tslibY(device)), size->first, size->second);
+    if (!line)
+        return fail("the calibration does not fit tslib's integers");
+    if (install)
+        return installPointercal(*line);
+    std::fputs(pointercalText(*line).c_str(), stdout);
+    return finishOutput(0);
+}
+
 int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
-              const std::optional<std::string> &givenMatrix, bool port, const std::string &monitorName,
-              const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
+              const std::optional<std::string> &givenMatrix, bool port, bool tslib,
+              const std::string &monitorName, const std::optional<XScreenLayout> &layout,
+              const std::optional<Monitor> &monitor)
 {
     std::string problem;
     const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
@@ -149,6 +175,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         const std::string trouble = matrixProblem(*matrix);
         if (!trouble.empty())
             return fail("will not use that matrix: " + trouble) + 1;
+        if (tslib)
+            return tslibForm(*device, *matrix, form == Form::Install, monitor);
         return form == Form::Install ? installCalibration(*device, *matrix, onto, port)
                                      : printUdevRule(*device, *matrix, port);
     }
@@ -169,6 +197,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
                     + matrixTrouble + "; calibrate again");
 
+    if (tslib)
+        return tslibForm(*device, matrix, form == Form::Install, monitor);
     if (form == Form::Install)
         return installCalibration(*device, matrix, onto, port);
     if (form == Form::Apply) {
@@ -227,10 +257,23 @@ int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHe
     }
     // The toolkit sees only the program's name: the options are not its own.
     int toolkitArgc = 1;
-    if (useWaylandWindows())
+    if (useWaylandWindows()) {
         prepareWaylandWindows();
-    else
+    } else if (noWindowSystem()) {
+        // A kiosk with no window system: the windows go straight onto the framebuffer.
+        const int framebuffer = ::open(kFramebuffer, O_RDWR | O_CLOEXEC);
+        if (framebuffer < 0) {
+            const std::string reason = std::strerror(errno);
+            closeAll();
+            return fail(std::string("no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no "
+                                    "framebuffer (") + kFramebuffer + ": " + reason + "): set one of them, or run "
+                        "on the console as root or a member of the video group");
+        }
+        ::close(framebuffer);
+        setenv("QT_QPA_PLATFORM", (std::string("linuxfb:fb=") + kFramebuffer).c_str(), 1);
+    } else {
         setenv("QT_QPA_PLATFORM", "xcb", 0);
+    }
     const std::string displayProblem = xDisplayProblem(toolkitArgc, argv);
     if (!displayProblem.empty()) {
         closeAll();
@@ -305,7 +348,7 @@ int main(int argc, char **argv)
     std::string resultPath = kDefaultResult, devicePath, monitorName;
     std::optional<std::string> givenMatrix;
     std::vector<Form> forms;
-    bool calibrate = false, port = false;
+    bool calibrate = false, port = false, tslib = false;
     const std::pair<const char *, Form> modes[] = {
         {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply},
         {"--install", Form::Install}, {"--uninstall", Form::Uninstall}};
@@ -323,6 +366,8 @@ int main(int argc, char **argv)
             calibrate = true;
         } else if (argument == "--port") {
             port = true;
+        } else if (argument == "--tslib") {
+            tslib = true;
         } else if (mode != std::end(modes)) {
             if (std::find(forms.begin(), forms.end(), mode->second) == forms.end())
                 forms.push_back(mode->second);
@@ -348,14 +393,19 @@ int main(int argc, char **argv)
             && !givenMatrix
         : forms.size() <= 1 && (devicePath.empty() ? forms.empty() && monitorName.empty() && !givenMatrix
                                                    : true)
-            && (!givenMatrix || form == Form::Install || form == Form::Udev);
+            && (!givenMatrix || form == Form::Install || form == Form::Udev || tslib);
     const bool portFits = !port || asked(Form::Install) || asked(Form::Uninstall) || (!calibrate && asked(Form::Udev));
-    if (!usable || !portFits) {
+    // --tslib alone prints the line, with --install writes it; never with a udev rule's options.
+    const bool tslibFits = !tslib || (!port && (calibrate || !devicePath.empty())
+                                      && std::all_of(forms.begin(), forms.end(), [&](Form f) {
+                                             return f == Form::Install || (calibrate && f == Form::Apply);
+                                         }));
+    if (!usable || !portFits || !tslibFits) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     if ((asked(Form::Install) || asked(Form::Uninstall)) && ::geteuid() != 0)
-        return fail("--install and --uninstall change " + std::string(kRulesFolder)
+        return fail("--install and --uninstall change " + (tslib ? pointercalPath() : std::string(kRulesFolder))
                     + ", which takes root: " + asRootCommand(argc, argv));
     if (devicePath.empty() && !calibrate)
         return listDevices();
@@ -398,12 +448,17 @@ int main(int argc, char **argv)
         // the one touched cannot be held, and a grab of each would take a touch from X.
         return inWindow(argv, paths, paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show,
                         [&](const std::vector<int> &fds) {
-            return runCalibration(fds, devices, devicePath.empty() && askFirst(devices), asked(Form::Apply),
-                                  asked(Form::Install), port, layout, monitor, monitorName);
+            CalibrateOptions options;
+            options.askFirst = devicePath.empty() && askFirst(devices);
+            options.apply = asked(Form::Apply);
+            options.install = asked(Form::Install);
+            options.port = port;
+            options.tslib = tslib;
+            return runCalibration(fds, devices, options, layout, monitor, monitorName);
         });
     }
-    if (form != Form::None)
-        return printForm(form, devicePath, resultPath, givenMatrix, port, monitorName, layout, monitor);
+    if (form != Form::None || tslib)
+        return printForm(form, devicePath, resultPath, givenMatrix, port, tslib, monitorName, layout, monitor);
     return inWindow(argv, {devicePath}, WhenHeld::Show, [&](const std::vector<int> &fds) {
         return showLive(fds[0], devicePath, resultPath, monitor, monitorName);
     });

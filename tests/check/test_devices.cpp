@@ -12,6 +12,7 @@
 #include <climits>
 #include <cmath>
 #include <fstream>
+#include <sstream>
 
 class DeviceCheckTest : public QObject {
     Q_OBJECT
@@ -152,6 +153,33 @@ private slots:
                                           LibinputMatrix{1.26, 0, -0.115, 0, -1.17, 1.07},
                                           LibinputMatrix{2, 0, -1.5, 0, 2, -1.5}})
             QVERIFY2(matrixProblem(fine).empty(), matrixText(fine, false).c_str());
+    }
+
+    void tslibsPointercalPutsRawValuesOnTheFramebuffersPixels()
+    {
+        // A panel turned a quarter and one a little skewed, 0..32767, on a 1280 x 800 framebuffer.
+        for (const Calibration c : {Calibration{{0, 1 / 30000.0, -0.05, -1 / 28000.0, 0, 1.07}},
+                                    Calibration{{1 / 26000.0, 0.0004 / 32768, -0.115, 0.0003 / 32768, -1 / 28000.0, 1.07}}}) {
+            const std::optional<std::string> line = pointercalLine(c, 1280, 800);
+            QVERIFY(line);
+            QCOMPARE(checkedPointercal(*line + "\n"), line);
+            std::istringstream in(*line);
+            double a[10];
+            for (double &value : a)
+                in >> value;
+            QCOMPARE(std::vector<double>(a + 6, a + 10), (std::vector<double>{65536, 1280, 800, 0}));
+            for (const auto &[rx, ry] : {std::pair(3000, 30000), std::pair(29000, 2000), std::pair(16000, 16000)}) {
+                const double x = (a[0] * rx + a[1] * ry + a[2]) / a[6];
+                const double y = (a[3] * rx + a[4] * ry + a[5]) / a[6];
+                QVERIFY(std::fabs(x - (c.m[0] * rx + c.m[1] * ry + c.m[2]) * 1280) < 0.5);
+                QVERIFY(std::fabs(y - (c.m[3] * rx + c.m[4] * ry + c.m[5]) * 800) < 0.5);
+            }
+        }
+        QVERIFY(!pointercalLine(Calibration{{1, 0, 1e6, 0, 1, 0}}, 1280, 800));
+        for (const char *bad : {"1 2 3 4 5 6 65536", "1 2 3 4 5 6 65536 1280 800 0 9", "1 2 3 4 5 6 65536 1280 800 x",
+                                "$(reboot) 2 3 4 5 6 65536 1280 800 0", "- 2 3 4 5 6 65536 1280 800 0", ""})
+            QVERIFY2(!checkedPointercal(bad), bad);
+        QCOMPARE(*checkedPointercal(" -5 0 3  4 5 6 65536 1280 800 0 \n"), std::string("-5 0 3 4 5 6 65536 1280 800 0"));
     }
 
     void underSudoTheUsersOwnResultFileIsTrusted()

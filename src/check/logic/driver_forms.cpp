@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -239,4 +240,37 @@ std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int raw
     };
     return ScreenPoint{map(rawX, borders.left, borders.right, w),
                        map(rawY, borders.top, borders.bottom, h)};
+}
+
+std::optional<std::string> pointercalLine(const Calibration &c, int w, int h)
+{
+    constexpr double kScale = 65536;
+    const double scaled[6] = {c.m[0] * w, c.m[1] * w, c.m[2] * w, c.m[3] * h, c.m[4] * h, c.m[5] * h};
+    std::string line;
+    for (const double value : scaled) {
+        const double rounded = std::round(value * kScale);
+        if (!std::isfinite(rounded) || std::fabs(rounded) > 2147483647.0)
+            return std::nullopt;
+        line += std::to_string(static_cast<long long>(rounded)) + " ";
+    }
+    return line + "65536 " + std::to_string(w) + " " + std::to_string(h) + " 0";
+}
+
+std::optional<std::string> checkedPointercal(const std::string &text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) {
+        const size_t digits = word[0] == '-' ? 1 : 0;
+        if (words.size() == 10 || word.size() > 11 || word.size() == digits
+            || word.find_first_not_of("0123456789", digits) != std::string::npos)
+            return std::nullopt;
+        words.push_back(word);
+    }
+    if (words.size() != 10)
+        return std::nullopt;
+    std::string line;
+    for (const std::string &word : words)
+        line += (line.empty() ? "" : " ") + word;
+    return line;
 }

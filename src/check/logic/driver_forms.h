@@ -104,4 +104,15 @@ struct OntoMonitor {
 std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
                         const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto = {});
 
+// tslib's pointercal line for a screen of w x h pixels: the calibration from raw device units
+// (tslib's linear module works on raw values, not normalised ones) to pixels, its six numbers
+// scaled by 65536 and rounded, then the scale, w, h and 0 (no turn): "Ax Bx Cx Ay By Cy S W H R",
+// where a pixel x = (Ax * raw x + Bx * raw y + Cx) / S. nullopt where a number would not fit
+// tslib's int.
+std::optional<std::string> pointercalLine(const Calibration &calibration, int w, int h);
+
+// The pointercal line in a file's text when it is exactly ten integers (blanks around them
+// allowed); nullopt for anything else.
+std::optional<std::string> checkedPointercal(const std::string &text);
+
 #endif
