@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // kestrilavon-check: finds the touch screen, says how a calibration with kestrilavon will go,
 // shows a calibration at work, hands it to the driver the user has (a udev rule, an xorg.conf
-// section, the running X) and calibrates any touch screen on five targets. Writes no file.
-// See its manual page.
+// section, the running X or sway, tslib's pointercal) and calibrates any touch screen on five
+// targets, under X, Wayland or on the bare framebuffer. Writes no file but what --install is
+// asked to keep. See its manual page.
 
 #include "CheckWidget.h"
 #include "check_calibrate.h"

@@ -9,11 +9,13 @@ import select
 import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import (RESULT_FILE, XPROBE, EndToEnd, XServer, first_marker_screen,  # noqa: E402
@@ -1211,6 +1213,119 @@ class Weston(RealKernelTest):
         DriverForms.load_udev_rule(None)
         self.assertIn("# libinput uses another matrix than udev's: unplug and plug the screen, then "
                       "calibrate again.\n# Made without the compositor's answer", self.calibrate(raw_at))
+
+
+def on_kiosk_panel(x, y):
+    """The raw position of a touch on this pixel of the bare framebuffer (1280 x 800): the sway
+    panel's (raw X 3000..29000 and Y 30000..2000 under the pixels)."""
+    return round(3000 + (x + 0.5) / 1280 * 26000), round(30000 - (y + 0.5) / 800 * 28000)
+
+
+class Framebuffer(RealKernelTest):
+    """A kiosk with no window system: qemu's bochs-display as the first framebuffer, no X, no
+    Wayland, no display named; tslib's own ts_print_mt says where tslib puts each touch."""
+
+    def setUp(self):
+        super().setUp()
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
+                                 "--y-max", "32767", "--name", "kestrilavon kiosk panel")
+        self.addCleanup(self.touch.stop)
+        self.env = {name: value for name, value in os.environ.items()
+                    if name not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        with open("/sys/class/graphics/fb0/stride") as file:
+            self.stride = int(file.read())
+
+    def pixels(self):
+        with open("/dev/fb0", "rb") as file:
+            return file.read(self.stride * 800)
+
+    def at(self, x, y):
+        b, g, r = self.pixels()[y * self.stride + x * 4:][:3]  # 32 bits a pixel: blue, green, red
+        return r, g, b
+
+    def save_screenshot(self, name):
+        """The framebuffer as a PNG, where the runner keeps files (run-in-vm --keep)."""
+        keep = os.environ.get("KESTRILAVON_KEEP")
+        if not keep:
+            return
+        data = self.pixels()
+        rows = b"".join(b"\0" + bytes(value for i in range(1280) for value in
+                                        data[y * self.stride + i * 4:][:3][::-1]) for y in range(800))
+        def chunk(kind, body):
+            return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+        with open(os.path.join(keep, name), "wb") as file:
+            file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1280, 800, 8, 2, 0, 0, 0))
+                       + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+
+    def tslib_touches(self, calibfile):
+        folder = os.path.join(self.folder.name, "tslib")
+        os.makedirs(folder, exist_ok=True)
+        conf = os.path.join(folder, "ts.conf")
+        with open(conf, "w") as file:
+            file.write("module_raw input\nmodule linear\n")
+        tslib = subprocess.Popen(["stdbuf", "-oL", "ts_print_mt"], stdout=subprocess.PIPE, text=True,
+                                 stderr=subprocess.STDOUT, env=dict(self.env, TSLIB_TSDEVICE=self.touch.path,
+                                                                    TSLIB_CONFFILE=conf, TSLIB_CALIBFILE=calibfile))
+        self.addCleanup(tslib.stdout.close)
+        time.sleep(2)
+        points = ((100, 80), (700, 300), (1200, 700), (30, 740))
+        for x, y in points:
+            self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
+            time.sleep(0.5)
+        time.sleep(1)
+        tslib.kill()
+        # ... (slot 0)    100     80    255: the press of each touch
+        pressed = [tuple(map(int, line.split(")")[1].split()[:2])) for line in tslib.stdout.read().splitlines()
+                   if "(slot" in line and not line.rstrip().endswith(" 0")]
+        for (x, y), at in zip(points, pressed):
+            print(f"\ntslib with the pointercal installed: touched ({x}, {y}), tslib put it at {at}", file=sys.stderr)
+        self.assertEqual(len(pressed), len(points))
+        return max(max(abs(at[0] - x), abs(at[1] - y)) for (x, y), at in zip(points, pressed))
+
+    def test_calibrate_on_the_bare_framebuffer_then_tslib_puts_the_touch_under_the_finger(self):
+        refused = subprocess.run([Check.unprivileged_check(self), "--calibrate", self.touch.path],
+                                 env=self.env, capture_output=True, text=True, user="nobody")
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no framebuffer "
+                      "(/dev/fb0: Permission denied)", refused.stderr)
+
+        calibrate = subprocess.Popen([CHECK, "--calibrate", self.touch.path], env=self.env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(calibrate.stdout.close)
+        self.addCleanup(calibrate.kill)
+        for i, (x, y) in enumerate(((160, 100), (1120, 100), (1120, 700), (160, 700), (640, 400))):
+            wait_for(f"target {i + 1} on the framebuffer", lambda: self.at(x, y) == (255, 0, 0), 60)
+            if i == 1:
+                self.save_screenshot("calibrate-framebuffer.png")
+            self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
+        printed = ""
+        while "ts.conf needs module_raw input and module linear." not in printed:
+            printed += calibrate.stdout.readline()
+        printed += calibrate.stdout.readline()
+        print(f"\n$ kestrilavon-check --calibrate (the bare framebuffer)\n{printed}", file=sys.stderr)
+        time.sleep(1)
+        self.save_screenshot("calibrate-framebuffer-result.png")
+        self.touch.send("touch %d %d" % on_kiosk_panel(1280 - 90, 50))  # the Done box
+        self.assertEqual(calibrate.wait(timeout=30), 0)
+        pointercal = printed.rstrip().splitlines()[-1]
+        matrix = printed.split('--install --matrix "')[1].split('"')[0]
+
+        # The same line from the matrix alone; kept by --install, with its undo.
+        alone = subprocess.run([CHECK, "--tslib", "--matrix", matrix, self.touch.path], env=self.env,
+                               capture_output=True, text=True)
+        self.assertEqual(alone.stdout.splitlines()[-1], pointercal)
+        calibfile = os.path.join(self.folder.name, "pointercal")
+        with open(calibfile, "w") as file:
+            file.write("1 0 0 0 1 0 1 1280 800 0\n")
+        installed = subprocess.run([CHECK, "--install", "--tslib", "--matrix", matrix, self.touch.path],
+                                   env=dict(self.env, TSLIB_CALIBFILE=calibfile), capture_output=True, text=True)
+        print(f"\n$ kestrilavon-check --install --tslib --matrix ...\n{installed.stdout}{installed.stderr}",
+              file=sys.stderr)
+        self.assertEqual(installed.returncode, 0)
+        self.assertIn(f"To undo: echo '1 0 0 0 1 0 1 1280 800 0' | sudo tee {calibfile}", installed.stdout)
+        with open(calibfile) as file:
+            self.assertEqual(file.read(), pointercal + "\n")
+        self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
 
 del EndToEnd
