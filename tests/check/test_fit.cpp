@@ -26,6 +26,15 @@ class FitTest : public QObject {
         return sequence.touch(raw.first, raw.second);
     }
 
+    static input_event record(int type, int code, int value)
+    {
+        input_event event{};
+        event.type = static_cast<__u16>(type);
+        event.code = static_cast<__u16>(code);
+        event.value = value;
+        return event;
+    }
+
 private slots:
     void exactTouchesOnATurnedPanelFitExactlyAndADoubleTapIsIgnored()
     {
@@ -94,13 +103,6 @@ private slots:
     void aTouchIsWhereTheFingerMostlyWasNotWhereItRolledOff()
     {
         TouchTracker tracker(DeviceState{});
-        const auto record = [](int type, int code, int value) {
-            input_event event{};
-            event.type = static_cast<__u16>(type);
-            event.code = static_cast<__u16>(code);
-            event.value = value;
-            return event;
-        };
         std::optional<TouchTracker::Touch> touch;
         for (const int x : {500, 502, 501, 900}) {
             tracker.take(record(EV_KEY, BTN_TOUCH, 1));
@@ -117,13 +119,6 @@ private slots:
 
     void aTouchCutByDroppedRecordsIsNeverTakenAndTheResyncIsNoLift()
     {
-        const auto record = [](int type, int code, int value) {
-            input_event event{};
-            event.type = static_cast<__u16>(type);
-            event.code = static_cast<__u16>(code);
-            event.value = value;
-            return event;
-        };
         // Two slots: a thumb on the bezel in slot 0 since before reading began.
         DeviceState start;
         start.contacts = {{5, 100, 100}, {-1, 0, 0}};

@@ -13,25 +13,38 @@
 #include <cmath>
 #include <cstdlib>
 
-XPointerWatch::XPointerWatch(dev_t rdev)
+namespace {
+
+// A connection of its own that hears these XInput 2 events of every device on the root window,
+// where X has devices for the kernel device (their ids in *ids, the extension's opcode in
+// *opcode); null where it has none.
+Display *watchDevicesOf(dev_t rdev, std::initializer_list<int> types, int *opcode, std::vector<int> *ids)
 {
     DisplayPointer owned = openDisplayWithXInput2();
     int event, error;
-    if (!owned || !XQueryExtension(owned.get(), "XInputExtension", &opcode, &event, &error))
-        return;
-    ids = devicesOnNode(owned.get(), rdev);
-    if (ids.empty())
-        return;
-    // Raw events go to the root window alone, whatever window the touch lands on and whoever
-    // else listens: the device's events reach this connection without taking them from anyone.
+    if (!owned || !XQueryExtension(owned.get(), "XInputExtension", opcode, &event, &error))
+        return nullptr;
+    *ids = devicesOnNode(owned.get(), rdev);
+    if (ids->empty())
+        return nullptr;
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    for (const int type : {XI_RawMotion, XI_RawButtonPress, XI_RawButtonRelease, XI_RawTouchBegin,
-                           XI_RawTouchUpdate, XI_RawTouchEnd})
+    for (const int type : types)
         XISetMask(bits, type);
     XIEventMask mask{XIAllDevices, static_cast<int>(sizeof bits), bits};
     XISelectEvents(owned.get(), DefaultRootWindow(owned.get()), &mask, 1);
-    XFlush(owned.get());
-    display = owned.release();
+    XSync(owned.get(), False);
+    return owned.release();
+}
+
+} // namespace
+
+XPointerWatch::XPointerWatch(dev_t rdev)
+    // Raw events go to the root window alone, whatever window the touch lands on and whoever
+    // else listens: the device's events reach this connection without taking them from anyone.
+    : display(watchDevicesOf(rdev, {XI_RawMotion, XI_RawButtonPress, XI_RawButtonRelease, XI_RawTouchBegin,
+                                    XI_RawTouchUpdate, XI_RawTouchEnd},
+                             &opcode, &ids))
+{
 }
 
 XPointerWatch::~XPointerWatch()
@@ -88,21 +101,9 @@ XPointerWatch::Moved XPointerWatch::takeEvents()
     return moved;
 }
 
-XReAddWatch::XReAddWatch(dev_t rdev) : node(rdev)
+XReAddWatch::XReAddWatch(dev_t rdev)
+    : display(watchDevicesOf(rdev, {XI_HierarchyChanged}, &opcode, &old)), node(rdev)
 {
-    DisplayPointer owned = openDisplayWithXInput2();
-    int event, error;
-    if (!owned || !XQueryExtension(owned.get(), "XInputExtension", &opcode, &event, &error))
-        return;
-    old = devicesOnNode(owned.get(), rdev);
-    if (old.empty())
-        return;
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(bits, XI_HierarchyChanged);
-    XIEventMask mask{XIAllDevices, static_cast<int>(sizeof bits), bits};
-    XISelectEvents(owned.get(), DefaultRootWindow(owned.get()), &mask, 1);
-    XSync(owned.get(), False);
-    display = owned.release();
 }
 
 XReAddWatch::~XReAddWatch()

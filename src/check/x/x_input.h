@@ -85,10 +85,11 @@ public:
     bool waitForReAdd(std::chrono::milliseconds limit);
 
 private:
-    _XDisplay *display = nullptr;
+    // In this order: the display's connection fills in the opcode and the old devices.
     int opcode = 0;
-    dev_t node = 0;
     std::vector<int> old;
+    _XDisplay *display = nullptr;
+    dev_t node = 0;
 };
 
 // Where X itself puts the pointer for one kernel device, on a connection of its own: it hears the
@@ -116,9 +117,10 @@ public:
     Moved takeEvents();
 
 private:
-    _XDisplay *display = nullptr;
+    // In this order: the display's connection fills in the opcode and the devices.
     int opcode = 0;
     std::vector<int> ids;
+    _XDisplay *display = nullptr;
 };
 
 #endif
