@@ -52,7 +52,6 @@ private slots:
         const std::string text = "# my kiosk\n" + mine + "ENV{SOMETHING}=\"else\"\n";
         RulesEdit edit = withMatrix(text, device, {1.5, 0, -0.25, 0, 1.5, -0.25});
         QCOMPARE(*edit.oldMatrix, std::string("2 0 0 0 2 0"));
-        QVERIFY(edit.existed);
         QCOMPARE(edit.line, 2);
         std::string changed = mine;
         changed.replace(changed.find("2 0 0 0 2 0"), 11, "1.5 0 -0.25 0 1.5 -0.25");
@@ -60,10 +59,9 @@ private slots:
 
         // Uninstall takes the matrix alone: the person's keys keep the line.
         edit = withoutMatrix(edit.text, device);
-        QVERIFY(edit.changed && !edit.lineRemoved);
-        QCOMPARE(edit.text.find("LIBINPUT"), std::string::npos);
-        QVERIFY(edit.text.find("ENV{WL_OUTPUT}=\"HDMI-A-1\",  ACTION==") != std::string::npos);
-        QVERIFY(edit.text.find("ATTRS{id/vendor}==\"222a\", TAG+=\"kiosk\"\n") != std::string::npos);
+        std::string without = mine;
+        without.erase(without.find(", ENV{LIBINPUT"), without.find(", TAG") - without.find(", ENV{LIBINPUT"));
+        QCOMPARE(edit.text, "# my kiosk\n" + without + "ENV{SOMETHING}=\"else\"\n");
         // Installing again adds the matrix to that line, keeping its keys.
         edit = withMatrix(edit.text, device, {1, 0, 0, 0, 1, 0});
         QVERIFY(edit.existed && !edit.oldMatrix);
@@ -105,7 +103,6 @@ private slots:
         edit = withMatrix(edit.text, port, {0.8, 0, 0, 0, 0.8, 0});
         QCOMPARE(*edit.oldMatrix, std::string("0.9 0 0 0 0.9 0"));
         QCOMPARE(edit.line, 4);
-        QVERIFY(edit.text.find(turned) != std::string::npos);
         // Uninstalling the device's rule leaves the port's and the person's.
         edit = withoutMatrix(edit.text, device);
         QCOMPARE(edit.text, udevRuleBlock(port, {0.8, 0, 0, 0, 0.8, 0}) + "# the left panel\n" + left + turned);
@@ -189,26 +186,18 @@ private slots:
         const std::string live = "sway-ipc." + std::to_string(me) + "." + std::to_string(::getpid()) + ".sock";
         const std::string dead = "sway-ipc." + std::to_string(me) + ".4194305.sock";
         QVERIFY(QDir().mkpath(processes.filePath(QString::number(::getpid()))));
-        const auto bound = [&](const std::string &name) {
-            const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            const std::string path = runtime.filePath(QString::fromStdString(name)).toStdString();
-            std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-            if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-                qFatal("cannot bind %s", path.c_str());
-            return std::pair(socket, path);
-        };
-        const auto [liveSocket, socketPath] = bound(live);
-        const auto [deadSocket, deadPath] = bound(dead);
-        // A file of that name is no socket.
-        std::ofstream(runtime.filePath(QString::fromStdString("sway-ipc." + std::to_string(me) + ".1.sock"))
-                          .toStdString()) << "";
-        QVERIFY(QDir().mkpath(processes.filePath("1")));
+        std::vector<int> sockets;
+        for (const std::string &name : {live, dead}) {
+            sockets.push_back(::socket(AF_UNIX, SOCK_STREAM, 0));
+            sockaddr_un address{AF_UNIX, {}};
+            std::strncpy(address.sun_path, runtime.filePath(QString::fromStdString(name)).toLocal8Bit().constData(),
+                         sizeof address.sun_path - 1);
+            QCOMPARE(::bind(sockets.back(), reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        }
         const auto found = liveSwaySockets(runtime.path().toStdString(), me, processes.path().toStdString());
-        ::close(liveSocket);
-        ::close(deadSocket);
-        QCOMPARE(found, std::vector<std::string>{socketPath});
+        for (const int socket : sockets)
+            ::close(socket);
+        QCOMPARE(found, std::vector<std::string>{runtime.filePath(QString::fromStdString(live)).toStdString()});
         QVERIFY(liveSwaySockets(runtime.path().toStdString(), me + 1, processes.path().toStdString()).empty());
     }
 };

@@ -9,13 +9,11 @@ import select
 import shlex
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
-import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import (RESULT_FILE, XPROBE, EndToEnd, XServer, first_marker_screen,  # noqa: E402
@@ -624,14 +622,7 @@ class DriverForms(RealKernelTest):
             print(f"\n{rules} {what}:\n{text}", file=sys.stderr)
             return text
 
-        rules_file("before")
-        absurd = self.check("--install", "--matrix", "1 0 1e300 0 1 0", status=2)
-        self.assertEqual(absurd.stdout, "")
-        with open("/run/kestrilavon-check.lock", "a") as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
-            started = time.monotonic()
-            self.assertIn("another --install is running", self.check("--install", status=1).stderr)
-            self.assertLess(time.monotonic() - started, 15)
+        self.assertEqual(self.check("--install", "--matrix", "1 0 1e300 0 1 0", status=2).stdout, "")
         # Anyone may open the rules folder and lock it: that holds no --install up.
         folder_lock = subprocess.Popen(["flock", "/etc/udev/rules.d", "sleep", "300"], user="nobody")
         self.addCleanup(folder_lock.wait)
@@ -641,7 +632,6 @@ class DriverForms(RealKernelTest):
         installed = self.check("--install").stdout
         self.assertLess(time.monotonic() - started, 30)
         self.assertIn("reads it now", installed)
-        self.assertEqual(os.stat("/run/kestrilavon-check.lock").st_mode & 0o777, 0o600)
         text = rules_file("after --install")
         self.assertEqual(text.splitlines()[1:], ["# The kiosk's panels, by hand.", port, commented])
         self.assertTrue(text.startswith(mine + ', ENV{LIBINPUT_CALIBRATION_MATRIX}="'))
@@ -901,10 +891,11 @@ class AsPeopleHaveThem(RealKernelTest):
                "try again\n"))
 
 
-def on_sway_panel(x, y):
-    """The raw position of a touch on this pixel of an uncalibrated 0..32767 panel under sway,
-    whose pixels lie under raw X 3000..29000 and raw Y 30000..2000 (upwards)."""
-    return round(3000 + (x + 0.5) / 1024 * 26000), round(30000 - (y + 0.5) / 768 * 28000)
+def on_sway_panel(x, y, width=1024, height=768):
+    """The raw position of a touch on this pixel of an uncalibrated 0..32767 panel (under sway, or
+    on a screen of another size), whose pixels lie under raw X 3000..29000 and raw Y 30000..2000
+    (upwards)."""
+    return round(3000 + (x + 0.5) / width * 26000), round(30000 - (y + 0.5) / height * 28000)
 
 
 # The same, as libinput's matrix (normalised by 32768): what a calibration should give.
@@ -1068,21 +1059,17 @@ class Sway(RealKernelTest):
 
 def on_turned_weston(transform):
     """The raw position of a touch on a pixel of weston's output, 1024 x 768 turned to 768 x 1024:
-    the sway panel's (raw X 3000..29000 and Y 30000..2000 under the monitor's own pixels), glued
-    to the monitor, which turns with it. Where each turn shows a monitor pixel was read from wev
-    with no calibration at all."""
-    def raw(x, y):
-        x, y = x + 0.5, y + 0.5
-        mode_x, mode_y = (y, 768 - x) if transform == "rotate-90" else (1024 - y, x)
-        return round(3000 + mode_x / 1024 * 26000), round(30000 - mode_y / 768 * 28000)
-    return raw
+    the sway panel under the monitor's own pixels, glued to the monitor, which turns with it.
+    Which monitor pixel each turn shows there was read from wev with no calibration at all."""
+    if transform == "rotate-90":
+        return lambda x, y: on_sway_panel(y, 767 - x)
+    return lambda x, y: on_sway_panel(1023 - y, x)
 
 
 class Weston(RealKernelTest):
-    """weston 10 from Debian on its DRM backend (qemu's bochs-display), as root on a virtual
-    terminal with kiosk-shell, its output turned; the session's user (nobody, in the input
-    group) runs the clients, which reach weston's socket by its full path. wev says where weston
-    puts each touch."""
+    """weston 10 on its DRM backend (qemu's bochs-display), as root on a virtual terminal with
+    kiosk-shell, its output turned; the session's user (nobody, in the input group) runs the
+    clients, through weston's socket by its full path."""
     POINTS = ((100, 100), (700, 120), (150, 900), (600, 1000))
 
     def setUp(self):
@@ -1130,19 +1117,11 @@ class Weston(RealKernelTest):
 
     def client(self, *command):
         process = subprocess.Popen(command, env=self.env, stdout=subprocess.PIPE,
-                                   stderr=subprocess.STDOUT, **self.user)
+                                   stderr=subprocess.STDOUT, text=True, **self.user)
         self.addCleanup(process.stdout.close)
         self.addCleanup(process.kill)
         time.sleep(4)
         return process
-
-    @staticmethod
-    def read_until(process, text, limit=60):
-        printed, deadline = b"", time.monotonic() + limit
-        while text not in printed and time.monotonic() < deadline:
-            if select.select([process.stdout], [], [], 1)[0]:
-                printed += os.read(process.stdout.fileno(), 65536)
-        return printed.decode(errors="replace")
 
     def install(self, matrix, what, raw_at):
         run = subprocess.run([CHECK, "--install", "--matrix", matrix, self.touch.path],
@@ -1158,7 +1137,9 @@ class Weston(RealKernelTest):
         for x, y in ((96, 128), (672, 128), (672, 896), (96, 896), (384, 512)):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
-        printed = self.read_until(calibrate, b"sudo kestrilavon-check --install --matrix")
+        printed = ""
+        while "sudo kestrilavon-check --install --matrix" not in printed and calibrate.poll() is None:
+            printed += calibrate.stdout.readline()
         print(f"\n$ kestrilavon-check --calibrate (native on weston)\n{printed}", file=sys.stderr)
         self.touch.send("touch %d %d" % raw_at(768 - 90, 50))  # the Done box
         self.assertEqual(calibrate.wait(timeout=30), 0)
@@ -1176,7 +1157,6 @@ class Weston(RealKernelTest):
             self.touch.send("touch %d %d" % raw_at(int(fx * 768), int(fy * 1024)))
             time.sleep(2.5)
         calibrator.wait(timeout=30)
-        print(f"\n$ weston-touch-calibrator -v {sysfs}\n{calibrator.stdout.read().decode()}", file=sys.stderr)
         wait_for("weston's calibration helper", lambda: os.path.exists(saved), 30)
         with open(saved) as file:
             return file.read().strip()
@@ -1186,7 +1166,6 @@ class Weston(RealKernelTest):
         with open(helper, "w") as file:
             file.write(f'#!/bin/sh\nshift\necho "$@" > {os.path.join(self.folder.name, "saved")}\n')
         os.chmod(helper, 0o755)
-        results = []
         for transform in ("rotate-90", "rotate-270"):
             raw_at = on_turned_weston(transform)
             DriverForms.load_udev_rule(None)
@@ -1203,11 +1182,9 @@ class Weston(RealKernelTest):
                           "the panel's own frame.", printed)
             matrix = printed.split('--install --matrix "')[1].split('"')[0]
             ours = self.install(matrix, f"{transform}, --calibrate then --install", raw_at)
-            results.append((transform, before, ours, matrix, theirs, theirs_matrix))
-            self.assertLessEqual(ours, 1.0)
-        for transform, before, ours, matrix, theirs, theirs_matrix in results:
             print(f"\n{transform}: uncalibrated {before:.1f} px; --calibrate {ours:.2f} px ({matrix}); "
                   f"weston-touch-calibrator {theirs:.2f} px ({theirs_matrix})", file=sys.stderr)
+            self.assertLessEqual(ours, 1.0)
         # The rule removed, the device not re-added: libinput keeps the matrix, which the
         # compositor's answer shows.
         DriverForms.load_udev_rule(None)
@@ -1216,9 +1193,7 @@ class Weston(RealKernelTest):
 
 
 def on_kiosk_panel(x, y):
-    """The raw position of a touch on this pixel of the bare framebuffer (1280 x 800): the sway
-    panel's (raw X 3000..29000 and Y 30000..2000 under the pixels)."""
-    return round(3000 + (x + 0.5) / 1280 * 26000), round(30000 - (y + 0.5) / 800 * 28000)
+    return on_sway_panel(x, y, 1280, 800)
 
 
 class Framebuffer(RealKernelTest):
@@ -1232,38 +1207,18 @@ class Framebuffer(RealKernelTest):
         self.addCleanup(self.touch.stop)
         self.env = {name: value for name, value in os.environ.items()
                     if name not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+
+    @staticmethod
+    def at(x, y):
         with open("/sys/class/graphics/fb0/stride") as file:
-            self.stride = int(file.read())
-
-    def pixels(self):
+            offset = y * int(file.read()) + x * 4
         with open("/dev/fb0", "rb") as file:
-            return file.read(self.stride * 800)
-
-    def at(self, x, y):
-        offset = y * self.stride + x * 4
-        b, g, r = self.pixels()[offset:offset + 3]  # 32 bits a pixel: blue, green, red
+            file.seek(offset)
+            b, g, r = file.read(3)  # 32 bits a pixel: blue, green, red
         return r, g, b
 
-    def save_screenshot(self, name):
-        """The framebuffer as a PNG, where the runner keeps files (run-in-vm --keep)."""
-        keep = os.environ.get("KESTRILAVON_KEEP")
-        if not keep:
-            return
-        data, rows = self.pixels(), bytearray()
-        for y in range(800):
-            pixels, row = data[y * self.stride:y * self.stride + 1280 * 4], bytearray(1280 * 3)
-            row[0::3], row[1::3], row[2::3] = pixels[2::4], pixels[1::4], pixels[0::4]
-            rows += b"\0" + row
-        def chunk(kind, body):
-            return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-        with open(os.path.join(keep, name), "wb") as file:
-            file.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1280, 800, 8, 2, 0, 0, 0))
-                       + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
-
     def tslib_touches(self, calibfile):
-        folder = os.path.join(self.folder.name, "tslib")
-        os.makedirs(folder, exist_ok=True)
-        conf = os.path.join(folder, "ts.conf")
+        conf = os.path.join(self.folder.name, "ts.conf")
         with open(conf, "w") as file:
             file.write("module_raw input\nmodule linear\n")
         tslib = subprocess.Popen(["stdbuf", "-oL", "ts_print_mt"], stdout=subprocess.PIPE, text=True,
@@ -1281,29 +1236,17 @@ class Framebuffer(RealKernelTest):
         # ... (slot 0)    100     80    255: the press of each touch
         pressed = [tuple(map(int, line.split(")")[1].split()[:2])) for line in tslib.stdout.read().splitlines()
                    if "(slot" in line and not line.rstrip().endswith(" 0")]
-        for (x, y), at in zip(points, pressed):
-            print(f"\ntslib with the pointercal installed: touched ({x}, {y}), tslib put it at {at}", file=sys.stderr)
+        print(f"\ntslib with the pointercal installed: touched {points}, tslib put them at {pressed}", file=sys.stderr)
         self.assertEqual(len(pressed), len(points))
         return max(max(abs(at[0] - x), abs(at[1] - y)) for (x, y), at in zip(points, pressed))
 
     def test_calibrate_on_the_bare_framebuffer_then_tslib_puts_the_touch_under_the_finger(self):
-        # A user who may read the touch screen but not the framebuffer.
-        os.chmod(self.touch.path, 0o644)
-        refused = subprocess.run([Check.unprivileged_check(self), "--calibrate", self.touch.path],
-                                 env=self.env, capture_output=True, text=True, user="nobody", timeout=60)
-        os.chmod(self.touch.path, 0o600)
-        self.assertEqual(refused.returncode, 1)
-        self.assertIn("no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no framebuffer "
-                      "(/dev/fb0: Permission denied)", refused.stderr)
-
         calibrate = subprocess.Popen([CHECK, "--calibrate", self.touch.path], env=self.env,
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.addCleanup(calibrate.stdout.close)
         self.addCleanup(calibrate.kill)
         for i, (x, y) in enumerate(((160, 100), (1120, 100), (1120, 700), (160, 700), (640, 400))):
             wait_for(f"target {i + 1} on the framebuffer", lambda: self.at(x, y) == (255, 0, 0), 60)
-            if i == 1:
-                self.save_screenshot("calibrate-framebuffer.png")
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
         printed = ""
         while "ts.conf needs module_raw input and module linear." not in printed and calibrate.poll() is None:
@@ -1313,27 +1256,22 @@ class Framebuffer(RealKernelTest):
         time.sleep(1)
         self.touch.send("touch %d %d" % on_kiosk_panel(1280 - 90, 50))  # the Done box
         self.assertEqual(calibrate.wait(timeout=30), 0)
-        pointercal = printed.rstrip().splitlines()[-1]
-        matrix = printed.split('--install --matrix "')[1].split('"')[0]
 
-        # The same line from the matrix alone; kept by --install, with its undo.
-        alone = subprocess.run([CHECK, "--tslib", "--matrix", matrix, self.touch.path], env=self.env,
-                               capture_output=True, text=True)
-        # The matrix as printed has six places: the same line within a thousandth of a pixel.
-        ours, again = (list(map(int, line.split())) for line in (pointercal, alone.stdout.splitlines()[-1]))
-        self.assertEqual(ours[6:], again[6:])
-        self.assertLessEqual(max(abs(a - b) for a, b in zip(ours[:6], again[:6])), 100)
+        # The printed matrix to tslib's file, by --install --tslib, with its undo.
         calibfile = os.path.join(self.folder.name, "pointercal")
         with open(calibfile, "w") as file:
             file.write("1 0 0 0 1 0 1 1280 800 0\n")
+        matrix = printed.split('--install --matrix "')[1].split('"')[0]
         installed = subprocess.run([CHECK, "--install", "--tslib", "--matrix", matrix, self.touch.path],
                                    env=dict(self.env, TSLIB_CALIBFILE=calibfile), capture_output=True, text=True)
         print(f"\n$ kestrilavon-check --install --tslib --matrix ...\n{installed.stdout}{installed.stderr}",
               file=sys.stderr)
-        self.assertEqual(installed.returncode, 0)
         self.assertIn(f"To undo: echo '1 0 0 0 1 0 1 1280 800 0' | sudo tee {calibfile}", installed.stdout)
+        # The matrix as printed has six places: --calibrate's own line within a thousandth of a pixel.
         with open(calibfile) as file:
-            self.assertEqual(file.read(), alone.stdout.splitlines()[-1] + "\n")
+            kept, printed_line = (list(map(int, line.split())) for line in (file.read(), printed.rstrip().splitlines()[-1]))
+        self.assertEqual(kept[6:], printed_line[6:])
+        self.assertLessEqual(max(abs(a - b) for a, b in zip(kept[:6], printed_line[:6])), 100)
         self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
 
