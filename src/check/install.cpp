@@ -144,26 +144,6 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
     return report;
 }
 
-// The rule's target: the device's rule, or with port its port's.
-std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
-{
-    const std::string nameProblem = nameProblemForUdev(device.name);
-    if (!nameProblem.empty()) {
-        fail("will not write a udev rule for " + device.path + ": " + nameProblem);
-        return std::nullopt;
-    }
-    RuleTarget target{device.identity(), ""};
-    if (port) {
-        target.idPath = udevPropertyOf(sysfsPathOfNode(device.path), "ID_PATH");
-        const std::string problem = idPathProblem(target.idPath);
-        if (!problem.empty()) {
-            fail("no port rule for " + device.path + ": " + problem);
-            return std::nullopt;
-        }
-    }
-    return target;
-}
-
 // Prints the report, then ends as the signal that came during the re-add asked: a stop once
 // everything is said, anything else as the status 128 + its number.
 int finishReport(const std::string &report, int status, int signal)
@@ -196,6 +176,25 @@ std::string editReport(const RulesEdit &edit)
 }
 
 } // namespace
+
+std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
+{
+    const std::string nameProblem = nameProblemForUdev(device.name);
+    if (!nameProblem.empty()) {
+        fail("will not write a udev rule for " + device.path + ": " + nameProblem);
+        return std::nullopt;
+    }
+    RuleTarget target{device.identity(), ""};
+    if (port) {
+        target.idPath = udevPropertyOf(sysfsPathOfNode(device.path), "ID_PATH");
+        const std::string problem = idPathProblem(target.idPath);
+        if (!problem.empty()) {
+            fail("no port rule for " + device.path + ": " + problem);
+            return std::nullopt;
+        }
+    }
+    return target;
+}
 
 std::string asRootCommand(int argc, char **argv)
 {

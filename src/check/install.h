@@ -3,6 +3,7 @@
 #define KESTRILAVON_INSTALL_H
 
 #include "devices.h"
+#include "udev_rules.h"
 #include "x_input.h"
 
 #include <optional>
@@ -11,6 +12,10 @@
 // kestrilavon-check --install and --uninstall: the device's rule in the udev rules file, then a
 // synthetic re-plug so that libinput (X's driver, every Wayland compositor) reads it now, then
 // what the session really uses, read back. Need root.
+
+// The rule a calibration of the device goes in (with port, its port's): one line said and
+// nullopt when its name or its port cannot go into a rule.
+std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port);
 
 // The line that says how to run this very command as root.
 std::string asRootCommand(int argc, char **argv);

@@ -113,16 +113,10 @@ int listDevices()
 // standard error stream.
 int printUdevRule(const DeviceInfo &device, const LibinputMatrix &matrix, bool port)
 {
-    const std::string problem = nameProblemForUdev(device.name);
-    if (!problem.empty())
-        return fail("will not write a udev rule for " + device.path + ": " + problem);
-    RuleTarget target{device.identity(), ""};
-    if (port) {
-        target.idPath = udevPropertyOf(sysfsPathOfNode(device.path), "ID_PATH");
-        if (const std::string trouble = idPathProblem(target.idPath); !trouble.empty())
-            return fail("no port rule for " + device.path + ": " + trouble);
-    }
-    std::fputs(udevRuleBlock(target, matrix).c_str(), stdout);
+    const std::optional<RuleTarget> target = ruleTarget(device, port);
+    if (!target)
+        return 1;
+    std::fputs(udevRuleBlock(*target, matrix).c_str(), stdout);
     std::fputs(udevHowTo(device.identity(), sysfsPathOfNode(device.path)).c_str(), stderr);
     return finishOutput(0);
 }

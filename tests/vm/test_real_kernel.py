@@ -159,6 +159,16 @@ class RealKernelTest(EndToEnd):
             self.server = XServer(1024, 768)
         self.addCleanup(self.server.stop)
 
+    def wide_panel(self, name, udev=True):
+        """A multitouch panel of 0..32767 (with udev, tagged for libinput)."""
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
+                                 "--y-max", "32767", "--name", name)
+        self.addCleanup(self.touch.stop)
+        # udev may have started after the device came: have it tag the device for libinput.
+        if udev:
+            subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
+                           env=dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"), check=True)
+
     def hotplug_xorg(self):
         """A real Xorg that takes its input devices from udev (libinput), as desktops run it;
         returns its folder of InputClass files."""
@@ -956,12 +966,7 @@ class Sway(RealKernelTest):
     def setUp(self):
         super().setUp()
         start_udev(self)
-        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
-                                 "--y-max", "32767", "--name", "kestrilavon sway panel")
-        self.addCleanup(self.touch.stop)
-        # udev may have started after the device came: have it tag the device for libinput.
-        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
-                       env=dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"), check=True)
+        self.wide_panel("kestrilavon sway panel")
         self.user = dict(user="nobody", group="nogroup", extra_groups=["input"])
         seat = subprocess.Popen(["seatd", "-u", "nobody"], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
@@ -1075,13 +1080,9 @@ class Weston(RealKernelTest):
     def setUp(self):
         super().setUp()
         start_udev(self)
-        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
-                                 "--y-max", "32767", "--name", "kestrilavon weston panel")
-        self.addCleanup(self.touch.stop)
+        self.wide_panel("kestrilavon weston panel")
         self.root_env = dict(os.environ, SYSTEMD_IGNORE_CHROOT="1")
         self.root_env.pop("DISPLAY", None)
-        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
-                       env=self.root_env, check=True)
         self.addCleanup(DriverForms.load_udev_rule, None)
         self.user = dict(user="nobody", group="nogroup", extra_groups=["input"])
         os.chmod(self.folder.name, 0o755)
@@ -1202,9 +1203,7 @@ class Framebuffer(RealKernelTest):
 
     def setUp(self):
         super().setUp()
-        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
-                                 "--y-max", "32767", "--name", "kestrilavon kiosk panel")
-        self.addCleanup(self.touch.stop)
+        self.wide_panel("kestrilavon kiosk panel", udev=False)
         self.env = {name: value for name, value in os.environ.items()
                     if name not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
 

@@ -4,6 +4,7 @@
 #include "listing.h"
 #include "touch_reader.h"
 #include "udev_rules.h"
+#include "udevadm.h"
 
 #include <libevdev/libevdev.h>
 #include <libudev.h>
@@ -30,12 +31,6 @@ namespace {
 constexpr size_t kBitsPerLong = sizeof(unsigned long) * CHAR_BIT;
 
 using UdevDevice = std::unique_ptr<udev_device, decltype(&udev_device_unref)>;
-
-udev *udevContext()
-{
-    static udev *context = udev_new();
-    return context;
-}
 
 // sysfs writes a bitmap as hexadecimal longs, the most significant first.
 std::vector<unsigned long> bitsOf(const char *text)

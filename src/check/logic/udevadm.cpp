@@ -27,19 +27,15 @@ const char *udevadmProgram()
 
 } // namespace
 
-namespace {
-
-udev_device *udevDeviceOf(dev_t device)
+udev *udevContext()
 {
     static udev *context = udev_new();
-    return context ? udev_device_new_from_devnum(context, 'c', device) : nullptr;
+    return context;
 }
-
-} // namespace
 
 std::string sysfsPathOf(dev_t device)
 {
-    udev_device *found = udevDeviceOf(device);
+    udev_device *found = udevContext() ? udev_device_new_from_devnum(udevContext(), 'c', device) : nullptr;
     const std::string path = found && udev_device_get_syspath(found) ? udev_device_get_syspath(found) : "";
     if (found)
         udev_device_unref(found);
@@ -218,8 +214,7 @@ Replug reloadAndReplug(const std::string &sysfsPath)
 std::string udevPropertyOf(const std::string &sysfsPath, const std::string &name)
 {
     // A device of its own each time: udev's database as it is now, after a re-add.
-    static udev *context = udev_new();
-    udev_device *device = context ? udev_device_new_from_syspath(context, sysfsPath.c_str()) : nullptr;
+    udev_device *device = udevContext() ? udev_device_new_from_syspath(udevContext(), sysfsPath.c_str()) : nullptr;
     const char *value = device ? udev_device_get_property_value(device, name.c_str()) : nullptr;
     const std::string found = value ? value : "";
     if (device)

@@ -10,6 +10,11 @@
 // udev, asked through libudev, and told through udevadm (by its absolute path, never through a
 // shell) what only udevadm does: to read its rules again, and to re-add a device.
 
+struct udev;
+
+// The program's one libudev context; null where libudev cannot make one.
+udev *udevContext();
+
 // The device's folder in sysfs (/sys/devices/.../eventN), from its device number; empty when
 // there is none.
 std::string sysfsPathOf(dev_t device);
