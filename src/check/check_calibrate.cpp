@@ -2,15 +2,15 @@
 #include "check_calibrate.h"
 
 #include "CalibrateWidget.h"
-#include "compositor_map.h"
+#include "geometry/compositor_map.h"
 #include "ChooseWidget.h"
 #include "install.h"
 #include "sway_ipc.h"
 #include "wayland_session.h"
-#include "listing.h"
-#include "udev_rules.h"
-#include "udevadm.h"
-#include "event_device.h"
+#include "input/listing.h"
+#include "udev/udev_rules.h"
+#include "udev/udevadm.h"
+#include "input/event_device.h"
 
 #include <QApplication>
 #include <QWindow>

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_CHECK_CALIBRATE_H
 #define KESTRILAVON_CHECK_CALIBRATE_H
 
-#include "devices.h"
+#include "input/devices.h"
 #include "x_input.h"
 
 #include <QScreen>

@@ -2,12 +2,12 @@
 #include "install.h"
 
 #include "check_calibrate.h"
-#include "framebuffer.h"
+#include "framebuffer/framebuffer.h"
 #include "result_file.h"
-#include "listing.h"
+#include "input/listing.h"
 #include "sway_ipc.h"
-#include "udev_rules.h"
-#include "udevadm.h"
+#include "udev/udev_rules.h"
+#include "udev/udevadm.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

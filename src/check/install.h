@@ -2,8 +2,8 @@
 #ifndef KESTRILAVON_INSTALL_H
 #define KESTRILAVON_INSTALL_H
 
-#include "devices.h"
-#include "udev_rules.h"
+#include "input/devices.h"
+#include "udev/udev_rules.h"
 #include "x_input.h"
 
 #include <optional>

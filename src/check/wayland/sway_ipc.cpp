@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "sway_ipc.h"
 
-#include "listing.h"
+#include "input/listing.h"
 #include "result_file.h"
-#include "sway_inputs.h"
-#include "udev_rules.h"
+#include "desktops/sway_inputs.h"
+#include "udev/udev_rules.h"
 
 #include <algorithm>
 

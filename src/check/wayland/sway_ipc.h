@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_SWAY_IPC_H
 #define KESTRILAVON_SWAY_IPC_H
 
-#include "devices.h"
+#include "input/devices.h"
 #include "x_input.h"
 
 #include <optional>

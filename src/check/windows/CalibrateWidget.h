@@ -3,9 +3,9 @@
 #define KESTRILAVON_CALIBRATEWIDGET_H
 
 #include "DeviceRecords.h"
-#include "compositor_map.h"
-#include "target_sequence.h"
-#include "touch_tracker.h"
+#include "geometry/compositor_map.h"
+#include "geometry/target_sequence.h"
+#include "input/touch_tracker.h"
 #include "x_display.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 #define KESTRILAVON_CHECKWIDGET_H
 
 #include "DeviceRecords.h"
-#include "devices.h"
+#include "input/devices.h"
 #include "result_file.h"
 #include "touch_reader.h"
 #include "x_input.h"

@@ -2,7 +2,7 @@
 #include "ChooseWidget.h"
 
 #include "CheckWidget.h"
-#include "touch_tracker.h"
+#include "input/touch_tracker.h"
 
 #include <QKeyEvent>
 #include <QPainter>

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_DEVICERECORDS_H
 #define KESTRILAVON_DEVICERECORDS_H
 
-#include "event_device.h"
+#include "input/event_device.h"
 
 #include <QObject>
 

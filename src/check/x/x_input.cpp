@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "x_input.h"
 
-#include "listing.h"
+#include "input/listing.h"
 #include "x_properties.h"
 
 #include <X11/extensions/XInput2.h>

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_X_INPUT_H
 #define KESTRILAVON_X_INPUT_H
 
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <sys/types.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "x_properties.h"
 
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XInput2.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sway_inputs.h"
+#include "desktops/sway_inputs.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

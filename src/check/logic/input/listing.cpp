@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "listing.h"
+#include "input/listing.h"
 
 #include "touch_reader.h"
 

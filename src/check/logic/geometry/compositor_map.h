@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_COMPOSITOR_MAP_H
 #define KESTRILAVON_COMPOSITOR_MAP_H
 
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "devices.h"
-#include "listing.h"
+#include "input/devices.h"
+#include "input/listing.h"
 #include "result_file.h"
-#include "udev_rules.h"
+#include "udev/udev_rules.h"
 
 #include <QtTest>
 

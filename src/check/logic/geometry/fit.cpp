@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "fit.h"
+#include "geometry/fit.h"
 
 #include <algorithm>
 #include <climits>

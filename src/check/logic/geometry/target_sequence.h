@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_TARGET_SEQUENCE_H
 #define KESTRILAVON_TARGET_SEQUENCE_H
 
-#include "fit.h"
+#include "geometry/fit.h"
 
 #include <optional>
 #include <string>

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_SWAY_INPUTS_H
 #define KESTRILAVON_SWAY_INPUTS_H
 
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <sys/types.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "compositor_map.h"
+#include "geometry/compositor_map.h"
 
 #include <QtTest>
 

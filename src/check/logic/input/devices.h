@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_DEVICES_H
 #define KESTRILAVON_DEVICES_H
 
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <optional>
 #include <string>

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_FIT_H
 #define KESTRILAVON_FIT_H
 
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <optional>
 #include <vector>

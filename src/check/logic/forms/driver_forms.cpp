@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "driver_forms.h"
+#include "forms/driver_forms.h"
 
 #include <algorithm>
 #include <charconv>

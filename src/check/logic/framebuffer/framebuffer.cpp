@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "framebuffer.h"
+#include "framebuffer/framebuffer.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "event_device.h"
+#include "input/event_device.h"
 
 #include <libevdev/libevdev.h>
 

@@ -2,8 +2,8 @@
 #ifndef KESTRILAVON_UDEV_RULES_H
 #define KESTRILAVON_UDEV_RULES_H
 
-#include "devices.h"
-#include "driver_forms.h"
+#include "input/devices.h"
+#include "forms/driver_forms.h"
 
 #include <chrono>
 #include <functional>

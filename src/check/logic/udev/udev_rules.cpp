@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "udev_rules.h"
+#include "udev/udev_rules.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

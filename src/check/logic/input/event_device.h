@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_EVENT_DEVICE_H
 #define KESTRILAVON_EVENT_DEVICE_H
 
-#include "touch_tracker.h"
+#include "input/touch_tracker.h"
 
 #include <linux/input.h>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "target_sequence.h"
-#include "touch_tracker.h"
+#include "geometry/target_sequence.h"
+#include "input/touch_tracker.h"
 
 #include <QtTest>
 

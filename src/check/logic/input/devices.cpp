@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "devices.h"
+#include "input/devices.h"
 
-#include "listing.h"
+#include "input/listing.h"
 #include "touch_reader.h"
-#include "udev_rules.h"
-#include "udevadm.h"
+#include "udev/udev_rules.h"
+#include "udev/udevadm.h"
 
 #include <libevdev/libevdev.h>
 #include <libudev.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "touch_tracker.h"
+#include "input/touch_tracker.h"
 
 #include <algorithm>
 

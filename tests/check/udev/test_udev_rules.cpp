@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "sway_inputs.h"
-#include "udev_rules.h"
+#include "desktops/sway_inputs.h"
+#include "udev/udev_rules.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "compositor_map.h"
+#include "geometry/compositor_map.h"
 
-#include "fit.h"
+#include "geometry/fit.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 #ifndef KESTRILAVON_LISTING_H
 #define KESTRILAVON_LISTING_H
 
-#include "devices.h"
+#include "input/devices.h"
 
 #include <string>
 

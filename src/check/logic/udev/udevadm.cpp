@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "udevadm.h"
+#include "udev/udevadm.h"
 
 #include <libudev.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "target_sequence.h"
+#include "geometry/target_sequence.h"
 
 #include <cmath>
 
