@@ -8,7 +8,7 @@
 #include "sway_ipc.h"
 #include "wayland_session.h"
 #include "input/listing.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_edits.h"
 #include "udev/udevadm.h"
 #include "input/event_device.h"
 

@@ -6,7 +6,9 @@
 #include "result_file.h"
 #include "input/listing.h"
 #include "sway_ipc.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_edits.h"
+#include "udev/rules_file.h"
+#include "text/shell_word.h"
 #include "udev/udevadm.h"
 
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 #define KESTRILAVON_INSTALL_H
 
 #include "input/devices.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_edits.h"
 #include "x_input.h"
 
 #include <optional>

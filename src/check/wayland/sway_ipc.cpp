@@ -4,7 +4,7 @@
 #include "input/listing.h"
 #include "result_file.h"
 #include "desktops/sway_inputs.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_edits.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 #include "input/devices.h"
 #include "input/listing.h"
 #include "result_file.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_edits.h"
 
 #include <QtTest>
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "desktops/sway_inputs.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_edits.h"
+#include "udev/rules_file.h"
+#include "text/shell_word.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 
 #include "input/listing.h"
 #include "touch_reader.h"
-#include "udev/udev_rules.h"
+#include "udev/rule_syntax.h"
 #include "udev/udevadm.h"
 
 #include <libevdev/libevdev.h>

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-#ifndef KESTRILAVON_UDEV_RULES_H
-#define KESTRILAVON_UDEV_RULES_H
+#ifndef KESTRILAVON_RULE_EDITS_H
+#define KESTRILAVON_RULE_EDITS_H
 
 #include "input/devices.h"
 #include "forms/driver_forms.h"
+#include "udev/rule_syntax.h"
 
-#include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,19 +16,10 @@
 // of what it matches, never by a comment, and only its matrix is changed; every other key and
 // line is kept as it stands.
 
-constexpr char kRulesFolder[] = "/etc/udev/rules.d";
-constexpr char kRulesFile[] = "99-kestrilavon.rules";
-// Held while the rules file is edited: root's alone, since flock takes any open descriptor
-// and a file others may read would let anyone hold every --install up.
-constexpr char kRulesLock[] = "/run/kestrilavon-check.lock";
 
 // Why a device name may not go into a udev rule, or an empty string. udev's own pattern
 // characters are no problem: udevMatchName matches them.
 std::string nameProblemForUdev(const std::string &name);
-
-// The name as a udev match: udev reads *, ? and [ as patterns and | as "or", so each of them
-// is matched by "?", any one character; the device's ids keep the rule to this device.
-std::string udevMatchName(const std::string &name);
 
 // Why udev's ID_PATH of a device cannot go into a rule (a character outside those udev puts
 // there), or an empty string.
@@ -72,25 +62,9 @@ RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const L
 // is left on it, with the comment this program wrote above it.
 RulesEdit withoutMatrix(const std::string &rules, const RuleTarget &target);
 
-// The rule that begins at this line of the rules text, with the lines a backslash joins to it,
-// without their endings.
-std::string ruleAt(const std::string &rules, int line);
-
 // The last line of the rules text that gives LIBINPUT_CALIBRATION_MATRIX this value, or 0.
 int lineSettingMatrix(const std::string &rules, const std::string &value);
 
-// Changes the rules file in folder through edit (given the old text, "" when there is none;
-// returning the new text, "" to remove the file), holding the lock file (made mode 0600 where
-// missing) and giving up after wait. The old file is read without following a link and taken
-// only when it is a regular file of root's; the new one is written under a hidden name that
-// udev does not read, mode 0644, synced, then renamed over the old one, and the folder synced.
-// Returns an empty string, or why not.
-std::string editRulesFile(const std::string &folder, const std::string &lockPath,
-                          const std::function<std::string(const std::string &)> &edit,
-                          std::chrono::milliseconds wait = std::chrono::seconds(5));
-
-// A word for a POSIX shell, quoted where it needs to be.
-std::string shellWord(const std::string &word);
 
 // The command that keeps this calibration: --install with the matrix, for the stable path.
 std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix, bool port = false);
