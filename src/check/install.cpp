@@ -172,9 +172,18 @@ std::string editReport(const RulesEdit &edit)
         report += "The rules on " + lineList(edit.others) + " match the same: left as they are (udev "
                   "reads the one edited last).\n";
     if (!edit.unread.empty())
-        report += "The rules on " + lineList(edit.unread) + " name this device but go on over lines in "
-                  "a way not read here: left as they are.\n";
+        report += "The rules on " + lineList(edit.unread) + " name this device but hold a pair udev "
+                  "cannot read, so udev skips them: left as they are.\n";
     return report;
+}
+
+// Why the rules file is left as it is: a line udev may read otherwise than this program.
+std::string readOtherwiseProblem(const std::string &rules)
+{
+    const ReadOtherwise where = whereUdevMayReadOtherwise(rules);
+    return where.line == 0 ? std::string()
+                           : "line " + std::to_string(where.line) + " of " + kRulesPath + " holds " + where.why
+            + ": udev may read the file otherwise than this program, so it is left as it is";
 }
 
 } // namespace
@@ -215,12 +224,14 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
     if (!target)
         return 1;
     RulesEdit edit;
+    std::string unsure;
     const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
+        unsure = readOtherwiseProblem(old);
         edit = withMatrix(old, *target, matrix);
-        return edit.text;
+        return unsure.empty() ? edit.text : old;
     });
-    if (!problem.empty())
-        return fail(problem);
+    if (!problem.empty() || !unsure.empty())
+        return fail(problem.empty() ? unsure : problem);
     std::string report = "Installed in " + kRulesPath + ", line " + std::to_string(edit.line) + ":\n"
         + printable(ruleAt(edit.text, edit.line)) + "\n";
     const std::optional<LibinputMatrix> old = edit.oldMatrix ? parseMatrix(*edit.oldMatrix) : std::nullopt;
@@ -258,12 +269,14 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
     if (!target)
         return 1;
     RulesEdit edit;
+    std::string unsure;
     const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
+        unsure = readOtherwiseProblem(old);
         edit = withoutMatrix(old, *target);
-        return edit.text;
+        return unsure.empty() ? edit.text : old;
     });
-    if (!problem.empty())
-        return fail(problem);
+    if (!problem.empty() || !unsure.empty())
+        return fail(problem.empty() ? unsure : problem);
     if (!edit.changed)
         return fail(kRulesPath + " holds no " + (port ? "port rule" : "rule") + " with a matrix for "
                     + device.path + " \"" + printable(device.name) + "\": nothing to remove");

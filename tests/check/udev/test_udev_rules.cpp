@@ -133,11 +133,42 @@ private slots:
         const std::string crlf = withMatrix("# kiosk\r\n", {other, ""}, {1, 0, 0, 0, 1, 0}).text;
         QCOMPARE(crlf.find('\n'), crlf.find("\r\n") + 1);
         QCOMPARE(std::count(crlf.begin(), crlf.end(), '\n'), std::count(crlf.begin(), crlf.end(), '\r'));
-        // A value running over a line end is not read: the rule is named and left alone.
-        const std::string unread = "ATTRS{name}==\"ILITEK \\\nMulti-Touch\", ENV{X}=\"1\"\n";
-        edit = withMatrix(unread, device, {1, 0, 0, 0, 1, 0});
+        // Blanks around operators, a name running over a line end, no commas: udev reads one
+        // rule of the same match, so its matrix is set there and nothing is added.
+        const std::string spaced = "ACTION == \"add|change\" SUBSYSTEM==\"input\",KERNEL ==\"event*\", ATTRS{name} "
+                                   "== \"ILITEK \\\n  Multi-Touch\", ATTRS{id/bustype}==\"0003\", \\\n"
+                                   "# the vendor's ids\n  ATTRS{id/vendor}==\"222a\", ATTRS{id/product}==\"0001\"\n";
+        edit = withMatrix(spaced, device, {1, 0, 0, 0, 1, 0});
+        QVERIFY(edit.existed);
+        QCOMPARE(edit.text, spaced.substr(0, spaced.size() - 1) + ", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"1 0 0 0 1 0\"\n");
+        // Taking it away again leaves the person's comment, backslash and lines as they were.
+        QCOMPARE(withoutMatrix(edit.text, device).text, spaced);
+    }
+
+    void whatUdevWouldNotReadIsNeverJoinedOrGuessed()
+    {
+        // A rule going on at the end of the file is never read by udev: a new rule starts
+        // after an empty line, so that it cannot join it.
+        const std::string broken = "ATTRS{name}==\"other\", ENV{X}=\"1\" \\";
+        RulesEdit edit = withMatrix(broken, device, {1, 0, 0, 0, 1, 0});
+        QCOMPARE(edit.text, broken + "\n\n" + udevRuleBlock(device, {1, 0, 0, 0, 1, 0}));
+        QCOMPARE(edit.line, 4);
+        // Its uninstall takes the comment above it along, and the empty line stays.
+        QCOMPARE(withoutMatrix(edit.text, device).text, broken + "\n\n");
+        // A rule with a pair udev cannot read is dropped by udev: not the device's rule.
+        const std::string invalid = match + ", ENV{LIBINPUT_CALIBRATION_MATRIX}=\"2 0 0 0 2 0\", TAG+=kiosk\n";
+        edit = withMatrix(invalid, device, {1, 0, 0, 0, 1, 0});
+        QVERIFY(!edit.existed);
         QCOMPARE(edit.unread, std::vector<int>{1});
-        QCOMPARE(edit.text.substr(0, unread.size()), unread);
+        // Where udev would split lines otherwise, or read escapes, the line is named.
+        QCOMPARE(whereUdevMayReadOtherwise("# a\n" + match + "\rENV{X}=\"1\"\n").line, 2);
+        QCOMPARE(whereUdevMayReadOtherwise("# a\r\n\r\n" + match + ", ENV{X}=e\"\\x41\"\n").line, 3);
+        QCOMPARE(whereUdevMayReadOtherwise(match + ", ENV{X}=\"" + std::string(20000, 'a') + "\"\n").line, 1);
+        QCOMPARE(whereUdevMayReadOtherwise("# a\r\n" + match + ", ENV{X}=e\"1\"\r\n").line, 0);
+        // A plain value ends at the first quote that no backslash stands before.
+        const std::vector<Unit> read = units("ENV{A}=\"x\\\\\"y\", ENV{B}=\"z\"\n");
+        QCOMPARE(read[0].pairs.size(), size_t(2));
+        QCOMPARE(read[0].pairs[0].value, std::string("x\\\"y"));
     }
 
     void theFileIsChangedUnderALockNoOneElseCanHoldAndOnlyWhenRoots()

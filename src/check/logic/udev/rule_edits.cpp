@@ -42,7 +42,7 @@ std::string commentFor(const RuleTarget &target)
 MatchSet matchOf(const Unit &unit)
 {
     MatchSet set;
-    if (unit.rule && unit.readable) {
+    if (unit.rule && unit.readable && !unit.dangling) {
         for (const Pair &pair : unit.pairs) {
             if (pair.isMatch())
                 set.insert(pair.key + pair.op + pair.value);
@@ -94,6 +94,20 @@ void endWithLineEnd(std::vector<Unit> &all, const std::string &ending)
     }
 }
 
+// Puts units in at index; after a rule whose last line ends in a backslash (udev drops it, at
+// the end of the file), an empty line first, so that they cannot become part of it.
+void insertUnits(std::vector<Unit> &all, size_t at, const std::vector<Unit> &added, const std::string &ending)
+{
+    std::vector<Unit> put = added;
+    if (at > 0 && goesOn(all[at - 1])) {
+        Unit empty;
+        empty.text = ending;
+        empty.id = -1;
+        put.insert(put.begin(), empty);
+    }
+    all.insert(all.begin() + static_cast<long>(at), put.begin(), put.end());
+}
+
 // Where a block goes in front of the rule at index: before the comment lines right above it.
 size_t aboveComments(const std::vector<Unit> &all, size_t index)
 {
@@ -136,7 +150,7 @@ bool keepDeviceRuleFirst(std::vector<Unit> &all, const RuleTarget &target, const
     std::vector<Unit> moving(all.begin() + static_cast<long>(from), all.begin() + rule + 1);
     all.erase(all.begin() + static_cast<long>(from), all.begin() + rule + 1);
     const size_t to = aboveComments(all, static_cast<size_t>(narrower));
-    all.insert(all.begin() + static_cast<long>(to), moving.begin(), moving.end());
+    insertUnits(all, to, moving, ending);
     return true;
 }
 
@@ -157,16 +171,52 @@ void locate(RulesEdit &edit, const std::vector<Unit> &all, int editedId, const s
     edit.text = joined(all);
 }
 
-// Removes a pair and the separator before it (after it, for the first), from the rule's text.
+// Removes a pair and its separator from the rule's text, and nothing of the lines around it: a
+// comment line among the rule's lines stays, and so does the backslash that carries the rule on.
 void erasePair(Unit &unit, size_t index)
 {
-    const std::vector<Pair> &pairs = unit.pairs;
-    size_t from = pairs[index].begin, to = pairs[index].end;
-    if (index > 0)
-        from = pairs[index - 1].end;
-    else if (pairs.size() > 1)
-        to = pairs[1].begin;
-    unit.text.erase(from, to - from);
+    std::string &text = unit.text;
+    const Pair &pair = unit.pairs[index];
+    const auto separator = [&](size_t at) { return text[at] == ' ' || text[at] == '\t' || text[at] == ','; };
+    const size_t lineBegin = text.rfind('\n', pair.begin) + 1;  // 0 on the first line
+    const size_t first = text.find_first_not_of(" \t", lineBegin);
+    size_t from = pair.begin, to = pair.end;
+    if (first < pair.begin) {
+        while (from > first && separator(from - 1))
+            --from;
+        text.erase(from, to - from);
+        return reread(unit);
+    }
+    while (to < text.size() && separator(to))
+        ++to;
+    const size_t lineEnd = std::min(text.size(), text.find('\n', to));
+    std::string rest = text.substr(to, lineEnd - to);
+    if (!rest.empty() && rest.back() == '\r')
+        rest.pop_back();
+    if (lineBegin == 0 || (!rest.empty() && rest != "\\")) {
+        text.erase(pair.begin, to - pair.begin);
+        return reread(unit);
+    }
+    // The pair had its line to itself: the line goes. Where that line ended the rule, the line
+    // that carried the rule on to it ends it now, or the rule would go on into the next one.
+    text.erase(lineBegin, std::min(text.size(), lineEnd + 1) - lineBegin);
+    for (size_t end = lineBegin - 1; rest.empty();) {
+        const size_t begin = end == 0 ? 0 : text.rfind('\n', end - 1) + 1;
+        const size_t content = text.find_first_not_of(" \t", begin);
+        if (content < end && text[content] != '#') {
+            size_t backslash = end > begin && text[end - 1] == '\r' ? end - 1 : end;
+            if (backslash > begin && text[backslash - 1] == '\\') {
+                size_t cut = --backslash;
+                while (cut > content && separator(cut - 1))
+                    --cut;
+                text.erase(cut, backslash + 1 - cut);
+            }
+            break;
+        }
+        if (begin == 0)
+            break;
+        end = begin - 1;
+    }
     reread(unit);
 }
 
@@ -267,7 +317,7 @@ RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const L
         } else if (const long rule = lastWithMatch(all, device, nullptr); rule >= 0) {
             at = static_cast<size_t>(rule) + 1;
         }
-        all.insert(all.begin() + static_cast<long>(at), block.begin(), block.end());
+        insertUnits(all, at, block, ending);
     }
     edit.moved = keepDeviceRuleFirst(all, target, ending);
     // Units keep the index they had in the text read as their id.

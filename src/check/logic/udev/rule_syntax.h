@@ -13,34 +13,47 @@ constexpr char kMatrixKey[] = "ENV{LIBINPUT_CALIBRATION_MATRIX}";
 
 // One KEY{attr}OP"value" of a rule, with where it stands in its rule's text.
 struct Pair {
-    std::string key, op, value;
+    std::string key, op, value;           // the key with its {attr}; the value as udev reads it
     size_t begin = 0, end = 0;            // the whole pair
     size_t valueBegin = 0, valueEnd = 0;  // inside the quotes
+    bool escaped = false;                 // e"...": udev reads C escapes in it
     bool isMatch() const { return op == "==" || op == "!="; }
     bool setsMatrix() const { return key == kMatrixKey && !isMatch() && op != "-="; }
 };
 
 // A comment line, a blank line, or one rule: a line and the lines a trailing backslash joins
-// to it (udev skips comment lines among them). Each keeps its lines' own endings.
+// to it, comment lines among them, as udev joins them. Each keeps its lines' own endings.
 struct Unit {
     std::string text;
     bool rule = false;
-    bool readable = false;  // its pairs were read
+    bool readable = false;  // its pairs were read: udev would not drop it as invalid
+    bool dangling = false;  // its last line ends in a backslash at the end of the file: udev never reads it
     std::vector<Pair> pairs;
     int id = 0;  // which unit it was in the text read, or one of those below for one added
 };
 constexpr int kAddedRule = -2;
 
-bool lineEndAt(const std::string &text, size_t at, size_t *length);
 void reread(Unit &unit);
 std::vector<Unit> units(const std::string &text);
 std::string joined(const std::vector<Unit> &all);
 
+// Whether the rule goes on into whatever follows it: its last line ends in a backslash.
+bool goesOn(const Unit &unit);
+
+// Where udev may read the text otherwise than units() does, and why: a carriage return or NUL
+// that ends a line for udev alone, a line or a rule longer than udev takes, a value with C
+// escapes. Line 0 when there is nothing of the kind.
+struct ReadOtherwise {
+    int line = 0;
+    std::string why;
+};
+ReadOtherwise whereUdevMayReadOtherwise(const std::string &text);
+
 // Line numbers (from 1) of the units, in the text they make.
 std::vector<int> lineNumbers(const std::vector<Unit> &all);
 
-// A rule's lines as udev joins them: each backslash and line end dropped, with the blanks
-// that begin the next line.
+// A rule's lines as udev joins them: comment lines skipped, the blanks that begin each line and
+// the backslash that ends one dropped.
 std::string asUdevJoinsIt(const std::string &text);
 
 // The name as a udev match: udev reads *, ? and [ as patterns and | as "or", so each of them
