@@ -9,6 +9,7 @@
 #include "udev/rule_edits.h"
 #include "udev/rules_file.h"
 #include "text/shell_word.h"
+#include "udev/udev_sandbox.h"
 #include "udev/udevadm.h"
 
 #include <fcntl.h>
@@ -186,6 +187,35 @@ std::string readOtherwiseProblem(const std::string &rules)
             + ": udev may read the file otherwise than this program, so it is left as it is";
 }
 
+// Asks udev, in a namespace of its own, what the new rules give every device with the same ids;
+// places the device's rule in front of a rule of the file that udev shows deciding for another
+// panel. An empty string when udev's answer is the intended one (the devices that share the
+// rule in *sharing), else why nothing may be written.
+std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, const LibinputMatrix &matrix,
+                         const std::string &old, RulesEdit *edit, std::vector<std::string> *sharing)
+{
+    std::vector<JudgedDevice> devices;
+    for (const auto &[node, name] : eventDevicesWithIds(device.identity()))
+        devices.push_back({node, name, sysfsPathOfNode(node), {}, {}});
+    const RulePlace editedBefore{kRulesPath, ruleLine(old, target)};
+    int before = 0;
+    for (int attempt = 0;; ++attempt) {
+        const std::string problem = askUdev(kRulesPath, old.empty() ? nullptr : &old, edit->text, &devices);
+        if (!problem.empty())
+            return "could not ask udev what the new rule gives (" + problem + "): nothing was changed";
+        const Verdict verdict = judge(devices, sysfsPathOfNode(device.path), matrixText(matrix, false), editedBefore,
+                                      {kRulesPath, edit->line});
+        *sharing = verdict.sharing;
+        if (verdict.conflict.empty())
+            return {};
+        if (verdict.placeBefore.line == 0 || attempt == 2)
+            return verdict.conflict + ". Nothing was changed. To give this panel a rule of its own, "
+                   "read after that one: " + keepCommand(device, matrix, true);
+        before = before == 0 ? verdict.placeBefore.line : std::min(before, verdict.placeBefore.line);
+        *edit = withMatrix(old, target, matrix, before);
+    }
+}
+
 } // namespace
 
 std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
@@ -225,9 +255,12 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
         return 1;
     RulesEdit edit;
     std::string unsure;
+    std::vector<std::string> sharing;
     const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
         unsure = readOtherwiseProblem(old);
         edit = withMatrix(old, *target, matrix);
+        if (unsure.empty() && edit.text != old)
+            unsure = askUdevFirst(device, *target, matrix, old, &edit, &sharing);
         return unsure.empty() ? edit.text : old;
     });
     if (!problem.empty() || !unsure.empty())
@@ -251,6 +284,8 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
         report += (i ? ", " : " ") + matched[i];
     report += port ? " on the port " + target->idPath + ".\n"
                    : matched.empty() ? " no device plugged in now.\n" : " (and every identical device).\n";
+    for (const std::string &other : sharing)
+        report += "udev gives it to " + other + " too: identical panels share the device's rule.\n";
     bool ok = true;
     int signal = 0;
     report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal);

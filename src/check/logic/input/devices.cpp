@@ -325,6 +325,16 @@ std::vector<std::string> matchedByRule(const DeviceIdentity &device)
     return matched;
 }
 
+std::vector<std::pair<std::string, std::string>> eventDevicesWithIds(const DeviceIdentity &device)
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const Named &other : namedEventDevices()) {
+        if (other.bus == device.bus && other.vendor == device.vendor && other.product == device.product)
+            found.push_back({other.node, other.name});
+    }
+    return found;
+}
+
 std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device)
 {
     std::vector<std::string> others;

@@ -63,6 +63,10 @@ bool heldByAnotherProgram(int device);
 // udevMatchName writes it, and the ids), as "/dev/input/eventN \"name\"".
 std::vector<std::string> matchedByRule(const DeviceIdentity &device);
 
+// The event devices present now with the same bus and ids, whatever their name, as their node
+// and name: the devices a rule with these ids may reach.
+std::vector<std::pair<std::string, std::string>> eventDevicesWithIds(const DeviceIdentity &device);
+
 // The other event devices present now whose name holds this device's name (and, where it is on
 // USB, with the same USB id): an xorg.conf section that matches it by MatchProduct takes them too.
 std::vector<std::string> othersMatchedByProduct(const DeviceInfo &device);

@@ -129,6 +129,20 @@ std::vector<Unit> blockUnits(const RuleTarget &target, const LibinputMatrix &mat
     return added;
 }
 
+// Moves the rule at index, with this program's comment above it, in front of the rule at
+// before (and the comment lines right above that one).
+void moveRuleBefore(std::vector<Unit> &all, size_t rule, size_t before, const RuleTarget &target,
+                    const std::string &ending)
+{
+    endWithLineEnd(all, ending);
+    size_t from = rule;
+    if (from > 0 && isCommentFor(all[from - 1], target))
+        --from;
+    std::vector<Unit> moving(all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(rule) + 1);
+    all.erase(all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(rule) + 1);
+    insertUnits(all, aboveComments(all, before), moving, ending);
+}
+
 // The device's rule stands before every narrower rule of the same device (port rules, the
 // person's KERNELS== or serial rules), since udev's last assignment wins: moved there, with
 // this program's comment above it, when it stands after one.
@@ -143,14 +157,7 @@ bool keepDeviceRuleFirst(std::vector<Unit> &all, const RuleTarget &target, const
     }
     if (rule < 0 || narrower < 0 || narrower > rule)
         return false;
-    endWithLineEnd(all, ending);
-    size_t from = static_cast<size_t>(rule);
-    if (from > 0 && isCommentFor(all[from - 1], {target.device, ""}))
-        --from;
-    std::vector<Unit> moving(all.begin() + static_cast<long>(from), all.begin() + rule + 1);
-    all.erase(all.begin() + static_cast<long>(from), all.begin() + rule + 1);
-    const size_t to = aboveComments(all, static_cast<size_t>(narrower));
-    insertUnits(all, to, moving, ending);
+    moveRuleBefore(all, static_cast<size_t>(rule), static_cast<size_t>(narrower), {target.device, ""}, ending);
     return true;
 }
 
@@ -274,7 +281,7 @@ std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath
     return out.str();
 }
 
-RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix)
+RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix, int before)
 {
     RulesEdit edit;
     edit.changed = true;
@@ -320,6 +327,21 @@ RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const L
         insertUnits(all, at, block, ending);
     }
     edit.moved = keepDeviceRuleFirst(all, target, ending);
+    // A rule udev showed to decide for another panel: the device's rule goes in front of it.
+    const std::vector<int> oldNumbers = lineNumbers(units(rules));
+    const auto oldAt = std::find(oldNumbers.begin(), oldNumbers.end(), before);
+    if (before > 0 && target.idPath.empty() && oldAt != oldNumbers.end()) {
+        const int beforeId = static_cast<int>(oldAt - oldNumbers.begin());
+        size_t rule = all.size(), other = all.size();
+        for (size_t i = 0; i < all.size(); ++i) {
+            rule = all[i].id == editedId ? i : rule;
+            other = all[i].id == beforeId ? i : other;
+        }
+        if (rule < all.size() && other < rule) {
+            moveRuleBefore(all, rule, other, target, ending);
+            edit.moved = true;
+        }
+    }
     // Units keep the index they had in the text read as their id.
     const std::vector<int> otherIds(others.begin(), others.end());
     locate(edit, all, editedId, otherIds, target);
@@ -398,4 +420,11 @@ std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix, 
 {
     return std::string("sudo kestrilavon-check --install ") + (port ? "--port " : "") + "--matrix \""
         + matrixText(matrix, false) + "\" " + shellWord(device.stablePath());
+}
+
+int ruleLine(const std::string &rules, const RuleTarget &target)
+{
+    const std::vector<Unit> all = units(rules);
+    const long found = lastWithMatch(all, matchSet(target), nullptr);
+    return found < 0 ? 0 : lineNumbers(all)[static_cast<size_t>(found)];
 }

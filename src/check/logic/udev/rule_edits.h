@@ -55,8 +55,13 @@ struct RulesEdit {
 
 // The text with the target's rule setting this matrix (its other keys kept), or a new rule
 // where there was none: the device's rule before any narrower rule of the same device, a port
-// rule right after the device's rule.
-RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix);
+// rule right after the device's rule. Given the line of a rule in rules, the device's rule
+// stands before that one too.
+RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix,
+                     int before = 0);
+
+// The line where the target's rule begins, or 0.
+int ruleLine(const std::string &rules, const RuleTarget &target);
 
 // The text with the target's rule setting no matrix: the rule goes when nothing but its match
 // is left on it, with the comment this program wrote above it.
