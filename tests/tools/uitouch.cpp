@@ -3,7 +3,7 @@
 // virtual machine: never on a desk, where its touches would reach the desktop's X session).
 //
 //   uitouch [--button left|touch|left-only] [--multitouch] [--slots N] [--touchpad]
-//           [--x-max N] [--y-max N] [--name NAME]
+//           [--x-max N] [--y-max N] [--name NAME] [--phys PHYS]
 //
 // --touchpad makes it a touchpad to udev and libinput (INPUT_PROP_POINTER, BTN_TOOL_FINGER),
 // which is absolute too but no touch screen.
@@ -166,6 +166,7 @@ int main(int argc, char **argv)
 {
     int xMax = 2047, yMax = 2047;
     std::string name = "kestrilavon test touch screen";
+    std::string phys;  // where a real panel says it is plugged in: tells identical panels apart
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : "";
@@ -185,9 +186,11 @@ int main(int argc, char **argv)
             yMax = std::atoi(value);
         else if (option == "--name" && ++i)
             name = value;
+        else if (option == "--phys" && ++i)
+            phys = value;
         else {
             std::fprintf(stderr, "usage: uitouch [--button left|touch|left-only] [--multitouch] "
-                                 "[--slots N] [--touchpad] [--x-max N] [--y-max N] [--name NAME]\n");
+                                 "[--slots N] [--touchpad] [--x-max N] [--y-max N] [--name NAME] [--phys PHYS]\n");
             return 2;
         }
     }
@@ -220,6 +223,8 @@ int main(int argc, char **argv)
     setup.id.product = 0x0104;
     std::snprintf(setup.name, sizeof setup.name, "%s", name.c_str());
     check(::ioctl(device, UI_DEV_SETUP, &setup), "uitouch: UI_DEV_SETUP");
+    if (!phys.empty())
+        check(::ioctl(device, UI_SET_PHYS, phys.c_str()), "uitouch: UI_SET_PHYS");
     check(::ioctl(device, UI_DEV_CREATE), "uitouch: UI_DEV_CREATE");
 
     char sysname[64] = {};

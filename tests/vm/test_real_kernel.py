@@ -711,6 +711,112 @@ def matrix_in(text, name):
     return [float(v) for v in line.split(name)[1].replace('"', " ").split()[:6]]
 
 
+class UdevRules(RealKernelTest):
+    """--install and --uninstall on rules files as people write them, with udev's own answer
+    (udevadm) as the judge: two identical panels told apart only by where they are plugged in."""
+
+    RULES = "/etc/udev/rules.d/99-kestrilavon.rules"
+    LOCAL = "/etc/udev/rules.d/98-local.rules"
+    TURNED = "0 1 0 -1 0 1"
+
+    def setUp(self):
+        super().setUp()
+        start_udev(self)
+        self.env = dict(os.environ, SYSTEMD_IGNORE_CHROOT="1")  # the guest's root is a chroot
+        self.panels = []
+        for port in ("1.2", "1.3"):
+            panel = TouchScreen("--button", "touch", "--phys", f"usb-0000:00:1d.0-{port}/input0")
+            self.addCleanup(panel.stop)
+            self.panels.append(panel)
+        self.twin_rule = ('SUBSYSTEM=="input", ATTRS{phys}=="usb-0000:00:1d.0-1.3/input0", '
+                          f'ENV{{LIBINPUT_CALIBRATION_MATRIX}}="{self.TURNED}"')
+        for path in (self.RULES, self.LOCAL):
+            self.addCleanup(lambda path=path: os.path.exists(path) and os.unlink(path))
+        self.addCleanup(self.reload)
+
+    def reload(self, **files):
+        for path, text in files.items():
+            with open(getattr(self, path), "w") as file:
+                file.write(text)
+        subprocess.run(["udevadm", "control", "--reload"], check=True, env=self.env)
+        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", "--subsystem-match=input"],
+                       check=True, env=self.env)
+
+    def matrix_of(self, panel):
+        """udev's answer for the panel, from its database after an add."""
+        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", panel.path], check=True,
+                       env=self.env)
+        properties = subprocess.run(["udevadm", "info", "--query=property", panel.path], env=self.env,
+                                    capture_output=True, text=True, check=True).stdout
+        for line in properties.splitlines():
+            if line.startswith("LIBINPUT_CALIBRATION_MATRIX="):
+                return line.split("=", 1)[1]
+        return None
+
+    def check(self, option, *more, status=0):
+        run = subprocess.run([CHECK, option, *more, self.panels[0].path], capture_output=True,
+                             text=True, env=self.env)
+        print(f"\n$ kestrilavon-check {option} {' '.join(more)}\n{run.stdout}{run.stderr}",
+              file=sys.stderr)
+        self.assertEqual(run.returncode, status, run.stdout + run.stderr)
+        return run.stdout + run.stderr
+
+    def rules(self):
+        with open(self.RULES, newline="") as file:  # each carriage return as it stands
+            return file.read()
+
+    def test_the_twin_panels_own_rule_survives_an_install_on_its_sibling(self):
+        # In another file, read before this program's: refused, the deciding line named.
+        self.reload(LOCAL=self.twin_rule + "\n")
+        self.assertEqual(self.matrix_of(self.panels[1]), self.TURNED)
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0", status=1)
+        self.assertIn("98-local.rules line 1", said)
+        self.assertIn("--install --port --matrix", said)
+        self.assertFalse(os.path.exists(self.RULES))
+        self.assertEqual(self.matrix_of(self.panels[1]), self.TURNED)
+        self.assertIsNone(self.matrix_of(self.panels[0]))
+
+        # In this program's file, in the person's own words and spacing: the device's rule goes
+        # in front of it, and udev gives each panel its own.
+        os.unlink(self.LOCAL)
+        theirs = "# the turned one\n" + self.twin_rule.replace("==", " == ", 1) + "\n"
+        self.reload(RULES=theirs)
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0")
+        self.assertIn("now stands before", said)
+        self.assertTrue(self.rules().endswith(theirs), self.rules())
+        self.assertEqual(self.matrix_of(self.panels[0]), "1.1 0 0 0 1.1 0")
+        self.assertEqual(self.matrix_of(self.panels[1]), self.TURNED)
+
+    def test_rules_read_as_udev_reads_them_and_left_alone_where_it_might_not(self):
+        match = self.check("--udev", "--matrix", "1 0 0 0 1 0").splitlines()[1].split(", ENV{LIBINPUT")[0]
+        # Blanks around every operator, over two lines with a comment inside: one rule to udev,
+        # edited where it stands.
+        pairs = match.replace("==", " == ").split(", ")
+        spaced = ", ".join(pairs[:4]) + ", \\\n# the panel's ids\n   " + ", ".join(pairs[4:]) + "\n"
+        self.reload(RULES=spaced)
+        self.check("--install", "--matrix", "1.2 0 0 0 1.2 0")
+        self.assertEqual(self.rules(), spaced[:-1] + ', ENV{LIBINPUT_CALIBRATION_MATRIX}="1.2 0 0 0 1.2 0"\n')
+        self.assertEqual(self.matrix_of(self.panels[0]), "1.2 0 0 0 1.2 0")
+        # --uninstall takes the matrix alone: the comment and the backslash stay.
+        self.check("--uninstall")
+        self.assertEqual(self.rules(), spaced)
+        self.assertIsNone(self.matrix_of(self.panels[0]))
+
+        # A rule left going on at the end of the file: the new rule cannot join it.
+        dangling = 'KERNEL=="nothing-here", ENV{KESTRILAVON_TEST}="1" \\'
+        self.reload(RULES=dangling)
+        self.check("--install", "--matrix", "1.3 0 0 0 1.3 0")
+        self.assertTrue(self.rules().startswith(dangling + "\n\n#"), self.rules())
+        self.assertEqual(self.matrix_of(self.panels[0]), "1.3 0 0 0 1.3 0")
+
+        # A carriage return that udev alone takes for a line end: the file is left alone.
+        odd = "# mine\n" + match + '\rENV{LIBINPUT_CALIBRATION_MATRIX}="2 0 0 0 2 0"\n'
+        self.reload(RULES=odd)
+        said = self.check("--install", "--matrix", "1.4 0 0 0 1.4 0", status=1)
+        self.assertIn("line 2 of /etc/udev/rules.d/99-kestrilavon.rules", said)
+        self.assertEqual(self.rules(), odd)
+
+
 class CalibrateOnTargets(RealKernelTest):
     """kestrilavon-check --calibrate, touched on its five targets."""
 
