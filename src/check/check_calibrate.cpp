@@ -267,18 +267,25 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         const std::optional<Borders> borders =
             axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
         const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout);
-        // tslib maps onto the framebuffer's own pixels: the window's on a bare framebuffer.
+        // tslib maps onto the framebuffer's visible pixels; with no framebuffer here, the window's.
         const qreal ratio = window->devicePixelRatioF();
-        const std::optional<std::string> pointercal =
-            pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)),
-                           static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio)));
+        std::string sizeSaid;
+        const std::optional<std::pair<int, int>> size = pointercalSize(
+            options.framebuffer,
+            std::pair(static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio))), &sizeSaid);
+        const std::optional<std::string> pointercal = size
+            ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
+            : std::nullopt;
         std::fputs(formsText(info, matrix, frame, borders, onto, options.install).c_str(), stdout);
         if (pointercal)
-            std::fputs(("\n" + pointercalText(*pointercal)).c_str(), stdout);
+            std::fputs(("\n" + sizeSaid + pointercalText(*pointercal)).c_str(), stdout);
+        else if (!size)
+            std::fputs(("\n# No pointercal for tslib: " + sizeSaid + ".\n").c_str(), stdout);
         status = finishOutput(0);
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);
-            status = pointercal ? installPointercal(*pointercal) : fail("this calibration does not fit tslib's integers");
+            status = pointercal ? installPointercal(*pointercal)
+                : fail(size ? "this calibration does not fit tslib's integers" : sizeSaid);
             return status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
                                : QString("Not installed: the standard error stream says why.");
         }
