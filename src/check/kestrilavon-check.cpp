@@ -42,7 +42,7 @@ const char kUsage[] =
     "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install [--port | --tslib]] [--output NAME]\n"
+    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
@@ -50,7 +50,7 @@ const char kHelp[] =
     "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install [--port | --tslib]] [--output NAME]\n"
+    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
@@ -82,7 +82,8 @@ const char kHelp[] =
     "  --matrix M     the calibration as libinput's six numbers (as --calibrate prints them),\n"
     "                 for --install or --udev, in place of the result file's borders\n"
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
-    "                 any range), and print the forms; with --apply, set it on X at once.\n"
+    "                 any range), and print the forms; with --apply, set it on X at once,\n"
+    "                 or with --install keep it (not both).\n"
     "                 Without DEVICE: the one touch screen here, or the one you touch\n"
     "  -h, --help     this text\n"
     "  --version      the version\n";
@@ -415,6 +416,9 @@ int main(int argc, char **argv)
         std::fputs(kUsage, stderr);
         return 2;
     }
+    // The re-add that --install makes drops what --apply set on the running X.
+    if (calibrate && asked(Form::Apply) && asked(Form::Install))
+        return fail("--calibrate takes --apply (try it now) or --install (keep it), not both") + 1;
     if (!framebufferPath.empty() && !framebufferPathProblem(framebufferPath).empty())
         return fail("--framebuffer: " + framebufferPathProblem(framebufferPath)) + 1;
     if (printable(pointercalFile) != pointercalFile)
