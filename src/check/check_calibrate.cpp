@@ -175,8 +175,20 @@ const char kOtherCompositors[] =
     "# A rule made for a compositor that turns touches with a turned output is wrong for one\n"
     "# that does not on the same machine (sway, X), and the other way round.\n";
 
+// The outputs as the toolkit lists them, together, over the window: how large a screen spread
+// over them all comes out in it.
+OutputsExtent outputsOver(const QSize &window)
+{
+    QRect all;
+    for (const QScreen *screen : QGuiApplication::screens())
+        all |= screen->geometry();
+    if (window.isEmpty() || all.isEmpty())
+        return {};
+    return {double(all.width()) / window.width(), double(all.height()) / window.height()};
+}
+
 CompositorFrame compositorFrame(const DeviceInfo &device, const LibinputMatrix &fit, const TouchPairing &pairing,
-                                const std::optional<XScreenLayout> &layout)
+                                const std::optional<XScreenLayout> &layout, const QSize &window)
 {
     if (!onWayland()) {
         const bool xwayland = layout && !layout->monitors.empty()
@@ -188,7 +200,8 @@ CompositorFrame compositorFrame(const DeviceInfo &device, const LibinputMatrix &
                      "# that turns touches with a turned output it would be turned twice: run --calibrate\n"
                      "# as the session's user, then --install the matrix it prints.\n"};
     }
-    const CompositorMap map = solveCompositorMap(pairing.pairs(currentMatrix(device)), TargetSequence::kTargets);
+    const CompositorMap map =
+        solveCompositorMap(pairing.pairs(currentMatrix(device)), TargetSequence::kTargets, outputsOver(window));
     if (!map.map)
         return {fit, "# " + map.problem + ".\n# Made without the compositor's answer: under a compositor that "
                      "turns touches with\n# a turned output (weston, GNOME, KDE) it may be turned twice.\n"};
@@ -266,19 +279,26 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         // evdev and the Boder options read ABS_X and ABS_Y.
         const std::optional<Borders> borders =
             axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
-        const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout);
-        // tslib maps onto the framebuffer's own pixels: the window's on a bare framebuffer.
+        const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout, window->size());
+        // tslib maps onto the framebuffer's visible pixels; with no framebuffer here, the window's.
         const qreal ratio = window->devicePixelRatioF();
-        const std::optional<std::string> pointercal =
-            pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)),
-                           static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio)));
+        std::string sizeSaid;
+        const std::optional<std::pair<int, int>> size = pointercalSize(
+            options.framebuffer,
+            std::pair(static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio))), &sizeSaid);
+        const std::optional<std::string> pointercal = size
+            ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
+            : std::nullopt;
         std::fputs(formsText(info, matrix, frame, borders, onto, options.install).c_str(), stdout);
         if (pointercal)
-            std::fputs(("\n" + pointercalText(*pointercal)).c_str(), stdout);
+            std::fputs(("\n" + sizeSaid + pointercalText(*pointercal)).c_str(), stdout);
+        else if (!size)
+            std::fputs(("\n# No pointercal for tslib: " + sizeSaid + ".\n").c_str(), stdout);
         status = finishOutput(0);
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);
-            status = pointercal ? installPointercal(*pointercal) : fail("this calibration does not fit tslib's integers");
+            status = pointercal ? installPointercal(*pointercal)
+                : fail(size ? "this calibration does not fit tslib's integers" : sizeSaid);
             return status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
                                : QString("Not installed: the standard error stream says why.");
         }

@@ -2,6 +2,7 @@
 #ifndef KESTRILAVON_CHECK_CALIBRATE_H
 #define KESTRILAVON_CHECK_CALIBRATE_H
 
+#include "framebuffer/framebuffer.h"
 #include "input/devices.h"
 #include "x_input.h"
 
@@ -43,6 +44,7 @@ struct CalibrateOptions {
     bool install = false;   // keep it (root): the udev rule, or with tslib tslib's pointercal
     bool port = false;      // the udev rule of the device's port
     bool tslib = false;
+    FramebufferChoice framebuffer;  // where tslib's W and H come from
 };
 
 // kestrilavon-check --calibrate on one of the devices (open, each with what was found out of

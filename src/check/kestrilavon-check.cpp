@@ -41,15 +41,19 @@ namespace {
 const char kUsage[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
     "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
-    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib DEVICE\n"
+    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install [--port | --tslib]] [--output NAME] [DEVICE]\n";
+    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
     "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
-    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib DEVICE\n"
+    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply] [--install [--port | --tslib]] [--output NAME] [DEVICE]\n"
+    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -74,10 +78,14 @@ const char kHelp[] =
     "                 (udev's ID_PATH), for identical panels on one machine\n"
     "  --tslib        print tslib's pointercal line for DEVICE on the framebuffer; with\n"
     "                 --install (root), write it to /etc/pointercal (or $TSLIB_CALIBFILE)\n"
+    "  --framebuffer /dev/fbN  the framebuffer the windows go on and tslib's W and H come from\n"
+    "                 (default: QT_QPA_PLATFORM's linuxfb:fb=, else $TSLIB_FBDEVICE, else /dev/fb0)\n"
+    "  --pointercal FILE  with --tslib: tslib's calibration file, in place of $TSLIB_CALIBFILE\n"
     "  --matrix M     the calibration as libinput's six numbers (as --calibrate prints them),\n"
     "                 for --install or --udev, in place of the result file's borders\n"
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
-    "                 any range), and print the forms; with --apply, set it on X at once.\n"
+    "                 any range), and print the forms; with --apply, set it on X at once,\n"
+    "                 or with --install keep it (not both).\n"
     "                 Without DEVICE: the one touch screen here, or the one you touch\n"
     "  -h, --help     this text\n"
     "  --version      the version\n";
@@ -132,20 +140,21 @@ enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
 
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
-// --tslib: the pointercal line for the framebuffer's pixels (or, with none, the monitor's),
-// printed or, with install, written.
+// --tslib: the pointercal line for the framebuffer's visible pixels (or, with none there, the
+// monitor's), printed or, with install, written.
 int tslibForm(const DeviceInfo &device, const LibinputMatrix &matrix, bool install,
-              const std::optional<Monitor> &monitor)
+              const std::optional<Monitor> &monitor, const FramebufferChoice &framebuffer)
 {
-    std::optional<std::pair<int, int>> size = framebufferSize();
-    if (!size && monitor)
-        size = std::pair(monitor->width, monitor->height);
+    std::string said;
+    const std::optional<std::pair<int, int>> size = pointercalSize(
+        framebuffer, monitor ? std::optional(std::pair(monitor->width, monitor->height)) : std::nullopt, &said);
     if (!size)
-        return fail("no framebuffer (/sys/class/graphics/fb0) and no X display: the screen's size is not known");
+        return fail(said);
     const std::optional<std::string> line =
         pointercalLine(calibrationFromLibinput(matrix, tslibX(device), tslibY(device)), size->first, size->second);
     if (!line)
         return fail("the calibration does not fit tslib's integers");
+    std::fputs(said.c_str(), stdout);
     if (install)
         return installPointercal(*line);
     std::fputs(pointercalText(*line).c_str(), stdout);
@@ -155,7 +164,7 @@ int tslibForm(const DeviceInfo &device, const LibinputMatrix &matrix, bool insta
 int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
               const std::optional<std::string> &givenMatrix, bool port, bool tslib,
               const std::string &monitorName, const std::optional<XScreenLayout> &layout,
-              const std::optional<Monitor> &monitor)
+              const std::optional<Monitor> &monitor, const FramebufferChoice &framebuffer)
 {
     std::string problem;
     const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
@@ -173,7 +182,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         if (!trouble.empty())
             return fail("will not use that matrix: " + trouble) + 1;
         if (tslib)
-            return tslibForm(*device, *matrix, form == Form::Install, monitor);
+            return tslibForm(*device, *matrix, form == Form::Install, monitor, framebuffer);
         return form == Form::Install ? installCalibration(*device, *matrix, onto, port)
                                      : printUdevRule(*device, *matrix, port);
     }
@@ -195,7 +204,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
                     + matrixTrouble + "; calibrate again");
 
     if (tslib)
-        return tslibForm(*device, matrix, form == Form::Install, monitor);
+        return tslibForm(*device, matrix, form == Form::Install, monitor, framebuffer);
     if (form == Form::Install)
         return installCalibration(*device, matrix, onto, port);
     if (form == Form::Apply) {
@@ -232,7 +241,7 @@ enum class WhenHeld { Refuse, Show };
 // refused when another program holds one), the X display asked first (the toolkit would abort
 // without it), then the toolkit, and the window that body makes and runs.
 int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHeld,
-             const std::function<int(const std::vector<int> &devices)> &body)
+             const FramebufferChoice &framebuffer, const std::function<int(const std::vector<int> &devices)> &body)
 {
     std::vector<int> devices;
     const auto closeAll = [&] {
@@ -256,18 +265,22 @@ int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHe
     int toolkitArgc = 1;
     if (useWaylandWindows()) {
         prepareWaylandWindows();
-    } else if (noWindowSystem()) {
-        // A kiosk with no window system: the windows go straight onto the framebuffer.
-        const int framebuffer = ::open(kFramebuffer, O_RDWR | O_CLOEXEC);
-        if (framebuffer < 0) {
-            const std::string reason = std::strerror(errno);
+    } else if (const char *platform = std::getenv("QT_QPA_PLATFORM");
+               noWindowSystem() || (platform && isLinuxfbPlatform(platform))) {
+        // A kiosk with no window system: the windows go straight onto the framebuffer meant.
+        const std::string problem = framebufferPathProblem(framebuffer.path);
+        const int fd = problem.empty() ? ::open(framebuffer.path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        if (fd < 0) {
+            const std::string reason = problem.empty() ? std::strerror(errno) : problem;
             closeAll();
-            return fail(std::string("no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no "
-                                    "framebuffer (") + kFramebuffer + ": " + reason + "): set one of them, or run "
+            return fail("no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no framebuffer ("
+                        + printable(framebuffer.path) + ": " + reason + "): set one of them, or run "
                         "on the console as root or a member of the video group");
         }
-        ::close(framebuffer);
-        setenv("QT_QPA_PLATFORM", (std::string("linuxfb:fb=") + kFramebuffer).c_str(), 1);
+        ::close(fd);
+        setenv("QT_QPA_PLATFORM", linuxfbPlatform(platform ? platform : "", framebuffer.path).c_str(), 1);
+        std::fprintf(stderr, "kestrilavon-check: on the framebuffer %s (named by %s)\n",
+                     framebuffer.path.c_str(), framebuffer.namedBy.c_str());
     } else {
         setenv("QT_QPA_PLATFORM", "xcb", 0);
     }
@@ -342,7 +355,7 @@ int main(int argc, char **argv)
     // A closed pipe is a failed write, reported as one, not a silent death part way through
     // (after X was changed, before the line that undoes it).
     std::signal(SIGPIPE, SIG_IGN);
-    std::string resultPath = kDefaultResult, devicePath, monitorName;
+    std::string resultPath = kDefaultResult, devicePath, monitorName, framebufferPath, pointercalFile;
     std::optional<std::string> givenMatrix;
     std::vector<Form> forms;
     bool calibrate = false, port = false, tslib = false;
@@ -359,6 +372,10 @@ int main(int argc, char **argv)
             monitorName = argv[++i];
         } else if (argument == "--matrix" && i + 1 < argc && !givenMatrix) {
             givenMatrix = argv[++i];
+        } else if (argument == "--framebuffer" && i + 1 < argc && framebufferPath.empty()) {
+            framebufferPath = argv[++i];
+        } else if (argument == "--pointercal" && i + 1 < argc && pointercalFile.empty()) {
+            pointercalFile = argv[++i];
         } else if (argument == "--calibrate") {
             calibrate = true;
         } else if (argument == "--port") {
@@ -397,10 +414,20 @@ int main(int argc, char **argv)
                                       && std::all_of(forms.begin(), forms.end(), [&](Form f) {
                                              return f == Form::Install || (calibrate && f == Form::Apply);
                                          }));
-    if (!usable || !portFits || !tslibFits) {
+    if (!usable || !portFits || !tslibFits || (!pointercalFile.empty() && !tslib)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    // The re-add that --install makes drops what --apply set on the running X.
+    if (calibrate && asked(Form::Apply) && asked(Form::Install))
+        return fail("--calibrate takes --apply (try it now) or --install (keep it), not both") + 1;
+    if (!framebufferPath.empty() && !framebufferPathProblem(framebufferPath).empty())
+        return fail("--framebuffer: " + framebufferPathProblem(framebufferPath)) + 1;
+    if (printable(pointercalFile) != pointercalFile)
+        return fail("--pointercal: a file name without control characters, please") + 1;
+    namePointercal(pointercalFile);
+    const FramebufferChoice framebuffer =
+        chooseFramebuffer(framebufferPath, std::getenv("QT_QPA_PLATFORM"), std::getenv("TSLIB_FBDEVICE"));
     if ((asked(Form::Install) || asked(Form::Uninstall)) && ::geteuid() != 0)
         return fail("--install and --uninstall change " + (tslib ? pointercalPath() : std::string(kRulesFolder))
                     + ", which takes root: " + asRootCommand(argc, argv));
@@ -443,7 +470,7 @@ int main(int argc, char **argv)
             paths.push_back(device.path);
         // A grab tells whether another program holds a device; with several to choose from,
         // the one touched cannot be held, and a grab of each would take a touch from X.
-        return inWindow(argv, paths, paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show,
+        return inWindow(argv, paths, paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show, framebuffer,
                         [&](const std::vector<int> &fds) {
             CalibrateOptions options;
             options.askFirst = devicePath.empty() && askFirst(devices);
@@ -451,12 +478,14 @@ int main(int argc, char **argv)
             options.install = asked(Form::Install);
             options.port = port;
             options.tslib = tslib;
+            options.framebuffer = framebuffer;
             return runCalibration(fds, devices, options, layout, monitor, monitorName);
         });
     }
     if (form != Form::None || tslib)
-        return printForm(form, devicePath, resultPath, givenMatrix, port, tslib, monitorName, layout, monitor);
-    return inWindow(argv, {devicePath}, WhenHeld::Show, [&](const std::vector<int> &fds) {
+        return printForm(form, devicePath, resultPath, givenMatrix, port, tslib, monitorName, layout, monitor,
+                         framebuffer);
+    return inWindow(argv, {devicePath}, WhenHeld::Show, framebuffer, [&](const std::vector<int> &fds) {
         return showLive(fds[0], devicePath, resultPath, monitor, monitorName);
     });
 }

@@ -98,6 +98,15 @@ class NoDisplay(unittest.TestCase):
             b"kestrilavon-check: no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no "
             b"framebuffer (/dev/fb0: "), done.stderr)
 
+    def test_options_that_cannot_go_together_are_one_line_and_status_2(self):
+        check = os.path.join(os.path.dirname(KESTRILAVON), "kestrilavon-check")
+        for options, said in ((("--calibrate", "--apply", "--install"),
+                               b"--calibrate takes --apply (try it now) or --install (keep it), not both"),
+                              (("--calibrate", "--framebuffer", "/dev/fb0\x1b]0;x"),
+                               b"--framebuffer: /dev/fb0?]0;x is no framebuffer: one is named /dev/fbN")):
+            done = self.run_without_display(None, (check, *options))
+            self.assertEqual((done.returncode, done.stderr), (2, b"kestrilavon-check: " + said + b"\n"))
+
 
 class TwoMonitors(EndToEnd):
     """One X screen split into two RandR monitors side by side, the pointer on the right one."""

@@ -1379,6 +1379,20 @@ class Framebuffer(RealKernelTest):
         self.assertLessEqual(max(abs(a - b) for a, b in zip(kept[:6], printed_line[:6])), 100)
         self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
+    def test_pointercal_takes_the_visible_size_where_the_virtual_one_is_twice_as_high(self):
+        # Panning drivers (i.MX IPU, sunxi) keep two or three screens' height in the framebuffer.
+        subprocess.run(["fbset", "-yres", "400", "-vyres", "800"], check=True)
+        self.addCleanup(subprocess.run, ["fbset", "-yres", "800", "-vyres", "800"])
+        with open("/sys/class/graphics/fb0/virtual_size") as file:
+            self.assertEqual(file.read().strip(), "1280,800")
+        printed = subprocess.run([CHECK, "--tslib", "--matrix", "1 0 0 0 1 0", "--framebuffer", "/dev/fb0",
+                                  self.touch.path], env=self.env, capture_output=True, text=True)
+        print(f"\n$ fbset -yres 400 -vyres 800; kestrilavon-check --tslib ...\n{printed.stdout}{printed.stderr}",
+              file=sys.stderr)
+        self.assertEqual(printed.returncode, 0)
+        self.assertIn("# W H: the visible resolution of /dev/fb0 (named by --framebuffer)", printed.stdout)
+        self.assertEqual(printed.stdout.rstrip().splitlines()[-1].split()[7:], ["1280", "400", "0"])
+
 
 del EndToEnd
 

@@ -35,7 +35,7 @@ private slots:
         // weston's rotate-90, two mirrors, and sway's nothing at all.
         for (const LibinputMatrix c : {LibinputMatrix{0, -1, 1, 1, 0, 0}, LibinputMatrix{-1, 0, 1, 0, 1, 0},
                                        LibinputMatrix{0, 1, 0, 1, 0, 0}, LibinputMatrix{1, 0, 0, 0, 1, 0}}) {
-            const CompositorMap map = solveCompositorMap(touches(c), 5);
+            const CompositorMap map = solveCompositorMap(touches(c), 5, {});
             QVERIFY2(map.map, map.problem.c_str());
             QCOMPARE(matrixText(*map.map, false), matrixText(c, false));
             QCOMPARE(map.turns(), c[0] != 1);
@@ -48,10 +48,10 @@ private slots:
                 QVERIFY(std::fabs(wx - tx) < 1e-9 && std::fabs(wy - ty) < 1e-9);
             }
         }
-        QCOMPARE(solveCompositorMap(touches({1, 0, 0, 0, 1, 0}), 5).finding(),
+        QCOMPARE(solveCompositorMap(touches({1, 0, 0, 0, 1, 0}), 5, {}).finding(),
                  std::string("the compositor does not turn touches: the matrix contains the turn"));
         // Four of five are enough.
-        QVERIFY(solveCompositorMap(touches({0, -1, 1, 1, 0, 0}, {1, 0, 0, 0, 1, 0}, 4), 5).map);
+        QVERIFY(solveCompositorMap(touches({0, -1, 1, 1, 0, 0}, {1, 0, 0, 0, 1, 0}, 4), 5, {}).map);
     }
 
     void aWrongGuessASpreadScreenOrTooFewTouchesAreSaidNotGuessed()
@@ -60,13 +60,19 @@ private slots:
         // calibration (weston, turned 270 degrees, measured so on a real kernel).
         for (const auto &[c, old] : {std::pair(LibinputMatrix{1, 0, 0, 0, 1, 0}, LibinputMatrix{1.1, 0, -0.05, 0, 1, 0}),
                                      std::pair(LibinputMatrix{0, 1, 0, -1, 0, 1}, fit)}) {
-            const CompositorMap stale = solveCompositorMap(touches(c, old), 5);
+            const CompositorMap stale = solveCompositorMap(touches(c, old), 5, {});
             QVERIFY2(!stale.map && stale.problem.find("libinput uses another matrix") == 0, stale.problem.c_str());
         }
-        // Spread over two outputs side by side; this window covers the left one.
-        const CompositorMap spread = solveCompositorMap(touches({2, 0, 0, 0, 1, 0}), 5);
+        // Spread over two outputs side by side, 1920 and 800 pixels wide; this window covers the
+        // left one. The same scale is a stale matrix where the outputs together are wider.
+        const LibinputMatrix spreadOver{2720.0 / 1920, 0, 0, 0, 1, 0};
+        const CompositorMap spread = solveCompositorMap(touches(spreadOver), 5, {2720.0 / 1920, 1});
         QVERIFY2(!spread.map && spread.problem.find("spreads this screen") != std::string::npos, spread.problem.c_str());
-        const CompositorMap few = solveCompositorMap(touches({1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 3), 5);
+        for (const OutputsExtent other : {OutputsExtent{3840.0 / 1920, 1}, OutputsExtent{1, 1}}) {
+            const CompositorMap stale = solveCompositorMap(touches(spreadOver), 5, other);
+            QVERIFY2(!stale.map && stale.problem.find("libinput uses another matrix") == 0, stale.problem.c_str());
+        }
+        const CompositorMap few = solveCompositorMap(touches({1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 3), 5, {});
         QCOMPARE(few.problem, std::string("the compositor reported 3 of the 5 touches: its own map could not be measured"));
     }
 

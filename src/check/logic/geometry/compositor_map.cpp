@@ -11,9 +11,9 @@ namespace {
 
 // How far a corner of the solved map may lie from the window's, in window fractions.
 constexpr double kCornerShare = 0.01;
-// How much larger than the window the screen's image must be to be spread over other outputs:
-// a calibration leaves a panel a quarter larger than its monitor at most.
-constexpr double kSpreadScale = 1.45;
+// How near the scale of a spread screen lies to the outputs' extent: a touch screen glued to its
+// monitor is within a few per cent of it.
+constexpr double kSpreadShare = 0.03;
 
 // The eight turns and mirrors that take the unit square onto itself, as matrices.
 std::vector<LibinputMatrix> squareSymmetries()
@@ -68,7 +68,8 @@ std::string CompositorMap::finding() const
                    : "the compositor does not turn touches: the matrix contains the turn";
 }
 
-CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets)
+CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets,
+                                 const OutputsExtent &outputs)
 {
     CompositorMap found;
     if (touches.size() + 1 < static_cast<size_t>(targets)) {
@@ -92,13 +93,15 @@ CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, in
             return found;
         }
     }
-    // Straight, and half as large again as the window or more one way and no smaller the
-    // other: the screen is spread over more than this output (mutter does so with a touch
-    // screen it has not mapped onto one monitor). Anything else most likely comes of an older
-    // matrix still in use: libinput reads udev's only when the device is added.
+    // Straight, and as large as all the outputs together on each axis: the screen is spread over
+    // them all (mutter does so with a touch screen it has not mapped onto one monitor). Anything
+    // else most likely comes of an older matrix still in use: libinput reads udev's only when
+    // the device is added.
     const double width = std::fabs(measured[0]), height = std::fabs(measured[4]);
     const bool straight = std::fabs(measured[1]) < kCornerShare * height && std::fabs(measured[3]) < kCornerShare * width;
-    found.problem = straight && std::max(width, height) >= kSpreadScale && std::min(width, height) > 1 - kCornerShare
+    const auto near = [](double scale, double extent) { return std::fabs(scale - extent) <= kSpreadShare * extent; };
+    const bool moreThanTheWindow = std::max(outputs.x, outputs.y) > 1 + kSpreadShare;
+    found.problem = straight && moreThanTheWindow && near(width, outputs.x) && near(height, outputs.y)
         ? "the compositor spreads this screen over several outputs: map it onto its output first"
         : "libinput uses another matrix than udev's: unplug and plug the screen, then calibrate again";
     return found;

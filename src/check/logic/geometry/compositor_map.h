@@ -74,10 +74,17 @@ struct CompositorMap {
     std::string finding() const;        // one line on what was found
 };
 
+// The combined extent of the outputs (the union of their geometries) over the window's, on each
+// axis: how much larger than the window a screen spread over all of them comes out.
+struct OutputsExtent {
+    double x = 1, y = 1;
+};
+
 // Needs four of the five targets paired. A solved map whose corners miss the window's by more
-// than 1% is refused: a matrix other than the one guessed for M, or a touch screen spread
-// over several outputs.
-CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets);
+// than 1% is refused: a touch screen spread over several outputs when its scale on each axis is
+// within 3% of the outputs' extent, otherwise a matrix other than the one guessed for M.
+CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets,
+                                 const OutputsExtent &outputs);
 
 // The matrix for libinput that puts the touch where the fit does, given the compositor's map.
 LibinputMatrix inCompositorFrame(const LibinputMatrix &fit, const LibinputMatrix &compositor);
