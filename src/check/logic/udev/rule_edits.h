@@ -34,7 +34,7 @@ struct RuleTarget {
 
 // The block for one rule: a comment naming it, and the rule. --udev prints it, --install
 // writes it when the file has no rule of that match yet.
-std::string udevRuleBlock(const RuleTarget &target, const LibinputMatrix &matrix);
+std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix);
 
 // How to load the rule (its folder in sysfs given, for the one device to re-add), and who
 // reads it: comment lines, to go with the rule.
@@ -56,7 +56,7 @@ struct RulesEdit {
 // The text with the target's rule setting this matrix (its other keys kept), or a new rule
 // where there was none: the device's rule before any narrower rule of the same device, a port
 // rule right after the device's rule.
-RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix);
+RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const Matrix &matrix);
 
 // The text with the target's rule setting no matrix: the rule goes when nothing but its match
 // is left on it, with the comment this program wrote above it.
@@ -67,6 +67,6 @@ int lineSettingMatrix(const std::string &rules, const std::string &value);
 
 
 // The command that keeps this calibration: --install with the matrix, for the stable path.
-std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix, bool port = false);
+std::string keepCommand(const DeviceInfo &device, const Matrix &matrix, bool port = false);
 
 #endif
