@@ -2,6 +2,7 @@
 #include "geometry/compositor_map.h"
 
 #include "geometry/fit.h"
+#include "geometry/statistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -127,10 +128,6 @@ void TouchPairing::compositorMoved(int id, double x, double y)
 
 std::vector<CompositorTouch> TouchPairing::pairs(const Matrix &current) const
 {
-    const auto median = [](std::vector<double> values) {
-        std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
     std::vector<CompositorTouch> paired;
     std::vector<bool> used(strokes.size(), false);
     for (const Taken &touch : taken) {
