@@ -115,7 +115,7 @@ namespace {
 // read under it: the fit itself where nothing was measured (X, a compositor that could not be
 // read), with why.
 struct CompositorFrame {
-    LibinputMatrix matrix;
+    Matrix matrix;
     std::string said;  // comment lines on what was found
 };
 
@@ -123,11 +123,11 @@ struct CompositorFrame {
 // the matrix itself, the udev rule, the xorg.conf section and the xinput command, each where the
 // device's name allows it, and why one is missing. The udev rule and the command that keeps it
 // carry the matrix for the compositor's frame; X's forms the fit, since X turns nothing.
-std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix, const CompositorFrame &frame,
+std::string formsText(const DeviceInfo &device, const Matrix &matrix, const CompositorFrame &frame,
                       const std::optional<Borders> &borders, const std::optional<OntoMonitor> &onto,
                       bool installing)
 {
-    std::string text = "# The calibration as libinput's matrix: " + matrixText(frame.matrix, false) + "\n"
+    std::string text = "# The calibration as libinput's matrix: " + frame.matrix.text() + "\n"
         + frame.said;
     const std::string udevProblem = nameProblemForUdev(device.name);
     text += udevProblem.empty() ? udevHowTo(device.identity(), sysfsPathOfNode(device.path))
@@ -150,7 +150,7 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix, co
                 "# forgets it):\n";
         for (const int id : ids)
             text += "xinput set-prop " + std::to_string(id) + " \"libinput Calibration Matrix\" "
-                + matrixText(matrix, true) + "\n";
+                + matrix.textWithLastRow() + "\n";
     }
     if (udevProblem.empty() && !installing)
         text += "\n# To keep it, for libinput under X and Wayland (a udev rule, the device re-added):\n"
@@ -161,14 +161,14 @@ std::string formsText(const DeviceInfo &device, const LibinputMatrix &matrix, co
 // The matrix libinput uses for the device now: sway's own where its IPC shows one, else
 // udev's, else none. libinput reads udev's only when the device is added, and a compositor may
 // hold its own: a guess, which the solved map checks.
-LibinputMatrix currentMatrix(const DeviceInfo &device)
+Matrix currentMatrix(const DeviceInfo &device)
 {
     const std::optional<std::string> sway = inSway() ? swayMatrixOf(device) : std::nullopt;
     if (sway && !sway->empty())
-        if (const auto matrix = parseMatrix(*sway))
+        if (const auto matrix = Matrix::parse(*sway))
             return *matrix;
-    const auto udev = parseMatrix(udevPropertyOf(sysfsPathOfNode(device.path), "LIBINPUT_CALIBRATION_MATRIX"));
-    return udev.value_or(LibinputMatrix{1, 0, 0, 0, 1, 0});
+    const auto udev = Matrix::parse(udevPropertyOf(sysfsPathOfNode(device.path), "LIBINPUT_CALIBRATION_MATRIX"));
+    return udev.value_or(Matrix::identity());
 }
 
 const char kOtherCompositors[] =
@@ -187,7 +187,7 @@ OutputsExtent outputsOver(const QSize &window)
     return {double(all.width()) / window.width(), double(all.height()) / window.height()};
 }
 
-CompositorFrame compositorFrame(const DeviceInfo &device, const LibinputMatrix &fit, const TouchPairing &pairing,
+CompositorFrame compositorFrame(const DeviceInfo &device, const Matrix &fit, const TouchPairing &pairing,
                                 const std::optional<XScreenLayout> &layout, const QSize &window)
 {
     if (!onWayland()) {
@@ -205,7 +205,8 @@ CompositorFrame compositorFrame(const DeviceInfo &device, const LibinputMatrix &
     if (!map.map)
         return {fit, "# " + map.problem + ".\n# Made without the compositor's answer: under a compositor that "
                      "turns touches with\n# a turned output (weston, GNOME, KDE) it may be turned twice.\n"};
-    return {inCompositorFrame(fit, *map.map), "# Measured: " + map.finding() + ".\n" + kOtherCompositors};
+    // A turn or a mirror, which always has an inverse.
+    return {map.map->inverse()->after(fit), "# Measured: " + map.finding() + ".\n" + kOtherCompositors};
 }
 
 // The ranges of the axes whose units the touch tracker gives touches in: the multitouch axes
@@ -274,7 +275,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     CalibrateWidget *window = nullptr;
     CalibrateWidget widget(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                            [&](const Calibration &calibration) {
-        const LibinputMatrix matrix = libinputMatrix(calibration, unitsX, unitsY);
+        const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
         // evdev and the Boder options read ABS_X and ABS_Y.
         const std::optional<Borders> borders =

@@ -37,7 +37,7 @@ std::string lineList(const std::vector<int> &lines)
 }
 
 // What the session's sway uses after the re-add; an empty string when there is no sway.
-std::string swayReadBack(const DeviceInfo &device, const std::optional<LibinputMatrix> &expected, bool *ok)
+std::string swayReadBack(const DeviceInfo &device, const std::optional<Matrix> &expected, bool *ok)
 {
     const SwaySocket socket = swaySocket();
     if (socket.path.empty())
@@ -47,7 +47,7 @@ std::string swayReadBack(const DeviceInfo &device, const std::optional<LibinputM
     // sway adds the device again once libinput hears of it.
     std::optional<std::string> swayMatrix;
     bool answered = false;
-    for (int tries = 0; tries < 50 && swayMatrix != matrixText(*expected, false); ++tries) {
+    for (int tries = 0; tries < 50 && swayMatrix != expected->text(); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         swayMatrix = swayMatrixOf(device);
         answered |= swayMatrix.has_value();
@@ -56,7 +56,7 @@ std::string swayReadBack(const DeviceInfo &device, const std::optional<LibinputM
         return "sway did not answer on its socket: what it uses was not checked.\n";
     if (!swayMatrix || swayMatrix->empty())
         return "sway does not show the device yet: what it uses was not checked.\n";
-    if (*swayMatrix != matrixText(*expected, false)) {
+    if (*swayMatrix != expected->text()) {
         *ok = false;
         return "sway uses " + printable(*swayMatrix) + ", not udev's matrix: a matrix set through its "
                "IPC or in its config overrides udev's on every re-add (remove that input's "
@@ -67,7 +67,7 @@ std::string swayReadBack(const DeviceInfo &device, const std::optional<LibinputM
 
 // What X uses after the re-add, once X has removed its old devices of the node and added it
 // again; maps it onto the monitor again.
-std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::optional<LibinputMatrix> &expected,
+std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::optional<Matrix> &expected,
                       const std::optional<OntoMonitor> &onto, bool *ok)
 {
     if (!watch.waitForReAdd(std::chrono::seconds(5)))
@@ -79,7 +79,7 @@ std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::o
         if (!x.libinput) {
             report += "is driven by evdev, which does not read udev's matrix: use --xorg for it.\n";
             *ok = false;
-        } else if (expected && (!x.matrix || !sameMatrix(*x.matrix, *expected))) {
+        } else if (expected && (!x.matrix || !x.matrix->same(*expected))) {
             report += "does not use udev's matrix: an xorg.conf.d CalibrationMatrix option "
                       "overrides it.\n";
             *ok = false;
@@ -100,7 +100,7 @@ std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::o
 // Re-adds the device and says what the session uses now: udev's property (and, where it is not
 // the one written, which line sets it), X's re-added devices and sway's input. *signal gets a
 // signal that came meanwhile: then only what is known at once is said.
-std::string replugAndReadBack(const DeviceInfo &device, const std::optional<LibinputMatrix> &expected,
+std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matrix> &expected,
                               const std::string &rules, const std::optional<OntoMonitor> &onto, bool *ok,
                               int *signal)
 {
@@ -126,7 +126,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Libi
     std::string report = "Re-added " + device.path + " (as if unplugged and plugged in): udev gives it "
         + (udevMatrix.empty() ? std::string("no LIBINPUT_CALIBRATION_MATRIX")
                               : "LIBINPUT_CALIBRATION_MATRIX=" + printable(udevMatrix)) + ".\n";
-    if (expected ? udevMatrix != matrixText(*expected, false) : !udevMatrix.empty()) {
+    if (expected ? udevMatrix != expected->text() : !udevMatrix.empty()) {
         *ok = false;
         const int line = udevMatrix.empty() ? 0 : lineSettingMatrix(rules, udevMatrix);
         report += line ? "Line " + std::to_string(line) + " of " + kRulesPath + " sets that value, and udev "
@@ -191,7 +191,7 @@ std::string readOtherwiseProblem(const std::string &rules)
 // places the device's rule in front of a rule of the file that udev shows deciding for another
 // panel. An empty string when udev's answer is the intended one (the devices that share the
 // rule in *sharing), else why nothing may be written.
-std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, const LibinputMatrix &matrix,
+std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, const Matrix &matrix,
                          const std::string &old, RulesEdit *edit, std::vector<std::string> *sharing)
 {
     std::vector<JudgedDevice> devices;
@@ -203,7 +203,7 @@ std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, con
         const std::string problem = askUdev(kRulesPath, old.empty() ? nullptr : &old, edit->text, &devices);
         if (!problem.empty())
             return "could not ask udev what the new rule gives (" + problem + "): nothing was changed";
-        const Verdict verdict = judge(devices, sysfsPathOfNode(device.path), matrixText(matrix, false), editedBefore,
+        const Verdict verdict = judge(devices, sysfsPathOfNode(device.path), matrix.text(), editedBefore,
                                       {kRulesPath, edit->line});
         *sharing = verdict.sharing;
         if (verdict.conflict.empty())
@@ -247,7 +247,7 @@ std::string asRootCommand(int argc, char **argv)
     return command;
 }
 
-int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
+int installCalibration(const DeviceInfo &device, const Matrix &matrix,
                        const std::optional<OntoMonitor> &onto, bool port)
 {
     const std::optional<RuleTarget> target = ruleTarget(device, port);
@@ -267,9 +267,9 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
         return fail(problem.empty() ? unsure : problem);
     std::string report = "Installed in " + kRulesPath + ", line " + std::to_string(edit.line) + ":\n"
         + printable(ruleAt(edit.text, edit.line)) + "\n";
-    const std::optional<LibinputMatrix> old = edit.oldMatrix ? parseMatrix(*edit.oldMatrix) : std::nullopt;
+    const std::optional<Matrix> old = edit.oldMatrix ? Matrix::parse(*edit.oldMatrix) : std::nullopt;
     if (old)
-        report += "It replaces the matrix " + matrixText(*old, false) + "; the rule's other keys are kept.\n";
+        report += "It replaces the matrix " + old->text() + "; the rule's other keys are kept.\n";
     else if (edit.oldMatrix)
         report += "It replaces a value that was not six numbers (\"" + printable(*edit.oldMatrix)
             + "\"): there is no undo line for it.\n";
@@ -291,7 +291,7 @@ int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
     report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal);
     const std::string portWord = port ? "--port " : "";
     if (old)
-        report += "To undo: sudo kestrilavon-check --install " + portWord + "--matrix \"" + matrixText(*old, false)
+        report += "To undo: sudo kestrilavon-check --install " + portWord + "--matrix \"" + old->text()
             + "\" " + shellWord(device.stablePath()) + "\n";
     else if (!edit.oldMatrix)
         report += "To undo: sudo kestrilavon-check --uninstall " + portWord + shellWord(device.stablePath()) + "\n";
@@ -324,9 +324,9 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
     bool ok = true;
     int signal = 0;
     report += replugAndReadBack(device, std::nullopt, edit.text, std::nullopt, &ok, &signal);
-    if (const std::optional<LibinputMatrix> old = edit.oldMatrix ? parseMatrix(*edit.oldMatrix) : std::nullopt)
+    if (const std::optional<Matrix> old = edit.oldMatrix ? Matrix::parse(*edit.oldMatrix) : std::nullopt)
         report += "To undo: sudo kestrilavon-check --install " + std::string(port ? "--port " : "")
-            + "--matrix \"" + matrixText(*old, false) + "\" " + shellWord(device.stablePath()) + "\n";
+            + "--matrix \"" + old->text() + "\" " + shellWord(device.stablePath()) + "\n";
     return finishReport(report, ok ? 0 : 1, signal);
 }
 

@@ -24,7 +24,7 @@ std::string asRootCommand(int argc, char **argv);
 // device, prints the report (and maps the device onto the monitor again on X, where asked).
 // Returns the status; a signal held off during the re-add ends the program once the report
 // is out, with 128 + its number.
-int installCalibration(const DeviceInfo &device, const LibinputMatrix &matrix,
+int installCalibration(const DeviceInfo &device, const Matrix &matrix,
                        const std::optional<OntoMonitor> &onto, bool port = false);
 
 // Takes the matrix out of the device's rule (the port's), and the rule when nothing else is

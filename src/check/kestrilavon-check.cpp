@@ -121,7 +121,7 @@ int listDevices()
 
 // --udev: the rule as --install writes it on the standard output; how to load it, on the
 // standard error stream.
-int printUdevRule(const DeviceInfo &device, const LibinputMatrix &matrix, bool port)
+int printUdevRule(const DeviceInfo &device, const Matrix &matrix, bool port)
 {
     const std::optional<RuleTarget> target = ruleTarget(device, port);
     if (!target)
@@ -142,7 +142,7 @@ enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
 // then one form. Any problem: one line, status 1, nothing printed or set.
 // --tslib: the pointercal line for the framebuffer's visible pixels (or, with none there, the
 // monitor's), printed or, with install, written.
-int tslibForm(const DeviceInfo &device, const LibinputMatrix &matrix, bool install,
+int tslibForm(const DeviceInfo &device, const Matrix &matrix, bool install,
               const std::optional<Monitor> &monitor, const FramebufferChoice &framebuffer)
 {
     std::string said;
@@ -175,10 +175,10 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
     if (givenMatrix) {
         // A matrix given by hand that no driver should take is a wrong argument: status 2.
-        const std::optional<LibinputMatrix> matrix = parseMatrix(*givenMatrix);
+        const std::optional<Matrix> matrix = Matrix::parse(*givenMatrix);
         if (!matrix)
             return fail("--matrix takes six finite numbers, as \"1 0 0 0 1 0\"") + 1;
-        const std::string trouble = matrixProblem(*matrix);
+        const std::string trouble = matrix->driverProblem();
         if (!trouble.empty())
             return fail("will not use that matrix: " + trouble) + 1;
         if (tslib)
@@ -197,8 +197,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
         return fail("the borders in " + resultPath + " are equal on an axis: calibrate again");
     // The borders are in ABS_X and ABS_Y units; libinput reads the multitouch axes where there
     // are any, in ranges of their own, but in fractions of its range each axis says the same.
-    const LibinputMatrix matrix = libinputMatrix(*calibration, *device->x, *device->y);
-    const std::string matrixTrouble = matrixProblem(matrix);
+    const Matrix matrix = libinputMatrix(*calibration, *device->x, *device->y);
+    const std::string matrixTrouble = matrix.driverProblem();
     if (!matrixTrouble.empty())
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
                     + matrixTrouble + "; calibrate again");

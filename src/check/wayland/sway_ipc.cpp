@@ -163,10 +163,10 @@ std::optional<std::string> swayMatrixOf(const DeviceInfo &device)
     if (!inputs)
         return std::nullopt;
     const std::optional<SwayInput> input = findSwayInput(*inputs, device.identity());
-    return input && input->matrix ? matrixText(*input->matrix, false) : std::string();
+    return input && input->matrix ? input->matrix->text() : std::string();
 }
 
-ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, const std::string &output)
+ApplyReport applyToSway(const DeviceInfo &device, const Matrix &matrix, const std::string &output)
 {
     ApplyReport report;
     std::string problem;
@@ -199,9 +199,9 @@ ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, 
     }
     // The matrix first: its old value is known, so it can be put back when the mapping is
     // refused or the read-back does not show it. sway does not say where an input was mapped.
-    const std::string before = input->matrix ? matrixText(*input->matrix, false) : "1 0 0 0 1 0";
+    const std::string before = input->matrix ? input->matrix->text() : "1 0 0 0 1 0";
     const std::string command = swayCalibrationCommand(input->identifier, matrix);
-    const std::string restore = swayCalibrationCommand(input->identifier, *parseMatrix(before));
+    const std::string restore = swayCalibrationCommand(input->identifier, *Matrix::parse(before));
     const std::string unmap = "input \"" + input->identifier + "\" map_to_output *";
     const auto run = [&](const std::string &sent) {
         return sent.empty() || swayCommandSucceeded(ask(RunCommand, sent).value_or(""));
@@ -216,7 +216,7 @@ ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, 
         return report;
     }
     const std::optional<SwayInput> after = swayInputOf(device, &problem);
-    if (!after || !after->matrix || !sameMatrix(*after->matrix, matrix)) {
+    if (!after || !after->matrix || !after->matrix->same(matrix)) {
         const bool undone = run(restore) && (mapping.empty() || run(unmap));
         report.text = "sway answered success, but its input \"" + input->identifier
             + "\" does not show the matrix: " + (undone ? "what was sent is set back.\n"
@@ -224,7 +224,7 @@ ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, 
         return report;
     }
     report.text = "sway input \"" + input->identifier + "\":\n  set calibration_matrix to "
-        + matrixText(*after->matrix, false) + "\n  before: " + before + "\n";
+        + after->matrix->text() + "\n  before: " + before + "\n";
     if (!mapping.empty())
         report.text += "  set map_to_output " + output + "\n";
     report.text += "  to undo: swaymsg 'input \"" + input->identifier + "\" calibration_matrix " + before

@@ -25,7 +25,7 @@ bool inSway();
 // Sets the matrix on sway's input for the device (and, with several outputs, maps it onto the
 // one named), then reads it back: sway answers success even for an identifier that matches
 // nothing. The report, as --apply's on X.
-ApplyReport applyToSway(const DeviceInfo &device, const LibinputMatrix &matrix, const std::string &output);
+ApplyReport applyToSway(const DeviceInfo &device, const Matrix &matrix, const std::string &output);
 
 // The matrix sway's input for the device uses now, as text; empty when sway shows no such input
 // or no matrix; nullopt when sway does not answer.

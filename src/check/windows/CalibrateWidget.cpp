@@ -161,7 +161,7 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
     }
     anyTouch = true;
     if (accepted()) {
-        const Fraction at = apply(*sequence.calibration(), touch.x, touch.y);
+        const Point at = sequence.calibration()->m.apply(touch.x, touch.y);
         lastTouch = QPoint(static_cast<int>(std::floor(at.x * width())),
                            static_cast<int>(std::floor(at.y * height())));
         if (doneBox().contains(*lastTouch))

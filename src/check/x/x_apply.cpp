@@ -73,8 +73,7 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
     // calibration, the transformation after it (identity, or the map onto the monitor), and
     // evdev's swap and inversion, which it applies before the calibration.
     const Atom floatType = XInternAtom(display, "FLOAT", False);
-    const Transformation identity{1, 0, 0, 0, 1, 0};
-    std::vector<Setting> settings;
+        std::vector<Setting> settings;
     for (const int id : ids) {
         const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
         const bool evdev = readProperty(display, id, kEvdevCalibration).exists();
@@ -107,7 +106,7 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
         }
         if (readProperty(display, id, kTransformation).exists())
             settings.push_back({id, kTransformation, floatType, 32,
-                                floatItems(calibration.onto ? calibration.onto->transformation : identity), {}});
+                                floatItems(calibration.onto ? calibration.onto->transformation : Matrix::identity()), {}});
     }
     for (Setting &setting : settings)
         setting.before = readProperty(display, setting.device, setting.name);
@@ -187,18 +186,14 @@ std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path)
         XDeviceMatrix device{id, printable(deviceName(owned.get(), id)), false, {}};
         const Property matrix = readProperty(owned.get(), id, kLibinputMatrix);
         device.libinput = matrix.exists();
-        if (matrix.items.size() >= 6) {
-            LibinputMatrix values{};
-            for (size_t i = 0; i < 6; ++i)
-                values[i] = matrix.asFloat(i);
-            device.matrix = values;
-        }
+        if (matrix.items.size() >= 6)
+            device.matrix = matrix.asMatrix();
         found.push_back(device);
     }
     return found;
 }
 
-std::string setTransformation(const std::string &path, const Transformation &transformation)
+std::string setTransformation(const std::string &path, const Matrix &transformation)
 {
     const DisplayPointer owned = openDisplayWithXInput2();
     struct stat status;

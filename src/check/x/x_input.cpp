@@ -206,10 +206,8 @@ std::optional<Monitor> monitorOfTransformation(const Property &matrix, const XSc
 {
     for (const Monitor &monitor : layout.monitors) {
         const auto expected = monitorTransformation(monitor, layout.width, layout.height);
-        bool same = matrix.items.size() == 9 && layout.monitors.size() > 1;
-        for (size_t i = 0; same && i < 6; ++i)
-            same = std::fabs(matrix.asFloat(i) - expected[i]) < 1e-3;
-        if (same)
+        // The transformation's values are fractions of the screen: within 1e-3 is the same.
+        if (matrix.items.size() == 9 && layout.monitors.size() > 1 && matrix.asMatrix().same(expected, 1e-3))
             return monitor;
     }
     return std::nullopt;

@@ -40,7 +40,7 @@ std::string describeXMapping(dev_t rdev, const XScreenLayout &layout);
 // What --apply sets: libinput's matrix, or evdev's four borders, whichever the driver reads;
 // and on an X screen of several monitors the transformation onto the touch screen's own.
 struct XCalibration {
-    LibinputMatrix libinput;
+    Matrix libinput;
     std::optional<Borders> evdev;  // none for a turned or skewed calibration: libinput only
     AxisRange evdevX, evdevY;  // evdev's uncalibrated state, for the undo command
     std::optional<OntoMonitor> onto;
@@ -61,13 +61,13 @@ struct XDeviceMatrix {
     int id = 0;
     std::string name;
     bool libinput = false;
-    std::optional<LibinputMatrix> matrix;  // where libinput reads it
+    std::optional<Matrix> matrix;  // where libinput reads it
 };
 std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path);
 
 // Sets the transformation (a monitor's map) on every X device that reads the kernel device at
 // path; an empty string, or why not.
-std::string setTransformation(const std::string &path, const Transformation &transformation);
+std::string setTransformation(const std::string &path, const Matrix &transformation);
 
 // X's devices of one kernel device, watched from before the device is re-added (as if
 // re-plugged) until X has removed every one of them and added the device again: X may give the

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "x_properties.h"
 
-#include "forms/driver_forms.h"
+#include "text/decimal.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XInput2.h>
@@ -143,7 +143,12 @@ void setProperty(Display *display, int device, const char *name, Atom type, int 
                      XIPropModeReplace, data, static_cast<int>(items.size()));
 }
 
-std::vector<std::uint32_t> floatItems(const std::array<double, 6> &matrix)
+Matrix Property::asMatrix() const
+{
+    return {asFloat(0), asFloat(1), asFloat(2), asFloat(3), asFloat(4), asFloat(5)};
+}
+
+std::vector<std::uint32_t> floatItems(const Matrix &matrix)
 {
     std::vector<std::uint32_t> items;
     for (const double value : {matrix[0], matrix[1], matrix[2], matrix[3], matrix[4], matrix[5],

@@ -5,10 +5,11 @@
 // XInput 2 device properties, for the check's X side (x_input.cpp and x_apply.cpp): plain
 // Xlib, kept out of the toolkit's files.
 
+#include "geometry/matrix.h"
+
 #include <X11/Xlib.h>
 #include <sys/types.h>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -41,6 +42,8 @@ struct Property {
         std::memcpy(&value, &items[i], sizeof value);
         return value;
     }
+    // The first six items as floats; there are at least six.
+    Matrix asMatrix() const;
 };
 
 Property readProperty(Display *display, int device, const char *name);
@@ -53,7 +56,7 @@ std::string values(Display *display, const Property &property);
 bool isIdentity(Display *display, const Property &matrix);
 bool allZero(const Property &property);
 // A 2x3 matrix as the nine 32-bit floats of an X matrix property.
-std::vector<std::uint32_t> floatItems(const std::array<double, 6> &matrix);
+std::vector<std::uint32_t> floatItems(const Matrix &matrix);
 
 std::string deviceName(Display *display, int id);
 // The X ids of the slave devices whose "Device Node" is the kernel device rdev. X's libinput

@@ -47,7 +47,7 @@ private slots:
         for (const double error : sequence.errors())
             QVERIFY(error < 1e-6);
         const auto raw = rawAt(100, 700);
-        const Fraction at = apply(*sequence.calibration(), raw.first, raw.second);
+        const Point at = sequence.calibration()->m.apply(raw.first, raw.second);
         QVERIFY(std::fabs(at.x * 1024 - 100.5) < 1e-6 && std::fabs(at.y * 768 - 700.5) < 1e-6);
         QVERIFY(!axisAlignedBorders(*sequence.calibration(), 1024, 768));
     }
@@ -83,7 +83,7 @@ private slots:
             QCOMPARE(bool(borders), skew < 0.001);
             for (int i = 0; borders && i < 4; ++i) {
                 const double rawX = 4000 + 24000 * (i % 2), rawY = 4000 + 24000 * (i / 2);
-                const Fraction at = apply(fit, rawX, rawY);
+                const Point at = fit.m.apply(rawX, rawY);
                 const double byBorders = (rawX - borders->left) / (borders->right - borders->left);
                 QVERIFY(std::fabs((byBorders - at.x) * 1024) <= 1);
             }

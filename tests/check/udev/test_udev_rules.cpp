@@ -37,7 +37,7 @@ class UdevRulesTest : public QObject {
         return text.str();
     }
 
-    static std::string rule(const RuleTarget &target, const LibinputMatrix &matrix)
+    static std::string rule(const RuleTarget &target, const Matrix &matrix)
     {
         const std::string block = udevRuleBlock(target, matrix);
         return block.substr(block.find('\n') + 1);
@@ -176,7 +176,7 @@ private slots:
         QTemporaryDir folder;
         const std::string path = folder.filePath(kRulesFile).toStdString();
         const std::string lock = folder.filePath("lock").toStdString();
-        const auto install = [&](const RuleTarget &target, const LibinputMatrix &matrix) {
+        const auto install = [&](const RuleTarget &target, const Matrix &matrix) {
             return editRulesFile(folder.path().toStdString(), lock, [&](const std::string &old) {
                 return withMatrix(old, target, matrix).text;
             }, std::chrono::milliseconds(300));

@@ -26,7 +26,7 @@ std::optional<std::vector<SwayInput>> parseSwayInputs(const std::string &reply)
         input.product = static_cast<unsigned>(object["product"].toInt());
         const QJsonArray matrix = object["libinput"].toObject()["calibration_matrix"].toArray();
         if (matrix.size() == 6) {
-            LibinputMatrix values{};
+            Matrix values;
             for (int i = 0; i < 6; ++i)
                 values[size_t(i)] = matrix[i].toDouble();
             input.matrix = values;
@@ -59,9 +59,9 @@ std::string swayIdentifierProblem(const std::string &identifier)
     return {};
 }
 
-std::string swayCalibrationCommand(const std::string &identifier, const LibinputMatrix &matrix)
+std::string swayCalibrationCommand(const std::string &identifier, const Matrix &matrix)
 {
-    return "input \"" + identifier + "\" calibration_matrix " + matrixText(matrix, false);
+    return "input \"" + identifier + "\" calibration_matrix " + matrix.text();
 }
 
 bool swayCommandSucceeded(const std::string &reply)

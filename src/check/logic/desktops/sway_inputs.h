@@ -18,7 +18,7 @@ struct SwayInput {
     std::string identifier;  // vendor:product:name, decimal ids, blanks as _
     std::string name;
     unsigned vendor = 0, product = 0;
-    std::optional<LibinputMatrix> matrix;  // libinput's calibration_matrix, where sway says it
+    std::optional<Matrix> matrix;  // libinput's calibration_matrix, where sway says it
 };
 
 // The inputs in a GET_INPUTS reply; nullopt when it is no such reply.
@@ -32,7 +32,7 @@ std::optional<SwayInput> findSwayInput(const std::vector<SwayInput> &inputs, con
 std::string swayIdentifierProblem(const std::string &identifier);
 
 // The RUN_COMMAND text that sets the input's matrix.
-std::string swayCalibrationCommand(const std::string &identifier, const LibinputMatrix &matrix);
+std::string swayCalibrationCommand(const std::string &identifier, const Matrix &matrix);
 
 // The names of the active outputs in a GET_OUTPUTS reply.
 std::vector<std::string> parseSwayOutputs(const std::string &reply);

@@ -2,7 +2,6 @@
 #include "forms/driver_forms.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -13,23 +12,6 @@ namespace {
 constexpr unsigned kBusUsb = 0x03;  // BUS_USB in <linux/input.h>
 
 } // namespace
-
-std::string decimal(double value)
-{
-    // to_chars is the one formatting call that never looks at the locale. Fixed notation:
-    // not every reader of a form takes an exponent. The largest double takes 309 digits.
-    char text[400];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
-    if (error != std::errc() || !std::isfinite(value))
-        return "nan";  // never a number a reader takes, and no stray bytes
-    std::string written(text, end);
-    if (written.find('.') != std::string::npos) {
-        written.erase(written.find_last_not_of('0') + 1);
-        if (written.back() == '.')
-            written.pop_back();
-    }
-    return written == "-0" ? "0" : written;
-}
 
 bool isC1Control(const std::string &text, size_t at)
 {
@@ -62,41 +44,18 @@ std::optional<Calibration> calibrationFromBorders(const Borders &b)
     return Calibration{{1 / width, 0, -b.left / width, 0, 1 / height, -b.top / height}};
 }
 
-LibinputMatrix libinputMatrix(const Calibration &c, AxisRange x, AxisRange y)
+Matrix libinputMatrix(const Calibration &c, AxisRange x, AxisRange y)
 {
     // raw = minimum + u * range, put into the map from raw values.
     const double rangeX = double(x.maximum) - x.minimum + 1, rangeY = double(y.maximum) - y.minimum + 1;
-    const auto &m = c.m;
-    return {m[0] * rangeX, m[1] * rangeY, m[0] * x.minimum + m[1] * y.minimum + m[2],
-            m[3] * rangeX, m[4] * rangeY, m[3] * x.minimum + m[4] * y.minimum + m[5]};
+    return c.m.after({rangeX, 0, double(x.minimum), 0, rangeY, double(y.minimum)});
 }
 
-Calibration calibrationFromLibinput(const LibinputMatrix &m, AxisRange x, AxisRange y)
+Calibration calibrationFromLibinput(const Matrix &m, AxisRange x, AxisRange y)
 {
     const double rangeX = double(x.maximum) - x.minimum + 1, rangeY = double(y.maximum) - y.minimum + 1;
     return {{m[0] / rangeX, m[1] / rangeY, m[2] - m[0] * x.minimum / rangeX - m[1] * y.minimum / rangeY,
              m[3] / rangeX, m[4] / rangeY, m[5] - m[3] * x.minimum / rangeX - m[4] * y.minimum / rangeY}};
-}
-
-std::optional<LibinputMatrix> parseMatrix(const std::string &text)
-{
-    LibinputMatrix matrix{};
-    const char *at = text.data(), *end = text.data() + text.size();
-    for (double &value : matrix) {
-        while (at < end && (*at == ' ' || *at == '\t'))
-            ++at;
-        // from_chars reads no leading '+' and never looks at the locale.
-        const auto read = std::from_chars(at, end, value);
-        if (read.ec != std::errc() || !std::isfinite(value)
-            || (read.ptr < end && *read.ptr != ' ' && *read.ptr != '\t'))
-            return std::nullopt;
-        at = read.ptr;
-    }
-    while (at < end && (*at == ' ' || *at == '\t'))
-        ++at;
-    if (at != end)
-        return std::nullopt;
-    return matrix;
 }
 
 std::string hexId(unsigned value)
@@ -106,77 +65,7 @@ std::string hexId(unsigned value)
     return text;
 }
 
-bool sameMatrix(const LibinputMatrix &a, const LibinputMatrix &b)
-{
-    for (size_t i = 0; i < 6; ++i) {
-        if (std::fabs(a[i] - b[i]) > 1e-4 * std::max(1.0, std::fabs(b[i])))
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
-// Whether the image of the device's unit square (a parallelogram) meets the screen's, [0,1]^2:
-// two convex shapes meet unless one of their edges' normals separates them.
-bool meetsScreen(const LibinputMatrix &m)
-{
-    const std::array<std::array<double, 2>, 4> image = {{
-        {m[2], m[5]}, {m[0] + m[2], m[3] + m[5]}, {m[1] + m[2], m[4] + m[5]},
-        {m[0] + m[1] + m[2], m[3] + m[4] + m[5]}}};
-    const std::array<std::array<double, 2>, 4> screen = {{{0, 0}, {1, 0}, {0, 1}, {1, 1}}};
-    const std::array<std::array<double, 2>, 4> normals = {{{1, 0}, {0, 1}, {-m[3], m[0]}, {-m[4], m[1]}}};
-    for (const auto &normal : normals) {
-        const auto span = [&](const auto &corners) {
-            double low = HUGE_VAL, high = -HUGE_VAL;
-            for (const auto &c : corners) {
-                const double along = normal[0] * c[0] + normal[1] * c[1];
-                low = std::min(low, along);
-                high = std::max(high, along);
-            }
-            return std::pair(low, high);
-        };
-        const auto [imageLow, imageHigh] = span(image);
-        const auto [screenLow, screenHigh] = span(screen);
-        if (imageHigh < screenLow || screenHigh < imageLow)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-std::string matrixProblem(const LibinputMatrix &m)
-{
-    for (const double value : m) {
-        if (!std::isfinite(value))
-            return "the calibration matrix has an entry that is not a finite number";
-    }
-    // The singular values of the 2x2 part: how much it stretches and shrinks at most.
-    const double squares = m[0] * m[0] + m[1] * m[1] + m[3] * m[3] + m[4] * m[4];
-    const double determinant = m[0] * m[4] - m[1] * m[3];
-    const double root = std::sqrt(std::max(0.0, squares * squares - 4 * determinant * determinant));
-    const double largest = std::sqrt((squares + root) / 2);
-    const double smallest = largest > 0 ? std::fabs(determinant) / largest : 0;
-    if (!std::isfinite(largest) || largest > 100)
-        return "the calibration would stretch the touch screen more than a hundred times";
-    if (smallest < 0.01)
-        return "the calibration would shrink the touch screen more than a hundred times "
-               "(or squash it onto a line)";
-    if (!meetsScreen(m))
-        return "the calibration would put no part of the touch screen on the screen";
-    return {};
-}
-
-std::string matrixText(const LibinputMatrix &m, bool withLastRow)
-{
-    std::string text;
-    for (const double value : m)
-        text += (text.empty() ? "" : " ") + decimal(value);
-    return withLastRow ? text + " 0 0 1" : text;
-}
-
-Transformation monitorTransformation(const Monitor &m, int screenWidth, int screenHeight)
+Matrix monitorTransformation(const Monitor &m, int screenWidth, int screenHeight)
 {
     return {double(m.width) / screenWidth, 0, double(m.x) / screenWidth,
             0, double(m.height) / screenHeight, double(m.y) / screenHeight};
@@ -190,7 +79,7 @@ std::string nameProblemForXorg(const std::string &name)
 }
 
 std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
-                        const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto)
+                        const Matrix &matrix, const std::optional<OntoMonitor> &onto)
 {
     std::ostringstream out;
     out << "# Save as /etc/X11/xorg.conf.d/99-kestrilavon.conf, then restart X.\n"
@@ -218,12 +107,12 @@ std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Border
     }
     out << (borders ? "    # The same calibration, read by X's libinput input driver.\n"
                     : "    # Read by X's libinput input driver.\n")
-        << "    Option \"CalibrationMatrix\" \"" << matrixText(matrix, true) << "\"\n";
+        << "    Option \"CalibrationMatrix\" \"" << matrix.textWithLastRow() << "\"\n";
     if (onto) {
         const Monitor &m = onto->monitor;
         out << "    # Maps the touch screen onto the monitor " << m.name << " (" << m.width << "x"
             << m.height << " at " << m.x << "," << m.y << "), for every X input driver.\n"
-               "    Option \"TransformationMatrix\" \"" << matrixText(onto->transformation, true)
+               "    Option \"TransformationMatrix\" \"" << onto->transformation.textWithLastRow()
             << "\"\n";
     }
     out << "EndSection\n";

@@ -3,8 +3,8 @@
 #define KESTRILAVON_DRIVER_FORMS_H
 
 #include "calibration.h"
+#include "geometry/matrix.h"
 
-#include <array>
 #include <optional>
 #include <string>
 
@@ -20,7 +20,7 @@ struct AxisRange {
 // left or top edge, 1 at the right or bottom edge):
 //   x = m[0] * raw x + m[1] * raw y + m[2],   y = m[3] * raw x + m[4] * raw y + m[5]
 struct Calibration {
-    std::array<double, 6> m;
+    Matrix m;
 };
 
 // The calibration that the four borders describe; nullopt when they are equal on an axis.
@@ -37,33 +37,14 @@ std::optional<ScreenPoint> mapToScreen(const Borders &borders, int rawX, int raw
 
 // libinput's six values: the same map on coordinates normalised to the axis ranges libinput
 // reads, each as (raw - minimum) / (maximum - minimum + 1). Offsets are in device widths.
-using LibinputMatrix = std::array<double, 6>;
-LibinputMatrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisRange y);
+Matrix libinputMatrix(const Calibration &calibration, AxisRange x, AxisRange y);
 // The other way: the map from raw values in these ranges. Two axes that report one position in
 // ranges of their own (ABS_X and ABS_MT_POSITION_X) have one matrix, so this also converts a
 // calibration between them.
-Calibration calibrationFromLibinput(const LibinputMatrix &matrix, AxisRange x, AxisRange y);
-
-// Six finite numbers separated by blanks, as the forms print them; nullopt for anything else.
-std::optional<LibinputMatrix> parseMatrix(const std::string &text);
-
-// Why no driver should be given this matrix (a non-finite entry, a 2x2 part that shrinks or
-// stretches by more than a hundred times, or no part of the device landing on the screen), or
-// an empty string.
-std::string matrixProblem(const LibinputMatrix &matrix);
+Calibration calibrationFromLibinput(const Matrix &matrix, AxisRange x, AxisRange y);
 
 // A 16-bit id as udev and Xorg match it: four lowercase hexadecimal digits.
 std::string hexId(unsigned value);
-
-// Whether two matrices are the same within what a 32-bit float or a printed form keeps.
-bool sameMatrix(const LibinputMatrix &a, const LibinputMatrix &b);
-
-// A number as every form prints it: a decimal point in any locale, no exponent, six places.
-std::string decimal(double value);
-
-// The matrix's values with a decimal point in any locale, separated by blanks; with the row
-// "0 0 1" added when asked, as X's properties and options take it.
-std::string matrixText(const LibinputMatrix &matrix, bool withLastRow);
 
 // One monitor of the X screen (a RandR monitor), in X pixels.
 struct Monitor {
@@ -73,8 +54,7 @@ struct Monitor {
 
 // X's "Coordinate Transformation Matrix" (its first two rows) that maps an absolute device onto
 // this monitor of a screen of this size: scale and offset, in fractions of the whole screen.
-using Transformation = std::array<double, 6>;
-Transformation monitorTransformation(const Monitor &monitor, int screenWidth, int screenHeight);
+Matrix monitorTransformation(const Monitor &monitor, int screenWidth, int screenHeight);
 
 // What identifies one kernel input device in a configuration.
 struct DeviceIdentity {
@@ -99,10 +79,10 @@ std::string nameProblemForXorg(const std::string &name);
 // several monitors, also the TransformationMatrix that maps the device onto its own.
 struct OntoMonitor {
     Monitor monitor;
-    Transformation transformation;
+    Matrix transformation;
 };
 std::string xorgSnippet(const DeviceIdentity &device, const std::optional<Borders> &borders,
-                        const LibinputMatrix &matrix, const std::optional<OntoMonitor> &onto = {});
+                        const Matrix &matrix, const std::optional<OntoMonitor> &onto = {});
 
 // tslib's pointercal line for a screen of w x h pixels: the calibration from raw device units
 // (tslib's linear module works on raw values, not normalised ones) to pixels, its six numbers

@@ -2,6 +2,7 @@
 #include "geometry/compositor_map.h"
 
 #include "geometry/fit.h"
+#include "geometry/statistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,14 +17,14 @@ constexpr double kCornerShare = 0.01;
 constexpr double kSpreadShare = 0.03;
 
 // The eight turns and mirrors that take the unit square onto itself, as matrices.
-std::vector<LibinputMatrix> squareSymmetries()
+std::vector<Matrix> squareSymmetries()
 {
-    std::vector<LibinputMatrix> all;
+    std::vector<Matrix> all;
     for (const bool swap : {false, true}) {
         for (const int flipX : {1, -1}) {
             for (const int flipY : {1, -1}) {
                 // Output x reads input x (or y when swapped), flipped about the centre.
-                LibinputMatrix m{0, 0, 0, 0, 0, 0};
+                Matrix m{0, 0, 0, 0, 0, 0};
                 m[swap ? 1 : 0] = flipX;
                 m[2] = flipX < 0 ? 1 : 0;
                 m[swap ? 3 : 4] = flipY;
@@ -35,14 +36,13 @@ std::vector<LibinputMatrix> squareSymmetries()
     return all;
 }
 
-double cornerDistance(const LibinputMatrix &a, const LibinputMatrix &b)
+double cornerDistance(const Matrix &a, const Matrix &b)
 {
     double worst = 0;
     for (const double x : {0.0, 1.0}) {
         for (const double y : {0.0, 1.0}) {
-            const auto [ax, ay] = applyMatrix(a, x, y);
-            const auto [bx, by] = applyMatrix(b, x, y);
-            worst = std::max(worst, std::hypot(ax - bx, ay - by));
+            const Point onA = a.apply(x, y), onB = b.apply(x, y);
+            worst = std::max(worst, std::hypot(onA.x - onB.x, onA.y - onB.y));
         }
     }
     return worst;
@@ -50,14 +50,9 @@ double cornerDistance(const LibinputMatrix &a, const LibinputMatrix &b)
 
 } // namespace
 
-std::pair<double, double> applyMatrix(const LibinputMatrix &m, double x, double y)
-{
-    return {m[0] * x + m[1] * y + m[2], m[3] * x + m[4] * y + m[5]};
-}
-
 bool CompositorMap::turns() const
 {
-    return map && cornerDistance(*map, {1, 0, 0, 0, 1, 0}) > 0;
+    return map && cornerDistance(*map, Matrix::identity()) > 0;
 }
 
 std::string CompositorMap::finding() const
@@ -86,8 +81,8 @@ CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, in
         found.problem = "the compositor put the touches nearly on a line: its own map could not be measured";
         return found;
     }
-    const LibinputMatrix measured = solved->m;
-    for (const LibinputMatrix &symmetry : squareSymmetries()) {
+    const Matrix measured = solved->m;
+    for (const Matrix &symmetry : squareSymmetries()) {
         if (cornerDistance(measured, symmetry) <= kCornerShare) {
             found.map = symmetry;
             return found;
@@ -105,20 +100,6 @@ CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, in
         ? "the compositor spreads this screen over several outputs: map it onto its output first"
         : "libinput uses another matrix than udev's: unplug and plug the screen, then calibrate again";
     return found;
-}
-
-LibinputMatrix inCompositorFrame(const LibinputMatrix &fit, const LibinputMatrix &c)
-{
-    // C is a turn or a mirror: its inverse is its transpose, with the offsets carried back.
-    const double inverse[4] = {c[0], c[3], c[1], c[4]};
-    const double offsetX = -(inverse[0] * c[2] + inverse[1] * c[5]);
-    const double offsetY = -(inverse[2] * c[2] + inverse[3] * c[5]);
-    const LibinputMatrix back{inverse[0], inverse[1], offsetX, inverse[2], inverse[3], offsetY};
-    // back o fit
-    return {back[0] * fit[0] + back[1] * fit[3], back[0] * fit[1] + back[1] * fit[4],
-            back[0] * fit[2] + back[1] * fit[5] + back[2],
-            back[3] * fit[0] + back[4] * fit[3], back[3] * fit[1] + back[4] * fit[4],
-            back[3] * fit[2] + back[4] * fit[5] + back[5]};
 }
 
 void TouchPairing::deviceTaken(int target, double x, double y)
@@ -148,12 +129,8 @@ void TouchPairing::compositorMoved(int id, double x, double y)
     }
 }
 
-std::vector<CompositorTouch> TouchPairing::pairs(const LibinputMatrix &current) const
+std::vector<CompositorTouch> TouchPairing::pairs(const Matrix &current) const
 {
-    const auto median = [](std::vector<double> values) {
-        std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
     std::vector<CompositorTouch> paired;
     std::vector<bool> used(strokes.size(), false);
     for (const Taken &touch : taken) {
@@ -169,8 +146,8 @@ std::vector<CompositorTouch> TouchPairing::pairs(const LibinputMatrix &current) 
         if (best == strokes.size())
             continue;
         used[best] = true;
-        const auto [x, y] = applyMatrix(current, touch.x, touch.y);
-        paired.push_back({x, y, median(strokes[best].xs), median(strokes[best].ys)});
+        const Point at = current.apply(touch.x, touch.y);
+        paired.push_back({at.x, at.y, median(strokes[best].xs), median(strokes[best].ys)});
     }
     return paired;
 }

@@ -46,7 +46,7 @@ public:
     // Each target's touch whose compositor touch began within kPairingMilliseconds of it, with
     // libinput's position under the matrix it uses now; the compositor's position is the median
     // of where it put the point, as the tracker takes the device's.
-    std::vector<CompositorTouch> pairs(const LibinputMatrix &current) const;
+    std::vector<CompositorTouch> pairs(const Matrix &current) const;
 
 private:
     struct Taken {
@@ -68,7 +68,7 @@ private:
 // The compositor's map, solved: a turn by a multiple of 90 degrees or a mirror, which puts the
 // unit square onto the window; or why it could not be told.
 struct CompositorMap {
-    std::optional<LibinputMatrix> map;  // C, snapped to the exact turn or mirror
+    std::optional<Matrix> map;  // C, snapped to the exact turn or mirror
     std::string problem;                // one line, when map is missing
     bool turns() const;                 // C is not the identity
     std::string finding() const;        // one line on what was found
@@ -85,11 +85,5 @@ struct OutputsExtent {
 // within 3% of the outputs' extent, otherwise a matrix other than the one guessed for M.
 CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets,
                                  const OutputsExtent &outputs);
-
-// The matrix for libinput that puts the touch where the fit does, given the compositor's map.
-LibinputMatrix inCompositorFrame(const LibinputMatrix &fit, const LibinputMatrix &compositor);
-
-// Where a matrix puts a point.
-std::pair<double, double> applyMatrix(const LibinputMatrix &matrix, double x, double y);
 
 #endif

@@ -62,31 +62,21 @@ std::optional<Calibration> fitCalibration(const std::vector<TouchOnTarget> &touc
                         sy[0] / rangeX, sy[1] / rangeY, sy[2] - sy[0] * x.minimum / rangeX - sy[1] * y.minimum / rangeY}};
 }
 
-Fraction apply(const Calibration &c, double rawX, double rawY)
-{
-    return {c.m[0] * rawX + c.m[1] * rawY + c.m[2], c.m[3] * rawX + c.m[4] * rawY + c.m[5]};
-}
-
 std::optional<Borders> axisAlignedBorders(const Calibration &c, int w, int h)
 {
-    const auto &m = c.m;
-    const double determinant = m[0] * m[4] - m[1] * m[3];
-    if (!std::isfinite(determinant) || determinant == 0)
-        return std::nullopt;
+    const Matrix &m = c.m;
     // The raw position under a point of the monitor, in fractions of it.
-    const auto rawAt = [&](double fx, double fy) {
-        const double x = fx - m[2], y = fy - m[5];
-        return std::make_pair((m[4] * x - m[1] * y) / determinant, (m[0] * y - m[3] * x) / determinant);
-    };
-    const auto centre = rawAt(0.5, 0.5);
+    const std::optional<Matrix> rawAt = m.inverse();
+    if (!rawAt)
+        return std::nullopt;
+    const Point centre = rawAt->apply(0.5, 0.5);
     // Read on its own, each axis is off by the other's share away from the centre: most at a
     // corner.
-    for (const auto &corner : {rawAt(0, 0), rawAt(1, 0), rawAt(0, 1), rawAt(1, 1)}) {
-        if (std::fabs(m[1] * (corner.second - centre.second)) * w > 1
-            || std::fabs(m[3] * (corner.first - centre.first)) * h > 1)
+    for (const Point &corner : {rawAt->apply(0, 0), rawAt->apply(1, 0), rawAt->apply(0, 1), rawAt->apply(1, 1)}) {
+        if (std::fabs(m[1] * (corner.y - centre.y)) * w > 1 || std::fabs(m[3] * (corner.x - centre.x)) * h > 1)
             return std::nullopt;
     }
-    const double offsetX = m[2] + m[1] * centre.second, offsetY = m[5] + m[3] * centre.first;
+    const double offsetX = m[2] + m[1] * centre.y, offsetY = m[5] + m[3] * centre.x;
     // The raw values where each axis reaches the edges.
     const auto raw = [](double scale, double offset, double edge) {
         const double value = std::round((edge - offset) / scale);

@@ -22,12 +22,6 @@ struct TouchOnTarget {
 std::optional<Calibration> fitCalibration(const std::vector<TouchOnTarget> &touches, AxisRange x,
                                           AxisRange y);
 
-// Where the calibration puts a raw position, in fractions of the monitor.
-struct Fraction {
-    double x, y;
-};
-Fraction apply(const Calibration &calibration, double rawX, double rawY);
-
 // The borders that the calibration describes on a monitor of w x h pixels, when they put every
 // touch on it within a pixel of where the calibration does: each axis read on its own, as
 // evdev and the Boder options read it, with the other axis's share taken at the monitor's

@@ -56,7 +56,7 @@ void TargetSequence::evaluate(Answer &answer)
         all.push_back(*touch);
     const std::optional<Calibration> fit = fitCalibration(all, rangeX, rangeY);
     why = !fit ? "the touches lie nearly on a line"
-               : matrixProblem(libinputMatrix(*fit, rangeX, rangeY));
+               : libinputMatrix(*fit, rangeX, rangeY).driverProblem();
     if (!why.empty()) {
         touches.assign(kTargets, std::nullopt);
         previous.reset();
@@ -101,7 +101,7 @@ std::optional<Calibration> TargetSequence::fitWithout(int left) const
 double TargetSequence::pixelsOff(const Calibration &calibration, int i) const
 {
     const TouchOnTarget &touch = *touches[static_cast<size_t>(i)];
-    const Fraction at = apply(calibration, touch.rawX, touch.rawY);
+    const auto at = calibration.m.apply(touch.rawX, touch.rawY);
     return std::hypot((at.x - touch.targetX) * w, (at.y - touch.targetY) * h);
 }
 
@@ -116,6 +116,6 @@ std::vector<double> TargetSequence::errors() const
 TargetSequence::Point TargetSequence::landed(int i) const
 {
     const TouchOnTarget &touch = *touches[static_cast<size_t>(i)];
-    const Fraction at = apply(*fitted, touch.rawX, touch.rawY);
+    const auto at = fitted->m.apply(touch.rawX, touch.rawY);
     return {at.x * w - 0.5, at.y * h - 0.5};
 }

@@ -1,22 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "input/touch_tracker.h"
 
-#include <algorithm>
-
-namespace {
-
-double median(std::vector<int> values)
-{
-    const size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(middle), values.end());
-    if (values.size() % 2)
-        return values[middle];
-    const int upper = values[middle];
-    const int lower = *std::max_element(values.begin(), values.begin() + static_cast<long>(middle));
-    return (double(lower) + upper) / 2;
-}
-
-} // namespace
+#include "geometry/statistics.h"
 
 bool beginsTouch(const input_event &record)
 {

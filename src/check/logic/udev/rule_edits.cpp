@@ -116,7 +116,7 @@ size_t aboveComments(const std::vector<Unit> &all, size_t index)
     return index;
 }
 
-std::vector<Unit> blockUnits(const RuleTarget &target, const LibinputMatrix &matrix, const std::string &ending)
+std::vector<Unit> blockUnits(const RuleTarget &target, const Matrix &matrix, const std::string &ending)
 {
     std::string block = udevRuleBlock(target, matrix);
     if (ending != "\n") {
@@ -254,12 +254,12 @@ std::string idPathProblem(const std::string &idPath)
     return {};
 }
 
-std::string udevRuleBlock(const RuleTarget &target, const LibinputMatrix &matrix)
+std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix)
 {
     std::string rule;
     for (const auto &[key, value] : matchKeys(target))
         rule += key + "==\"" + value + "\", ";
-    return commentFor(target) + "\n" + rule + kMatrixKey + "=\"" + matrixText(matrix, false) + "\"\n";
+    return commentFor(target) + "\n" + rule + kMatrixKey + "=\"" + matrix.text() + "\"\n";
 }
 
 std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath)
@@ -281,7 +281,7 @@ std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath
     return out.str();
 }
 
-RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix, int before)
+RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const Matrix &matrix, int before)
 {
     RulesEdit edit;
     edit.changed = true;
@@ -294,7 +294,7 @@ RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const L
     if (found >= 0) {
         Unit &rule = all[static_cast<size_t>(found)];
         editedId = rule.id;
-        const std::string value = matrixText(matrix, false);
+        const std::string value = matrix.text();
         bool set = false;
         // From the last pair back: each replacement leaves the offsets before it as they were.
         for (size_t i = rule.pairs.size(); i-- > 0;) {
@@ -416,10 +416,10 @@ int lineSettingMatrix(const std::string &rules, const std::string &value)
     return line;
 }
 
-std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix, bool port)
+std::string keepCommand(const DeviceInfo &device, const Matrix &matrix, bool port)
 {
     return std::string("sudo kestrilavon-check --install ") + (port ? "--port " : "") + "--matrix \""
-        + matrixText(matrix, false) + "\" " + shellWord(device.stablePath());
+        + matrix.text() + "\" " + shellWord(device.stablePath());
 }
 
 int ruleLine(const std::string &rules, const RuleTarget &target)

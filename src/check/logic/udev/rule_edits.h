@@ -34,7 +34,7 @@ struct RuleTarget {
 
 // The block for one rule: a comment naming it, and the rule. --udev prints it, --install
 // writes it when the file has no rule of that match yet.
-std::string udevRuleBlock(const RuleTarget &target, const LibinputMatrix &matrix);
+std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix);
 
 // How to load the rule (its folder in sysfs given, for the one device to re-add), and who
 // reads it: comment lines, to go with the rule.
@@ -57,7 +57,7 @@ struct RulesEdit {
 // where there was none: the device's rule before any narrower rule of the same device, a port
 // rule right after the device's rule. Given the line of a rule in rules, the device's rule
 // stands before that one too.
-RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const LibinputMatrix &matrix,
+RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const Matrix &matrix,
                      int before = 0);
 
 // The line where the target's rule begins, or 0.
@@ -72,6 +72,6 @@ int lineSettingMatrix(const std::string &rules, const std::string &value);
 
 
 // The command that keeps this calibration: --install with the matrix, for the stable path.
-std::string keepCommand(const DeviceInfo &device, const LibinputMatrix &matrix, bool port = false);
+std::string keepCommand(const DeviceInfo &device, const Matrix &matrix, bool port = false);
 
 #endif
