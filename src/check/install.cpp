@@ -131,8 +131,9 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
         const int line = udevMatrix.empty() ? 0 : lineSettingMatrix(rules, udevMatrix);
         report += line ? "Line " + std::to_string(line) + " of " + kRulesPath + " sets that value, and udev "
                          "reads it last.\n"
-                       : "Another rules file sets it (udevadm test " + shellWord(sysfsPath)
-                + " shows which).\n";
+                : udevMatrix.empty() ? "No rule that udev reads gives it one (udevadm test " + shellWord(sysfsPath)
+                + " shows what it reads).\n"
+                : "Another rules file sets it (udevadm test " + shellWord(sysfsPath) + " shows which).\n";
     }
     if (*signal) {
         report += "Interrupted: what X and the compositor use was not checked.\n";
