@@ -677,6 +677,33 @@ class DriverForms(RealKernelTest):
         self.assertEqual(rules_file("after --uninstall").splitlines(),
                          [mine, "# The kiosk's panels, by hand.", port, commented])
 
+    def test_install_keeps_the_rules_files_mode_group_and_acl_and_the_same_matrix_writes_nothing(self):
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        with open(rules, "w") as file:
+            file.write("# The kiosk's panels, by hand.\n")
+        os.chmod(rules, 0o640)
+        os.chown(rules, 0, 4)  # adm
+        subprocess.run(["setfacl", "-m", "u:nobody:r", rules], check=True)
+        env = dict(os.environ, SYSTEMD_IGNORE_CHROOT="1")  # the guest's root is a chroot to udevadm
+
+        def install():
+            run = subprocess.run([CHECK, "--result", self.result, "--install", self.touch.path],
+                                 capture_output=True, text=True, env=env)
+            print(f"\n$ kestrilavon-check --install\n{run.stdout}{run.stderr}", file=sys.stderr)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            status = os.stat(rules)
+            acl = subprocess.run(["getfacl", "-cp", rules], capture_output=True, text=True, check=True).stdout
+            self.assertEqual((status.st_mode & 0o7777, status.st_uid, status.st_gid), (0o640, 0, 4))
+            self.assertIn("user:nobody:r--", acl.splitlines())
+            return run.stdout, status
+
+        installed, before = install()
+        self.assertIn("udev gives it LIBINPUT_CALIBRATION_MATRIX=", installed)
+        again, after = install()
+        self.assertIn("It set that matrix already: the file is left as it was.", again)
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+
     def test_on_the_right_of_two_monitors_apply_and_the_section_map_it_onto_its_own(self):
         # One X screen of 2048 x 768, two monitors side by side; the borders belong to the right.
         self.xorg(driver="libinput", width=2048)
