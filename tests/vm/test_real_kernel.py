@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import unittest
+import unittest.mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import (RESULT_FILE, XPROBE, EndToEnd, XServer, first_marker_screen,  # noqa: E402
@@ -685,13 +686,11 @@ class DriverForms(RealKernelTest):
         os.chmod(rules, 0o640)
         os.chown(rules, 0, 4)  # adm
         subprocess.run(["setfacl", "-m", "u:nobody:r", rules], check=True)
-        env = dict(os.environ, SYSTEMD_IGNORE_CHROOT="1")  # the guest's root is a chroot to udevadm
+        # The guest's root is a chroot to udevadm.
+        self.enterContext(unittest.mock.patch.dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"))
 
         def install():
-            run = subprocess.run([CHECK, "--result", self.result, "--install", self.touch.path],
-                                 capture_output=True, text=True, env=env)
-            print(f"\n$ kestrilavon-check --install\n{run.stdout}{run.stderr}", file=sys.stderr)
-            self.assertEqual(run.returncode, 0, run.stderr)
+            run = self.check("--install")
             status = os.stat(rules)
             acl = subprocess.run(["getfacl", "-cp", rules], capture_output=True, text=True, check=True).stdout
             self.assertEqual((status.st_mode & 0o7777, status.st_uid, status.st_gid), (0o640, 0, 4))
