@@ -90,7 +90,7 @@ bool keepProperties(int from, const struct stat &old, int to, std::string *notKe
         return false;
     // Such as an ACL the folder's default ACL gave the new file where the old one had none.
     for (const std::string &name : newNames) {
-        *notKept = "the lack of extended attribute " + shownName(name);
+        *notKept = "its extended attributes as they were (the new file came with " + shownName(name) + ")";
         if (std::find(oldNames.begin(), oldNames.end(), name) == oldNames.end()
             && ::fremovexattr(to, name.c_str()) != 0 && errno != ENODATA)
             return false;
@@ -143,18 +143,18 @@ FileRead readFileAt(int folder, const std::string &name, const std::string &show
         read.file = Descriptor();
         return std::move(read);
     };
+    const auto unreadable = [&] {
+        read.problem = (rules.toReplace ? "cannot read " + shownPath + ": " : std::string()) + std::strerror(errno);
+        read.file = Descriptor();
+        return std::move(read);
+    };
     read.file = Descriptor(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!read.file.isOpen()) {
         read.missing = errno == ENOENT;
-        if (errno == ELOOP)
-            return refuse("is a symbolic link", ": will not write through it");
-        read.problem = rules.toReplace ? "cannot read " + shownPath + ": " + std::strerror(errno) : std::strerror(errno);
-        return read;
+        return errno == ELOOP ? refuse("is a symbolic link", ": will not write through it") : unreadable();
     }
-    if (::fstat(read.file.get(), &read.status) != 0) {
-        read.problem = std::strerror(errno);
-        return read;
-    }
+    if (::fstat(read.file.get(), &read.status) != 0)
+        return unreadable();
     if (!S_ISREG(read.status.st_mode))
         return refuse("is not a regular file", ": will not replace it");
     if (rules.rootsOnly && read.status.st_uid != 0)
@@ -167,10 +167,8 @@ FileRead readFileAt(int folder, const std::string &name, const std::string &show
     for (ssize_t got; (got = ::read(read.file.get(), buffer, sizeof buffer)) != 0;) {
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            read.problem = rules.toReplace ? "cannot read " + shownPath + ": " + std::strerror(errno) : std::strerror(errno);
-            return read;
-        }
+        if (got < 0)
+            return unreadable();
         read.text.append(buffer, static_cast<size_t>(got));
         if (read.text.size() > static_cast<size_t>(rules.largest))
             return refuse(tooLarge, nullptr);

@@ -47,13 +47,11 @@ private slots:
     {
         const bool attributes = ::setxattr(path.c_str(), "user.origin", "by hand", 7, 0) == 0;
         const bool root = ::geteuid() == 0;
-        if (root)
-            QCOMPARE(::chown(path.c_str(), 0, 4242), 0);
+        QVERIFY(!root || ::chown(path.c_str(), 0, 4242) == 0);
         QCOMPARE(replace("new\n"), std::string());
         QCOMPARE(read().text, std::string("new\n"));
         QCOMPARE(status().st_mode & 07777, mode_t(0640));
-        if (root)
-            QCOMPARE(status().st_gid, gid_t(4242));
+        QVERIFY(!root || status().st_gid == 4242);
         if (attributes)
             QCOMPARE(::getxattr(path.c_str(), "user.origin", nullptr, 0), ssize_t(7));
         // A fresh file: nothing taken over from one planted at the name.
@@ -75,8 +73,6 @@ private slots:
         QCOMPARE(read().text, std::string("old\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({"file", "link", "twin"}));
-        ::unlink(link.c_str());
-        ::unlink(twin.c_str());
     }
 
     void theSameTextWritesNothing()
