@@ -4,6 +4,7 @@
 #include "check_calibrate.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
+#include "safe_file.h"
 #include "input/listing.h"
 #include "sway_ipc.h"
 #include "udev/rule_edits.h"
@@ -257,19 +258,24 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
     RulesEdit edit;
     std::string unsure;
     std::vector<std::string> sharing;
+    bool unchanged = false;
     const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
         unsure = readOtherwiseProblem(old);
         edit = withMatrix(old, *target, matrix);
         if (unsure.empty() && edit.text != old)
             unsure = askUdevFirst(device, *target, matrix, old, &edit, &sharing);
+        unchanged = unsure.empty() && edit.text == old;
         return unsure.empty() ? edit.text : old;
     });
     if (!problem.empty() || !unsure.empty())
         return fail(problem.empty() ? unsure : problem);
     std::string report = "Installed in " + kRulesPath + ", line " + std::to_string(edit.line) + ":\n"
         + printable(ruleAt(edit.text, edit.line)) + "\n";
-    const std::optional<Matrix> old = edit.oldMatrix ? Matrix::parse(*edit.oldMatrix) : std::nullopt;
-    if (old)
+    // Then an undo to the same matrix would undo nothing.
+    const std::optional<Matrix> old = edit.oldMatrix && !unchanged ? Matrix::parse(*edit.oldMatrix) : std::nullopt;
+    if (unchanged)
+        report += "It set that matrix already: the file is left as it was.\n";
+    else if (old)
         report += "It replaces the matrix " + old->text() + "; the rule's other keys are kept.\n";
     else if (edit.oldMatrix)
         report += "It replaces a value that was not six numbers (\"" + printable(*edit.oldMatrix)
@@ -341,27 +347,23 @@ std::string pointercalText(const std::string &line)
 int installPointercal(const std::string &line)
 {
     const std::string path = pointercalPath();
-    std::string oldText;
-    bool existed = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == ELOOP)
-        return fail(path + " is a symbolic link: will not write through it");
-    if (fd < 0 && errno != ENOENT)
-        return fail("cannot read " + path + ": " + std::strerror(errno));
-    if (fd >= 0) {
-        struct stat status;
-        char buffer[4096];
-        const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < 4096;
-        const ssize_t got = regular ? ::read(fd, buffer, sizeof buffer) : -1;
-        ::close(fd);
-        if (got < 0)
-            return fail(path + " is not a small regular file: will not replace it");
-        oldText.assign(buffer, static_cast<size_t>(got));
-        existed = true;
+    const auto [folderPath, name] = folderAndName(path);
+    const Descriptor folder = openFolder(folderPath);
+    if (!folder.isOpen())
+        return fail("cannot write " + path + ": " + std::strerror(errno));
+    const FileRead read = readFileAt(folder.get(), name, path, {4095, "a tslib calibration file", true, true});
+    if (!read.missing && !read.problem.empty())
+        return fail(read.problem);
+    const bool existed = !read.missing;
+    const std::string &oldText = read.text;
+    if (existed && oldText == line + "\n") {
+        std::fputs(("Installed in " + path + ":\n" + line + "\nIt held that line already: the file is left "
+                    "as it was.\n").c_str(), stdout);
+        return finishOutput(0);
     }
-    const std::string problem = saveResultFile(path, line + "\n");
-    if (!problem.empty())
-        return fail("cannot write " + path + ": " + problem);
+    const WriteProblem problem = replaceFileAt(folder.get(), folderPath, name, line + "\n", &read);
+    if (!problem.line.empty())
+        return fail(problem.line);
     const std::optional<std::string> old = existed ? checkedPointercal(oldText) : std::nullopt;
     std::string report = "Installed in " + path + ":\n" + line + "\n";
     report += old ? "It replaces " + *old + "\n"

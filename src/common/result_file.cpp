@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "result_file.h"
 
-#include <fcntl.h>
+#include "safe_file.h"
+
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,23 +17,6 @@
 namespace {
 
 const char *const kBorderNames[] = {"BoderLeft", "BoderRight", "BoderTop", "BoderBottom"};
-
-bool writeAll(int fd, const std::string &text)
-{
-    const char *next = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        next += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
-}
 
 bool isBlank(char c)
 {
@@ -116,25 +99,12 @@ std::string resultFileText(const Borders &borders)
 
 std::string saveResultFile(const std::string &path, const std::string &text)
 {
-    // A fresh file with a unique name beside the target, renamed over it when complete:
-    // mkstemp never follows a planted link and rename replaces the name, not what it points at.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(&temporary[0]);
-    if (fd < 0)
+    // A fresh file every time: nothing is taken over from one planted at the name.
+    const auto [folderPath, name] = folderAndName(path);
+    const Descriptor folder = openFolder(folderPath);
+    if (!folder.isOpen())
         return std::strerror(errno);
-
-    int error = 0;
-    if (::fchmod(fd, 0644) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.c_str());
-        return std::strerror(error);
-    }
-    return {};
+    return replaceFileAt(folder.get(), folderPath, name, text, nullptr).reason;
 }
 
 std::optional<Borders> parseResultText(const std::string &text)
@@ -166,35 +136,14 @@ std::string ResultFile::ownerName() const
 ResultFile readResultFile(const std::string &path)
 {
     ResultFile result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
-        return result;
-    }
-    struct stat status;
-    constexpr off_t kLargestResultFile = 4096;
-    std::string text;
-    if (::fstat(fd, &status) != 0)
-        result.problem = std::strerror(errno);
-    else if (!S_ISREG(status.st_mode))
-        result.problem = "it is not a regular file";
-    else if (status.st_size > kLargestResultFile)
-        result.problem = "it is too large for a result file";
-    else {
-        char buffer[kLargestResultFile + 1];
-        const ssize_t length = ::read(fd, buffer, sizeof buffer);
-        if (length < 0)
-            result.problem = std::strerror(errno);
-        else
-            text.assign(buffer, static_cast<size_t>(length));
-        result.owner = status.st_uid;
-    }
-    ::close(fd);
+    const FileRead read = readFile(path, {4096, "a result file", false, false}, "it");
+    result.problem = read.problem;
+    result.owner = read.status.st_uid;
     if (!result.problem.empty())
         return result;
 
     const char *missing = nullptr;
-    result.borders = parseBorders(text, &missing);
+    result.borders = parseBorders(read.text, &missing);
     if (!result.borders)
         result.problem = std::string("it has no usable ") + missing + " line";
     return result;

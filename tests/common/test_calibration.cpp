@@ -36,7 +36,7 @@ class CalibrationTest : public QObject {
     std::string target() const { return dir.filePath("kestrilavon.tmp").toStdString(); }
     std::string leftovers() const
     {
-        QStringList names = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QStringList names = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         return names.join(' ').toStdString();
     }
 

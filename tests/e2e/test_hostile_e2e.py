@@ -150,7 +150,8 @@ class PlantedResultFiles(Hostile):
                         "line 7 still names the file")
         with open(RESULT_FILE) as file:
             self.assertEqual(file.read(), "root's own\n")
-        self.assertEqual(glob.glob(RESULT_FILE + ".*"), [])
+        # Nor the hidden temporary file the result was written to.
+        self.assertEqual(glob.glob(os.path.join(os.path.dirname(RESULT_FILE), "." + os.path.basename(RESULT_FILE) + ".*")), [])
 
 
 def bus_processes():

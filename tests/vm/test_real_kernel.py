@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import unittest
+import unittest.mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import (RESULT_FILE, XPROBE, EndToEnd, XServer, first_marker_screen,  # noqa: E402
@@ -676,6 +677,30 @@ class DriverForms(RealKernelTest):
         self.assertIn("its other keys are kept", removed)
         self.assertEqual(rules_file("after --uninstall").splitlines(),
                          [mine, "# The kiosk's panels, by hand.", port, commented])
+
+    def test_install_keeps_the_rules_files_mode_group_and_acl_and_the_same_matrix_writes_nothing(self):
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        with open(rules, "w") as file:
+            file.write("# The kiosk's panels, by hand.\n")
+        os.chmod(rules, 0o640)
+        os.chown(rules, 0, 4)  # adm
+        subprocess.run(["setfacl", "-m", "u:nobody:r", rules], check=True)
+        # The guest's root is a chroot to udevadm.
+        self.enterContext(unittest.mock.patch.dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"))
+
+        def install():
+            run = self.check("--install")
+            status = os.stat(rules)
+            acl = subprocess.run(["getfacl", "-cp", rules], capture_output=True, text=True, check=True).stdout
+            self.assertEqual((status.st_mode & 0o7777, status.st_uid, status.st_gid), (0o640, 0, 4))
+            self.assertIn("user:nobody:r--", acl.splitlines())
+            return run.stdout, status
+
+        _, before = install()
+        again, after = install()
+        self.assertIn("It set that matrix already: the file is left as it was.", again)
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
 
     def test_on_the_right_of_two_monitors_apply_and_the_section_map_it_onto_its_own(self):
         # One X screen of 2048 x 768, two monitors side by side; the borders belong to the right.

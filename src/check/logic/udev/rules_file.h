@@ -15,9 +15,9 @@ constexpr char kRulesLock[] = "/run/kestrilavon-check.lock";
 // Changes the rules file in folder through edit (given the old text, "" when there is none;
 // returning the new text, "" to remove the file), holding the lock file (made mode 0600 where
 // missing) and giving up after wait. The old file is read without following a link and taken
-// only when it is a regular file of root's; the new one is written under a hidden name that
-// udev does not read, mode 0644, synced, then renamed over the old one, and the folder synced.
-// Returns an empty string, or why not.
+// only when it is a regular file of root's; the new one replaces it as replaceFileAt does (under
+// a hidden name that udev does not read, keeping the old file's mode, group, ACLs and extended
+// attributes), and only when the text changed. Returns an empty string, or why not.
 std::string editRulesFile(const std::string &folder, const std::string &lockPath,
                           const std::function<std::string(const std::string &)> &edit,
                           std::chrono::milliseconds wait = std::chrono::seconds(5));
