@@ -255,11 +255,14 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
     const std::optional<RuleTarget> target = ruleTarget(device, port);
     if (!target)
         return 1;
+    // Held until the re-add and the read-back are done: another run in between would read
+    // back this rule, or this run its.
+    const RulesLock held(kRulesLock);
     RulesEdit edit;
     std::string unsure;
     std::vector<std::string> sharing;
     bool unchanged = false;
-    const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
+    const std::string problem = editRulesFile(kRulesFolder, held, [&](const std::string &old) {
         unsure = readOtherwiseProblem(old);
         edit = withMatrix(old, *target, matrix);
         if (unsure.empty() && edit.text != old)
@@ -310,9 +313,10 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
     const std::optional<RuleTarget> target = ruleTarget(device, port);
     if (!target)
         return 1;
+    const RulesLock held(kRulesLock);
     RulesEdit edit;
     std::string unsure;
-    const std::string problem = editRulesFile(kRulesFolder, kRulesLock, [&](const std::string &old) {
+    const std::string problem = editRulesFile(kRulesFolder, held, [&](const std::string &old) {
         unsure = readOtherwiseProblem(old);
         edit = withoutMatrix(old, *target);
         return unsure.empty() ? edit.text : old;

@@ -812,6 +812,21 @@ class UdevRules(RealKernelTest):
         self.assertEqual(self.matrix_of(self.panels[0]), "1.1 0 0 0 1.1 0")
         self.assertEqual(self.matrix_of(self.panels[1]), self.TURNED)
 
+    def test_two_installs_at_once_each_read_back_their_own_rule(self):
+        """A fleet script that installs two panels at once: the lock covers each run's re-add and
+        read-back, so neither sees the other's rule half done."""
+        other = TouchScreen("--button", "touch", "--name", "kestrilavon other panel")
+        self.addCleanup(other.stop)
+        runs = [subprocess.Popen([CHECK, "--install", "--matrix", matrix, panel.path], env=self.env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                for panel, matrix in ((self.panels[0], "1.1 0 0 0 1.1 0"), (other, "0.9 0 0 0 0.9 0"))]
+        for run, matrix in zip(runs, ("1.1 0 0 0 1.1 0", "0.9 0 0 0 0.9 0")):
+            said = run.communicate(timeout=300)[0]
+            print(f"\n--install {matrix}, two at once:\n{said}", file=sys.stderr)
+            self.assertEqual(run.returncode, 0, said)
+            self.assertIn(f"udev gives it LIBINPUT_CALIBRATION_MATRIX={matrix}.", said)
+        self.assertEqual(self.matrix_of(other), "0.9 0 0 0 0.9 0")
+
     def test_rules_read_as_udev_reads_them_and_left_alone_where_it_might_not(self):
         match = self.check("--udev", "--matrix", "1 0 0 0 1 0").splitlines()[1].split(", ENV{LIBINPUT")[0]
         # Blanks around every operator, over two lines with a comment inside: one rule to udev,

@@ -177,9 +177,10 @@ private slots:
         const std::string path = folder.filePath(kRulesFile).toStdString();
         const std::string lock = folder.filePath("lock").toStdString();
         const auto install = [&](const RuleTarget &target, const Matrix &matrix) {
-            return editRulesFile(folder.path().toStdString(), lock, [&](const std::string &old) {
+            const RulesLock held(lock, std::chrono::milliseconds(300));
+            return editRulesFile(folder.path().toStdString(), held, [&](const std::string &old) {
                 return withMatrix(old, target, matrix).text;
-            }, std::chrono::milliseconds(300));
+            });
         };
         QCOMPARE(install(device, {1, 0, 0, 0, 1, 0}), std::string());
         QCOMPARE(read(path), udevRuleBlock(device, {1, 0, 0, 0, 1, 0}));
@@ -194,6 +195,13 @@ private slots:
         QVERIFY(std::chrono::steady_clock::now() - before < std::chrono::seconds(2));
         ::close(held);
         QCOMPARE(read(path), udevRuleBlock(device, {1, 0, 0, 0, 1, 0}));
+        // One run's lock lasts until that run is done with the file, the re-add included.
+        {
+            const RulesLock first(lock);
+            QVERIFY(first.problem().empty());
+            QVERIFY(!RulesLock(lock, std::chrono::milliseconds(100)).problem().empty());
+        }
+        QVERIFY(RulesLock(lock).problem().empty());
         QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({"99-kestrilavon.rules", "lock"}));
 

@@ -23,37 +23,47 @@ std::string systemError(const std::string &what)
 
 } // namespace
 
-std::string editRulesFile(const std::string &folder, const std::string &lockPath,
-                          const std::function<std::string(const std::string &)> &edit,
-                          std::chrono::milliseconds wait)
+RulesLock::RulesLock(const std::string &lockPath, std::chrono::milliseconds wait)
 {
     // The rules file itself is replaced, so a lock on it would be lost; a lock on the folder
     // could be taken by anyone who may open it.
-    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lock < 0)
-        return systemError("cannot open the lock file " + lockPath);
+    m_file = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_file < 0) {
+        m_problem = systemError("cannot open the lock file " + lockPath);
+        return;
+    }
     struct stat lockStatus;
-    if (::fstat(lock, &lockStatus) != 0 || !S_ISREG(lockStatus.st_mode) || lockStatus.st_uid != ::geteuid()
-        || ((lockStatus.st_mode & 0077) != 0 && ::fchmod(lock, 0600) != 0)) {
-        ::close(lock);
-        return lockPath + " is not a lock file of this user's alone: will not use it";
+    if (::fstat(m_file, &lockStatus) != 0 || !S_ISREG(lockStatus.st_mode) || lockStatus.st_uid != ::geteuid()
+        || ((lockStatus.st_mode & 0077) != 0 && ::fchmod(m_file, 0600) != 0)) {
+        m_problem = lockPath + " is not a lock file of this user's alone: will not use it";
+        return;
     }
     const auto giveUp = std::chrono::steady_clock::now() + wait;
-    while (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_file, LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= giveUp) {
-            const std::string problem = errno == EWOULDBLOCK
+            m_problem = errno == EWOULDBLOCK
                 ? "another --install is running (it holds " + lockPath + "): nothing was changed"
                 : systemError("cannot lock " + lockPath);
-            ::close(lock);
-            return problem;
+            return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+}
+
+RulesLock::~RulesLock()
+{
+    if (m_file >= 0)
+        ::close(m_file);
+}
+
+std::string editRulesFile(const std::string &folder, const RulesLock &held,
+                          const std::function<std::string(const std::string &)> &edit)
+{
+    if (!held.problem().empty())
+        return held.problem();
     const int directory = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory < 0) {
-        const std::string problem = systemError("cannot open " + folder);
-        ::close(lock);
-        return problem;
+        return systemError("cannot open " + folder);
     }
     const std::string path = folder + "/" + kRulesFile;
     const FileRead old = readFileAt(directory, kRulesFile, path, {kLargestRulesFile, "a rules file", true, true});
@@ -69,6 +79,5 @@ std::string editRulesFile(const std::string &folder, const std::string &lockPath
         problem = replaceFileAt(directory, folder, kRulesFile, text, &old).line;
     }
     ::close(directory);
-    ::close(lock);
     return problem;
 }

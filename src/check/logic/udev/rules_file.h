@@ -12,14 +12,30 @@ constexpr char kRulesFile[] = "99-kestrilavon.rules";
 // and a file others may read would let anyone hold every --install up.
 constexpr char kRulesLock[] = "/run/kestrilavon-check.lock";
 
+// The lock that --install and --uninstall hold from the read of the rules file through the
+// re-add and the read-back, so that two runs never read back each other's rule: the lock
+// file is made mode 0600 where missing, and given up on after wait. Released when it goes.
+class RulesLock {
+public:
+    explicit RulesLock(const std::string &lockPath, std::chrono::milliseconds wait = std::chrono::seconds(60));
+    ~RulesLock();
+    RulesLock(const RulesLock &) = delete;
+    RulesLock &operator=(const RulesLock &) = delete;
+    // Why it is not held, or an empty string.
+    const std::string &problem() const { return m_problem; }
+
+private:
+    int m_file = -1;
+    std::string m_problem;
+};
+
 // Changes the rules file in folder through edit (given the old text, "" when there is none;
-// returning the new text, "" to remove the file), holding the lock file (made mode 0600 where
-// missing) and giving up after wait. The old file is read without following a link and taken
-// only when it is a regular file of root's; the new one replaces it as replaceFileAt does (under
-// a hidden name that udev does not read, keeping the old file's mode, group, ACLs and extended
-// attributes), and only when the text changed. Returns an empty string, or why not.
-std::string editRulesFile(const std::string &folder, const std::string &lockPath,
-                          const std::function<std::string(const std::string &)> &edit,
-                          std::chrono::milliseconds wait = std::chrono::seconds(5));
+// returning the new text, "" to remove the file), with the lock held. The old file is read
+// without following a link and taken only when it is a regular file of root's; the new one
+// replaces it as replaceFileAt does (under a hidden name that udev does not read, keeping the
+// old file's mode, group, ACLs and extended attributes), and only when the text changed.
+// Returns an empty string, or why not.
+std::string editRulesFile(const std::string &folder, const RulesLock &held,
+                          const std::function<std::string(const std::string &)> &edit);
 
 #endif
