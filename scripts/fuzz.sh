@@ -15,7 +15,7 @@ mkdir -p build-fuzz/corpus build-fuzz/result-corpus build-fuzz/result-seeds
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc/common)
 clang++ "${flags[@]}" tests/fuzz/fuzz_touch_reader.cpp src/common/touch_reader.cpp \
   -o build-fuzz/fuzz_touch_reader
-clang++ "${flags[@]}" tests/fuzz/fuzz_result_file.cpp src/common/result_file.cpp \
+clang++ "${flags[@]}" tests/fuzz/fuzz_result_file.cpp src/common/result_file.cpp src/common/safe_file.cpp \
   -o build-fuzz/fuzz_result_file
 python3 tests/fuzz/seed_corpus.py build-fuzz/seeds tests/recordings ../shared/recordings
 printf 'Ok!\n    Option  "BoderLeft" "-2"\n    Option  "BoderRight" "2047"\n    Option  "BoderTop" "0"\n    Option  "BoderBottom" "2000"\n' \
