@@ -69,6 +69,15 @@ std::string percent(int count, int of)
     return text;
 }
 
+// Of the slipped runs in which some touch was asked again, the share whose first one asked was
+// the slipped touch's target.
+std::string blame(const Rule &rule)
+{
+    if (rule.blamed == 0)
+        return "none asked";
+    return percent(rule.blamedRight, rule.blamed) + " of " + std::to_string(rule.blamed);
+}
+
 std::string cells(const Row &row)
 {
     char text[160];
@@ -142,7 +151,7 @@ void printTable(int w, int h, double sigma, int sigmaIndex, int runs, std::uint3
                 cells(ours).c_str(), estimateCells(rule).c_str(),
                 percent(rule.askedAgain, rule.honest).c_str(),
                 percent(rule.caught, rule.slipped).c_str(),
-                percent(rule.blamedRight, rule.blamed).c_str());
+                blame(rule).c_str());
     int unfinished = ours.unfinished;
     for (size_t layout = 0; layout < peerLayouts().size(); ++layout) {
         Row row;
