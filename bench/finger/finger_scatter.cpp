@@ -152,7 +152,7 @@ void printTable(int w, int h, double sigma, int sigmaIndex, int runs, std::uint3
                 percent(rule.askedAgain, rule.honest).c_str(),
                 percent(rule.caught, rule.slipped).c_str(),
                 blame(rule).c_str());
-    int unfinished = ours.unfinished;
+    std::vector<std::pair<std::string, int>> unfinished{{"ours", ours.unfinished}};
     for (size_t layout = 0; layout < peerLayouts().size(); ++layout) {
         Row row;
         for (int i = 0; i < runs; ++i) {
@@ -163,11 +163,13 @@ void printTable(int w, int h, double sigma, int sigmaIndex, int runs, std::uint3
         }
         std::printf("| %s | %s |%s | | |\n", peerLayouts()[layout].name.c_str(),
                     cells(row).c_str(), estimated ? " | |" : "");
-        unfinished += row.unfinished;
+        unfinished.emplace_back(peerLayouts()[layout].name, row.unfinished);
     }
-    if (unfinished > 0)
-        std::printf("\n%d runs gave no calibration within 100 touches (left out of the errors).\n",
-                    unfinished);
+    for (const auto &[layout, runsLeft] : unfinished) {
+        if (runsLeft > 0)
+            std::printf("\n%s: %d of the runs gave no calibration within 100 touches (left out of "
+                        "the errors).\n", layout.c_str(), runsLeft);
+    }
 }
 
 } // namespace
