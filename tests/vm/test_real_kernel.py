@@ -937,28 +937,25 @@ class CalibrateOnTargets(RealKernelTest):
         self.hotplug_xorg()
 
         def calibrated(stray):
-            """The expected error --calibrate printed first, and the mean and worst error its
-            matrix makes over a 17 x 13 grid covering the screen."""
+            """The expected error printed first, and the errors the matrix makes over the screen."""
             program, printed = self.calibrate_on_targets(turned, stray=stray)
             self.server.key("Escape")
             self.assertEqual(program.wait(timeout=30), 0)
-            figure = re.fullmatch(r"# Expected error: about ([\d.]+) px on average, up to ([\d.]+) px "
+            figure = re.fullmatch(r"# Expected error: about ([\d.]+) px on average, up to [\d.]+ px "
                                   r"near the corners \(from 9 touches\)", printed.splitlines()[0])
             self.assertTrue(figure, printed)
             m = matrix_in(printed, "libinput's matrix:")
             errors = []
             for x, y in ((c * 1023 / 16, r * 767 / 12) for c in range(17) for r in range(13)):
                 u, v = (raw / 32768 for raw in turned(x, y))
-                errors.append(((m[0] * u + m[1] * v + m[2]) * 1024 - x - 0.5,
-                               (m[3] * u + m[4] * v + m[5]) * 768 - y - 0.5))
-            lengths = [(dx * dx + dy * dy) ** 0.5 for dx, dy in errors]
-            return float(figure[1]), sum(lengths) / len(lengths), max(lengths)
+                errors.append(((m[0] * u + m[1] * v + m[2]) * 1024 - x - 0.5) ** 2
+                              + ((m[3] * u + m[4] * v + m[5]) * 768 - y - 0.5) ** 2)
+            return float(figure[1]), sum(e ** 0.5 for e in errors) / len(errors), max(errors) ** 0.5
 
         finger = random.Random(35)
         expected, mean, _ = calibrated(lambda: (finger.gauss(0, 4), finger.gauss(0, 4)))
         print(f"\nA finger straying by 4 px: expected {expected} px, measured {mean:.2f} px", file=sys.stderr)
-        self.assertLessEqual(mean, 2 * expected)
-        self.assertLessEqual(expected, 2 * mean)
+        self.assertTrue(expected / 2 <= mean <= 2 * expected)
         _, _, worst = calibrated(lambda: (0, 0))
         self.assertLessEqual(worst, 1)
 

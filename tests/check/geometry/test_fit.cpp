@@ -50,19 +50,12 @@ private slots:
         const Point at = sequence.calibration()->m.apply(raw.first, raw.second);
         QVERIFY(std::fabs(at.x * 1024 - 100.5) < 1e-6 && std::fabs(at.y * 768 - 700.5) < 1e-6);
         QVERIFY(!axisAlignedBorders(*sequence.calibration(), 1024, 768));
-        QCOMPARE(sequence.expected().touches, TargetSequence::kTargets);
-        QVERIFY(sequence.expected().mean < 0.01);
     }
 
-    // The same target never twice in a row: a touch beside the last one is a bounce, but only
-    // once, or a finger that touched the next target early could never go on.
+    // Once only, or a finger that touched the next target early could never go on.
     void aTouchOnTheSpotOfTheLastIsIgnoredOnceOnly()
     {
         TargetSequence sequence(1024, 768, kRange, kRange);
-        for (int i = 1; i < TargetSequence::kTargets; ++i) {
-            const auto before = sequence.target(i - 1), now = sequence.target(i);
-            QVERIFY(before.x != now.x || before.y != now.y);
-        }
         QCOMPARE(touchTarget(sequence, 1), TargetSequence::Answer::Next);  // the next one, early
         QCOMPARE(touchTarget(sequence, 1), TargetSequence::Answer::Ignored);
         QCOMPARE(touchTarget(sequence, 1), TargetSequence::Answer::Next);
