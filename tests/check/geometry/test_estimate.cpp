@@ -31,28 +31,34 @@ class EstimateTest : public QObject {
         return touches;
     }
 
+    // The mean of f(x, y) over a 17 x 13 grid covering the screen, corners included.
+    template <typename F> static double overScreen(F f)
+    {
+        double sum = 0;
+        for (int i = 0; i < 17 * 13; ++i)
+            sum += f(i % 17 * kW / 16.0 - 0.5, i / 17 * kH / 12.0 - 0.5) / (17 * 13);
+        return sum;
+    }
+
 private slots:
     // Known the scatter, the mean error is sqrt(pi / 2) sigma sqrt(leverage) over the grid; the
     // estimate from the residuals centres on it, within a factor 2 of each run's truth.
     void theEstimateCentresOnTheKnownExpectationAndFindsEachRunsTruth()
     {
         const std::vector<TouchOnTarget> exact = scattered(0);
-        double expectation = 0, estimates = 0;
+        const double expectation = overScreen([&](double x, double y) {
+            return std::sqrt(std::acos(-1.0) / 2 * *leverage(exact, kRange, kRange, rawX(x), rawY(y))) * 4;
+        });
+        double estimates = 0;
         int withinTwice = 0;
-        for (int i = 0; i < 17 * 13; ++i)
-            expectation += std::sqrt(std::acos(-1.0) / 2 * *leverage(exact, kRange, kRange, rawX(i % 17 * kW / 16.0 - 0.5),
-                                                                     rawY(i / 17 * kH / 12.0 - 0.5)))
-                * 4 / (17 * 13);
         for (int run = 0; run < kRuns; ++run) {
             const std::vector<TouchOnTarget> touches = scattered(4);
             const Calibration fit = *fitCalibration(touches, kRange, kRange);
             const ErrorEstimate estimate = estimateError(touches, fit, kRange, kRange, kW, kH);
-            double truth = 0;
-            for (int i = 0; i < 17 * 13; ++i) {
-                const double x = i % 17 * kW / 16.0 - 0.5, y = i / 17 * kH / 12.0 - 0.5;
+            const double truth = overScreen([&](double x, double y) {
                 const Point at = fit.m.apply(rawX(x), rawY(y));
-                truth += std::hypot(at.x * kW - 0.5 - x, at.y * kH - 0.5 - y) / (17 * 13);
-            }
+                return std::hypot(at.x * kW - 0.5 - x, at.y * kH - 0.5 - y);
+            });
             estimates += estimate.mean / kRuns;
             withinTwice += estimate.mean <= 2 * truth && truth <= 2 * estimate.mean && estimate.worst > estimate.mean;
         }
