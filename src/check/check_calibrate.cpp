@@ -125,10 +125,12 @@ struct CompositorFrame {
 // carry the matrix for the compositor's frame; X's forms the fit, since X turns nothing.
 std::string formsText(const DeviceInfo &device, const Matrix &matrix, const CompositorFrame &frame,
                       const std::optional<Borders> &borders, const std::optional<OntoMonitor> &onto,
-                      bool installing)
+                      bool installing, const ErrorEstimate &expected)
 {
-    std::string text = "# The calibration as libinput's matrix: " + frame.matrix.text() + "\n"
-        + frame.said;
+    std::string text = "# Expected error: about " + roughPixels(expected.mean) + " px on average, up to "
+        + roughPixels(expected.worst) + " px near the corners (from " + std::to_string(expected.touches)
+        + " touches)\n";
+    text += "# The calibration as libinput's matrix: " + frame.matrix.text() + "\n" + frame.said;
     const std::string udevProblem = nameProblemForUdev(device.name);
     text += udevProblem.empty() ? udevHowTo(device.identity(), sysfsPathOfNode(device.path))
             + udevRuleBlock({device.identity(), ""}, frame.matrix)
@@ -290,12 +292,21 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         const std::optional<std::string> pointercal = size
             ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
             : std::nullopt;
-        std::fputs(formsText(info, matrix, frame, borders, onto, options.install).c_str(), stdout);
+        const ErrorEstimate &expected = window->expected();
+        const bool poor = poorEstimate(expected, w, h);
+        std::fputs(formsText(info, matrix, frame, borders, onto, options.install, expected).c_str(), stdout);
         if (pointercal)
             std::fputs(("\n" + sizeSaid + pointercalText(*pointercal)).c_str(), stdout);
         else if (!size)
             std::fputs(("\n# No pointercal for tslib: " + sizeSaid + ".\n").c_str(), stdout);
         status = finishOutput(0);
+        // Kept, a poor calibration would outlast the moment: it is not installed.
+        if (poor && options.install) {
+            status = fail("not installed: the expected error, " + roughPixels(expected.mean)
+                          + " px on average, is more than a steady finger leaves; touch each target "
+                          "slowly, or use a stylus, and calibrate again");
+            return QString("Not installed: touch each target slowly, or use a stylus, then touch Again.");
+        }
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);
             status = pointercal ? installPointercal(*pointercal)

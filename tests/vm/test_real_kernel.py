@@ -5,6 +5,8 @@ click, as on a user's desk. The raw targets are those of the markers on a 1024 x
 with axes of 0..2047: (510, 510) and (1535, 1535), whose borders are exactly (-2, 2047)."""
 import fcntl
 import os
+import random
+import re
 import select
 import shlex
 import shutil
@@ -736,6 +738,13 @@ def matrix_in(text, name):
     return [float(v) for v in line.split(name)[1].replace('"', " ").split()[:6]]
 
 
+def calibrate_targets(width, height):
+    """Where --calibrate shows its targets on a width x height window, step by step: the
+    corners a sixteenth in, twice round, then the centre."""
+    corners = ((1, 1), (15, 1), (15, 15), (1, 15))
+    return [(sx * width // 16, sy * height // 16) for sx, sy in corners * 2 + ((8, 8),)]
+
+
 class UdevRules(RealKernelTest):
     """--install and --uninstall on rules files as people write them, with udev's own answer
     (udevadm) as the judge: two identical panels told apart only by where they are plugged in."""
@@ -858,15 +867,15 @@ class UdevRules(RealKernelTest):
 
 
 class CalibrateOnTargets(RealKernelTest):
-    """kestrilavon-check --calibrate, touched on its five targets."""
+    """kestrilavon-check --calibrate, touched on its targets."""
 
     def calibrate_on_targets(self, raw_at, *options, double_tap_on=None, named=True, first=None,
-                             dropped_on=None):
-        """Touches each target as it is shown (after first(program), if given); returns the
-        program and what it printed. On the target dropped_on the finger first lands while the
-        program is stopped, moves a few thousand times (the kernel's buffer for the program
-        overflows: SYN_DROPPED) and lifts; then the program goes on, and the target it shows
-        is touched."""
+                             dropped_on=None, stray=lambda: (0, 0)):
+        """Touches each target as it is shown (after first(program), if given), off its centre by
+        stray(); returns the program and what it printed. On the target dropped_on the finger
+        first lands while the program is stopped, moves a few thousand times (the kernel's
+        buffer for the program overflows: SYN_DROPPED) and lifts; then the program goes on, and
+        the target it shows is touched."""
         program = subprocess.Popen([CHECK, "--calibrate", *options,
                                     *([self.touch.path] if named else [])],
                                    env=self.server.env, stdout=subprocess.PIPE,
@@ -876,7 +885,7 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(program.kill)
         if first:
             first(program)
-        for i, (x, y) in enumerate(((128, 96), (896, 96), (896, 672), (128, 672), (512, 384))):
+        for i, (x, y) in enumerate(calibrate_targets(1024, 768)):
             wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
             if i == dropped_on:
                 os.kill(program.pid, signal.SIGSTOP)
@@ -886,8 +895,9 @@ class CalibrateOnTargets(RealKernelTest):
                 os.kill(program.pid, signal.SIGCONT)
                 time.sleep(2)
                 wait_for(f"target {i + 1} again", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+            off = stray()
             for _ in range(2 if i == double_tap_on else 1):
-                self.touch.send("touch %d %d" % raw_at(x, y))
+                self.touch.send("touch %d %d" % raw_at(x + off[0], y + off[1]))
         printed = ""
         last = ("Set on the running X only" if "--apply" in options
                 else "sudo kestrilavon-check --install")
@@ -919,6 +929,35 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(self.server.stop)
         time.sleep(2)
         self.assert_touches_land(turned, "--calibrate's udev rule, libinput", within=2)
+
+    def test_a_straying_finger_is_told_its_expected_error_and_exact_touches_land_within_a_pixel(self):
+        start_udev(self)
+        self.touch = TouchScreen("--button", "touch", "--x-max", "32767", "--y-max", "32767")
+        self.addCleanup(self.touch.stop)
+        self.hotplug_xorg()
+
+        def calibrated(stray):
+            """The expected error printed first, and the errors the matrix makes over the screen."""
+            program, printed = self.calibrate_on_targets(turned, stray=stray)
+            self.server.key("Escape")
+            self.assertEqual(program.wait(timeout=30), 0)
+            figure = re.fullmatch(r"# Expected error: about ([\d.]+) px on average, up to [\d.]+ px "
+                                  r"near the corners \(from 9 touches\)", printed.splitlines()[0])
+            self.assertTrue(figure, printed)
+            m = matrix_in(printed, "libinput's matrix:")
+            errors = []
+            for x, y in ((c * 1023 / 16, r * 767 / 12) for c in range(17) for r in range(13)):
+                u, v = (raw / 32768 for raw in turned(x, y))
+                errors.append(((m[0] * u + m[1] * v + m[2]) * 1024 - x - 0.5) ** 2
+                              + ((m[3] * u + m[4] * v + m[5]) * 768 - y - 0.5) ** 2)
+            return float(figure[1]), sum(e ** 0.5 for e in errors) / len(errors), max(errors) ** 0.5
+
+        finger = random.Random(35)
+        expected, mean, _ = calibrated(lambda: (finger.gauss(0, 4), finger.gauss(0, 4)))
+        print(f"\nA finger straying by 4 px: expected {expected} px, measured {mean:.2f} px", file=sys.stderr)
+        self.assertTrue(expected / 2 <= mean <= 2 * expected)
+        _, _, worst = calibrated(lambda: (0, 0))
+        self.assertLessEqual(worst, 1)
 
     def test_without_a_device_the_one_touch_screen_or_the_one_touched_is_calibrated(self):
         start_udev(self)
@@ -1014,7 +1053,7 @@ class AsPeopleHaveThem(RealKernelTest):
                                  "--x-max", "32767", "--y-max", "32767")
         self.addCleanup(self.touch.stop)
         self.hotplug_xorg()
-        self.touch.send("thumb 30000 16000")  # above the top edge, held through all five targets
+        self.touch.send("thumb 30000 16000")  # above the top edge, held through all the targets
         program, printed = CalibrateOnTargets.calibrate_on_targets(self, turned, "--apply")
         self.touch.send("thumb-up")
         self.assert_touches_land(turned, "--calibrate --apply with a thumb on the bezel", within=2)
@@ -1190,7 +1229,7 @@ class Sway(RealKernelTest):
         wait_for("the native window", lambda: '"app_id": "kestrilavon-check"' in self.swaymsg(
             "-t", "get_tree"), 60)
         time.sleep(2)
-        for x, y in ((128, 96), (896, 96), (896, 672), (128, 672), (512, 384)):
+        for x, y in calibrate_targets(1024, 768):
             self.touch.send("touch %d %d" % on_sway_panel(x, y))
             time.sleep(0.5)
         printed, deadline = b"", time.monotonic() + 60
@@ -1278,10 +1317,10 @@ class Weston(RealKernelTest):
         return self.wev.worst_error(self.touch, raw_at, self.POINTS, what)
 
     def calibrate(self, raw_at):
-        """--calibrate natively as the session's user: the five targets touched where they
-        appear on the turned output; what it printed."""
+        """--calibrate natively as the session's user: the targets touched where they appear on
+        the turned output; what it printed."""
         calibrate = self.client(Check.unprivileged_check(self), "--calibrate", self.touch.path)
-        for x, y in ((96, 128), (672, 128), (672, 896), (96, 896), (384, 512)):
+        for x, y in calibrate_targets(768, 1024):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
         printed = ""
@@ -1390,7 +1429,7 @@ class Framebuffer(RealKernelTest):
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.addCleanup(calibrate.stdout.close)
         self.addCleanup(calibrate.kill)
-        for i, (x, y) in enumerate(((160, 100), (1120, 100), (1120, 700), (160, 700), (640, 400))):
+        for i, (x, y) in enumerate(calibrate_targets(1280, 800)):
             wait_for(f"target {i + 1} on the framebuffer", lambda: self.at(x, y) == (255, 0, 0), 60)
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
         printed = ""

@@ -31,7 +31,8 @@ void drawTarget(QPainter &painter, QPoint at, bool touched)
 }
 
 // The accepted fit at each target: the target (grey: red is the live touch's), and a line to where its touch lands drawn ten
-// times longer than the error, so that a pixel shows; the worst error beside its target.
+// times longer than the error, so that a pixel shows; the worst error beside its target, with
+// the error to expect elsewhere: the targets' own understate it.
 void drawResult(QPainter &painter, const TargetSequence &sequence, bool faint)
 {
     const std::vector<double> errors = sequence.errors();
@@ -55,12 +56,15 @@ void drawResult(QPainter &painter, const TargetSequence &sequence, bool faint)
             painter.setPen(faint ? QColor(190, 190, 190) : QColor(Qt::black));
             const bool right = target.x < painter.device()->width() / 2;
             const bool below = target.y <= painter.device()->height() / 2;
-            const qreal boxHeight = 2 * painter.fontMetrics().height() + 4;
-            const QRectF box(right ? target.x + 30 : target.x - 330,
-                             below ? target.y + 25 : target.y - 25 - boxHeight, 300, boxHeight);
+            const qreal boxHeight = 3 * painter.fontMetrics().height() + 4;
+            const QRectF box(right ? target.x + 30 : target.x - 430,
+                             below ? target.y + 25 : target.y - 25 - boxHeight, 400, boxHeight);
+            const ErrorEstimate &expected = sequence.expected();
             painter.drawText(box, right ? Qt::AlignLeft : Qt::AlignRight,
-                             QString("worst: %1 px\n(lines drawn 10 times longer)")
-                                 .arg(errors[size_t(i)], 0, 'f', 1));
+                             QString("worst: %1 px\n(lines drawn 10 times longer)\nexpected: about %2 px, up to %3 px at the corners")
+                                 .arg(errors[size_t(i)], 0, 'f', 1)
+                                 .arg(QString::fromStdString(roughPixels(expected.mean)),
+                                      QString::fromStdString(roughPixels(expected.worst))));
         }
     }
 }
@@ -92,9 +96,26 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
         setAttribute(Qt::WA_AcceptTouchEvents);
         return;
     }
+    grab();
+}
+
+void CalibrateWidget::grab()
+{
     // While the targets are shown, X must not turn a touch into a click that could take the
     // window's focus away: the device is this program's alone until the fit is accepted.
-    grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
+    if (!onWayland && !grabbed)
+        grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
+}
+
+void CalibrateWidget::startAgain()
+{
+    sequence = TargetSequence(width(), height(), rangeX, rangeY);
+    pairing.restart();
+    note.clear();
+    afterFit.clear();
+    lastTouch.reset();
+    grab();
+    update();
 }
 
 bool CalibrateWidget::event(QEvent *event)
@@ -138,6 +159,11 @@ QRect CalibrateWidget::doneBox() const
     return QRect(width() - 160, 20, 140, 60);
 }
 
+QRect CalibrateWidget::againBox() const
+{
+    return QRect(width() - 320, 20, 140, 60);
+}
+
 bool CalibrateWidget::coversScreen()
 {
     // A compositor says a window covers its output by its state: a turned output's size as the
@@ -166,6 +192,8 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
                            static_cast<int>(std::floor(at.y * height())));
         if (doneBox().contains(*lastTouch))
             close();
+        else if (poor() && againBox().contains(*lastTouch))
+            startAgain();
         update();
         return;
     }
@@ -208,6 +236,8 @@ void CalibrateWidget::mousePressEvent(QMouseEvent *event)
 {
     if (accepted() && doneBox().contains(event->position().toPoint()))
         close();
+    else if (poor() && againBox().contains(event->position().toPoint()))
+        startAgain();
 }
 
 void CalibrateWidget::paintEvent(QPaintEvent *)
@@ -253,6 +283,14 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
         for (const double error : sequence.errors())
             errors += (errors.isEmpty() ? "" : ", ") + QString::number(std::lround(error));
         say(QString("Calibrated. Error at each target: %1 px.").arg(errors));
+        const ErrorEstimate &expected = sequence.expected();
+        say(QString("Expected error: about %1 px on average, up to %2 px near the corners.")
+                .arg(QString::fromStdString(roughPixels(expected.mean)),
+                     QString::fromStdString(roughPixels(expected.worst))));
+        if (poor()) {
+            say("That is more than a steady finger leaves: touch each target slowly and on its centre,");
+            say("or use a stylus, then touch Again.");
+        }
         for (const QString &text : afterFit.split('\n', Qt::SkipEmptyParts))
             say(text);
         say("Touch anywhere: the red cross shows where the new calibration puts the touch.");
@@ -260,6 +298,10 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
         painter.setPen(Qt::black);
         painter.drawRect(doneBox());
         painter.drawText(doneBox(), Qt::AlignCenter, "Done");
+        if (poor()) {
+            painter.drawRect(againBox());
+            painter.drawText(againBox(), Qt::AlignCenter, "Again");
+        }
         if (lastTouch) {
             painter.setPen(Qt::red);
             painter.drawLine(lastTouch->x() - 40, lastTouch->y(), lastTouch->x() + 40, lastTouch->y());

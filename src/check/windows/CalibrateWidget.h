@@ -16,9 +16,10 @@
 #include <functional>
 #include <optional>
 
-// kestrilavon-check --calibrate's full-screen window: five targets one at a time, touches read
-// raw from the device, then the error at each target and a live view of the new calibration
-// with a "Done" box that a touch closes. Only shows and forwards: the sequence decides,
+// kestrilavon-check --calibrate's full-screen window: the targets one at a time, touches read
+// raw from the device, then the error at each target, the error to expect over the screen and a
+// live view of the new calibration with a "Done" box that a touch closes (and an "Again" box,
+// when the expected error is poor, that a touch starts over with). Only shows and forwards: the sequence decides,
 // onAccepted prints and applies.
 // On X the device is held to this program alone while the targets are shown. On Wayland it is
 // not: the compositor's touch events come here too, so that its own map after libinput's can
@@ -31,6 +32,8 @@ public:
     ~CalibrateWidget() override;
 
     bool accepted() const { return sequence.current() < 0; }
+    // The error to expect over the screen from the accepted calibration.
+    const ErrorEstimate &expected() const { return sequence.expected(); }
     // The targets' touches as the compositor saw them, on Wayland.
     const TouchPairing &compositorTouches() const { return pairing; }
 
@@ -45,8 +48,13 @@ private:
     // Whether the window covers its screen (a compositor may give it another size): the fit
     // takes the targets at fractions of the screen.
     bool coversScreen();
+    void grab();
     void letGo();
+    // The targets again from the first, the accepted calibration set aside.
+    void startAgain();
+    bool poor() const { return accepted() && poorEstimate(sequence.expected(), width(), height()); }
     QRect doneBox() const;
+    QRect againBox() const;
 
     int device;
     bool grabbed = false;

@@ -71,6 +71,12 @@ private slots:
         }
         const CompositorMap few = solveCompositorMap(touches({1, 0, 0, 0, 1, 0}, {1, 0, 0, 0, 1, 0}, 3), 5, {});
         QCOMPARE(few.problem, std::string("the compositor reported 3 of the 5 touches: its own map could not be measured"));
+        // Two of nine touches lost leave the map as clear; three do not.
+        QVERIFY(!solveCompositorMap(touches({0, -1, 1, 1, 0, 0}, {1, 0, 0, 0, 1, 0}, 5), 9, {}).map);
+        std::vector<CompositorTouch> seven = touches({0, -1, 1, 1, 0, 0});
+        seven.push_back(seven[0]);
+        seven.push_back(seven[1]);
+        QVERIFY(solveCompositorMap(seven, 9, {}).map);
     }
 
     void eachTargetsTouchIsPairedWithTheCompositorTouchThatBeganWithIt()

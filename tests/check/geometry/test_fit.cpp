@@ -41,9 +41,9 @@ private slots:
         TargetSequence sequence(1024, 768, kRange, kRange);
         QCOMPARE(touchTarget(sequence, 0), TargetSequence::Answer::Next);
         QCOMPARE(touchTarget(sequence, 0), TargetSequence::Answer::Ignored);
-        for (int i = 1; i < 4; ++i)
+        for (int i = 1; i < TargetSequence::kTargets - 1; ++i)
             QCOMPARE(touchTarget(sequence, i), TargetSequence::Answer::Next);
-        QCOMPARE(touchTarget(sequence, 4), TargetSequence::Answer::Accepted);
+        QCOMPARE(touchTarget(sequence, TargetSequence::kTargets - 1), TargetSequence::Answer::Accepted);
         for (const double error : sequence.errors())
             QVERIFY(error < 1e-6);
         const auto raw = rawAt(100, 700);
@@ -52,23 +52,34 @@ private slots:
         QVERIFY(!axisAlignedBorders(*sequence.calibration(), 1024, 768));
     }
 
-    void aTouchFarFromTheOthersIsAskedForAgain()
+    // Once only, or a finger that touched the next target early could never go on.
+    void aTouchOnTheSpotOfTheLastIsIgnoredOnceOnly()
     {
         TargetSequence sequence(1024, 768, kRange, kRange);
-        for (int i = 0; i < 4; ++i)
+        QCOMPARE(touchTarget(sequence, 1), TargetSequence::Answer::Next);  // the next one, early
+        QCOMPARE(touchTarget(sequence, 1), TargetSequence::Answer::Ignored);
+        QCOMPARE(touchTarget(sequence, 1), TargetSequence::Answer::Next);
+        QCOMPARE(sequence.current(), 2);
+    }
+
+    void aTouchFarFromTheOthersIsAskedForAgain()
+    {
+        const int last = TargetSequence::kTargets - 1;
+        TargetSequence sequence(1024, 768, kRange, kRange);
+        for (int i = 0; i < last; ++i)
             touchTarget(sequence, i, i == 2 ? 120 : 0);
-        QCOMPARE(touchTarget(sequence, 4), TargetSequence::Answer::Repeat);
+        QCOMPARE(touchTarget(sequence, last), TargetSequence::Answer::Repeat);
         QCOMPARE(sequence.current(), 2);
         QCOMPARE(touchTarget(sequence, 2), TargetSequence::Answer::Accepted);
 
         // The centre touched wide: asked again, a touch where the last one was is a touch of
         // its own, no double tap (here, as wide again: asked once more).
         TargetSequence again(1024, 768, kRange, kRange);
-        for (int i = 0; i < 5; ++i)
-            touchTarget(again, i, i == 4 ? 100 : 0);
-        QCOMPARE(again.current(), 4);
-        QCOMPARE(touchTarget(again, 4, 100), TargetSequence::Answer::Repeat);
-        QCOMPARE(touchTarget(again, 4), TargetSequence::Answer::Accepted);
+        for (int i = 0; i <= last; ++i)
+            touchTarget(again, i, i == last ? 100 : 0);
+        QCOMPARE(again.current(), last);
+        QCOMPARE(touchTarget(again, last, 100), TargetSequence::Answer::Repeat);
+        QCOMPARE(touchTarget(again, last), TargetSequence::Answer::Accepted);
     }
 
     // Borders read each axis on its own: a skew the matrix takes in its stride is off at the
@@ -93,9 +104,9 @@ private slots:
     void touchesOnALineStartOver()
     {
         TargetSequence sequence(1024, 768, kRange, kRange);
-        for (int i = 0; i < 4; ++i)
-            sequence.touch(1000 + 4000 * i, 1000 + 4000 * i);
-        QCOMPARE(sequence.touch(17000, 17000), TargetSequence::Answer::StartOver);
+        for (int i = 0; i < TargetSequence::kTargets - 1; ++i)
+            sequence.touch(1000 + 2000 * i, 1000 + 2000 * i);
+        QCOMPARE(sequence.touch(30000, 30000), TargetSequence::Answer::StartOver);
         QCOMPARE(sequence.current(), 0);
         QVERIFY(!sequence.problem().empty());
     }

@@ -80,7 +80,8 @@ struct OutputsExtent {
     double x = 1, y = 1;
 };
 
-// Needs four of the five targets paired. A solved map whose corners miss the window's by more
+// Needs all but one in four of the targets' touches paired (four of five, seven of nine), and
+// never fewer than four. A solved map whose corners miss the window's by more
 // than 1% is refused: a touch screen spread over several outputs when its scale on each axis is
 // within 3% of the outputs' extent, otherwise a matrix other than the one guessed for M.
 CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, int targets,

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "geometry/target_sequence.h"
 
+#include "geometry/outlier.h"
+
 #include <cmath>
 
 namespace {
 
 // A touch this close to the previous one, on each axis, is the same touch again.
 constexpr double kMisclickShare = 0.02;
-// A touch farther than this from the fit of the others was aimed elsewhere.
-constexpr double kOutlierShareOfDiagonal = 0.05;
 
 constexpr struct {
-    int eighthsX, eighthsY;
-} kTargetsInEighths[TargetSequence::kTargets] = {{1, 1}, {7, 1}, {7, 7}, {1, 7}, {4, 4}};
+    int sixteenthsX, sixteenthsY;
+} kStepsInSixteenths[TargetSequence::kTargets] = {{1, 1},  {15, 1}, {15, 15}, {1, 15}, {1, 1},
+                                                  {15, 1}, {15, 15}, {1, 15}, {8, 8}};
 
 } // namespace
 
@@ -23,7 +24,7 @@ TargetSequence::TargetSequence(int width, int height, AxisRange x, AxisRange y)
 
 TargetSequence::Pixel TargetSequence::target(int i) const
 {
-    return {kTargetsInEighths[i].eighthsX * w / 8, kTargetsInEighths[i].eighthsY * h / 8};
+    return {kStepsInSixteenths[i].sixteenthsX * w / 16, kStepsInSixteenths[i].sixteenthsY * h / 16};
 }
 
 TargetSequence::Answer TargetSequence::touch(double rawX, double rawY)
@@ -33,8 +34,12 @@ TargetSequence::Answer TargetSequence::touch(double rawX, double rawY)
     const double spanX = double(rangeX.maximum) - rangeX.minimum + 1;
     const double spanY = double(rangeY.maximum) - rangeY.minimum + 1;
     if (previous && std::fabs(rawX - previous->first) < kMisclickShare * spanX
-        && std::fabs(rawY - previous->second) < kMisclickShare * spanY)
+        && std::fabs(rawY - previous->second) < kMisclickShare * spanY) {
+        // Once only: a finger that touched the next target early would be ignored there for
+        // ever. A second touch on the spot is meant, and the outlier rule judges it.
+        previous.reset();
         return Answer::Ignored;
+    }
     previous = std::make_pair(rawX, rawY);
     // The finger aims at the centre of the target's pixel.
     const Pixel pixel = target(shown);
@@ -64,38 +69,18 @@ void TargetSequence::evaluate(Answer &answer)
         answer = Answer::StartOver;
         return;
     }
-    // The touch farthest from where the other four put it, if it is far enough to be a miss.
-    int worst = -1;
-    double worstOff = kOutlierShareOfDiagonal * std::hypot(w, h);
-    for (int i = 0; i < kTargets; ++i) {
-        const std::optional<Calibration> others = fitWithout(i);
-        const double off = others ? pixelsOff(*others, i) : 0;
-        if (off > worstOff) {
-            worst = i;
-            worstOff = off;
-        }
-    }
-    if (worst >= 0) {
+    if (const std::optional<size_t> worst = outlyingTouch(all, rangeX, rangeY, w, h)) {
         // The touch asked again may well land where the last one did: it is no double tap.
-        touches[static_cast<size_t>(worst)].reset();
+        touches[*worst].reset();
         previous.reset();
-        shown = worst;
+        shown = int(*worst);
         answer = Answer::Repeat;
         return;
     }
     fitted = fit;
+    estimate = estimateError(all, *fit, rangeX, rangeY, w, h);
     shown = -1;
     answer = Answer::Accepted;
-}
-
-std::optional<Calibration> TargetSequence::fitWithout(int left) const
-{
-    std::vector<TouchOnTarget> others;
-    for (int i = 0; i < kTargets; ++i) {
-        if (i != left)
-            others.push_back(*touches[static_cast<size_t>(i)]);
-    }
-    return fitCalibration(others, rangeX, rangeY);
 }
 
 double TargetSequence::pixelsOff(const Calibration &calibration, int i) const
