@@ -117,9 +117,16 @@ OurRun runOurs(const Panel &panel, int w, int h, Finger &finger, int slipAt, dou
         const TargetSequence::Pixel pixel = sequence.target(target);
         auto [x, y] = finger.land(pixel.x, pixel.y);
         if (run.touches == slipAt) {
-            const double angle = 2 * kPi * finger.uniform();
-            x += slipPixels * std::cos(angle);
-            y += slipPixels * std::sin(angle);
+            // A finger slips along the glass, never off it: a direction that keeps the touch on
+            // the screen, so that the slip is as large as said and not cut at the panel's edge.
+            double sx = x, sy = y;
+            for (int tries = 0; tries < 100 && (tries == 0 || sx < 0 || sy < 0 || sx >= w || sy >= h); ++tries) {
+                const double angle = 2 * kPi * finger.uniform();
+                sx = x + slipPixels * std::cos(angle);
+                sy = y + slipPixels * std::sin(angle);
+            }
+            x = sx;
+            y = sy;
             slippedTarget = target;
         }
         const auto [rawX, rawY] = rawAt(panel, x, y, w, h);
