@@ -16,7 +16,20 @@ constexpr double kCornerShare = 0.01;
 // monitor is within a few per cent of it.
 constexpr double kSpreadShare = 0.03;
 
-// The eight turns and mirrors that take the unit square onto itself, as matrices.
+double cornerDistance(const Matrix &a, const Matrix &b)
+{
+    double worst = 0;
+    for (const double x : {0.0, 1.0}) {
+        for (const double y : {0.0, 1.0}) {
+            const Point onA = a.apply(x, y), onB = b.apply(x, y);
+            worst = std::max(worst, std::hypot(onA.x - onB.x, onA.y - onB.y));
+        }
+    }
+    return worst;
+}
+
+} // namespace
+
 std::vector<Matrix> squareSymmetries()
 {
     std::vector<Matrix> all;
@@ -36,19 +49,10 @@ std::vector<Matrix> squareSymmetries()
     return all;
 }
 
-double cornerDistance(const Matrix &a, const Matrix &b)
+size_t pairsNeeded(int targets)
 {
-    double worst = 0;
-    for (const double x : {0.0, 1.0}) {
-        for (const double y : {0.0, 1.0}) {
-            const Point onA = a.apply(x, y), onB = b.apply(x, y);
-            worst = std::max(worst, std::hypot(onA.x - onB.x, onA.y - onB.y));
-        }
-    }
-    return worst;
+    return static_cast<size_t>(std::max(4, targets - targets / 4));
 }
-
-} // namespace
 
 bool CompositorMap::turns() const
 {
@@ -69,7 +73,7 @@ CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, in
     CompositorMap found;
     // A touch or two the compositor did not report leave the map as clear; more say its touches
     // are not the device's.
-    const size_t needed = static_cast<size_t>(std::max(4, targets - targets / 4));
+    const size_t needed = pairsNeeded(targets);
     if (touches.size() < needed) {
         found.problem = "the compositor reported " + std::to_string(touches.size()) + " of the "
             + std::to_string(targets) + " touches: its own map could not be measured";

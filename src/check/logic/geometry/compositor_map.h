@@ -80,6 +80,13 @@ struct OutputsExtent {
     double x = 1, y = 1;
 };
 
+// The eight turns and mirrors that take the unit square onto itself, as matrices.
+std::vector<Matrix> squareSymmetries();
+
+// How many of the targets' touches solving the map takes: all but one in four, never fewer
+// than four.
+size_t pairsNeeded(int targets);
+
 // Needs all but one in four of the targets' touches paired (four of five, seven of nine), and
 // never fewer than four. A solved map whose corners miss the window's by more
 // than 1% is refused: a touch screen spread over several outputs when its scale on each axis is

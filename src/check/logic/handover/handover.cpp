@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+#include "handover/handover.h"
+
+#include "geometry/compositor_map.h"
+
+#include <charconv>
+#include <vector>
+
+namespace {
+
+// The biggest screen a window may claim, in pixels on each side.
+constexpr int kLargestSide = 1 << 16;
+
+// The text split at newlines; nullopt unless it ends in one.
+std::optional<std::vector<std::string>> lines(const std::string &text)
+{
+    if (text.empty() || text.back() != '\n')
+        return std::nullopt;
+    std::vector<std::string> all;
+    size_t from = 0;
+    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+        all.push_back(text.substr(from, end - from));
+    return all;
+}
+
+// A decimal count written as handoverText writes it: digits only, no sign, no leading zero.
+std::optional<long> count(const std::string &word)
+{
+    long value = 0;
+    const auto read = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (word.empty() || word.size() > 9 || (word.size() > 1 && word[0] == '0') || word[0] == '-'
+        || read.ec != std::errc() || read.ptr != word.data() + word.size())
+        return std::nullopt;
+    return value;
+}
+
+// The rest of line after "key ", when line starts so.
+std::optional<std::string> field(const std::string &line, const std::string &key)
+{
+    if (line.compare(0, key.size() + 1, key + " ") != 0)
+        return std::nullopt;
+    return line.substr(key.size() + 1);
+}
+
+// Two counts separated by one blank.
+std::optional<std::pair<long, long>> twoCounts(const std::optional<std::string> &words)
+{
+    const size_t blank = words ? words->find(' ') : std::string::npos;
+    if (blank == std::string::npos)
+        return std::nullopt;
+    const auto first = count(words->substr(0, blank)), second = count(words->substr(blank + 1));
+    if (!first || !second)
+        return std::nullopt;
+    return std::pair(*first, *second);
+}
+
+// Six numbers exactly as Matrix::text() writes them.
+std::optional<Matrix> canonicalMatrix(const std::optional<std::string> &words)
+{
+    const std::optional<Matrix> matrix = words ? Matrix::parse(*words) : std::nullopt;
+    if (!matrix || matrix->text() != *words)
+        return std::nullopt;
+    return matrix;
+}
+
+bool isSquareSymmetry(const Matrix &map)
+{
+    for (const Matrix &symmetry : squareSymmetries()) {
+        if (symmetry.v == map.v)
+            return true;
+    }
+    return false;
+}
+
+std::optional<Handover> refused(std::string *problem, const std::string &why)
+{
+    *problem = "the window part's answer is not usable: " + why;
+    return std::nullopt;
+}
+
+} // namespace
+
+Matrix Handover::kept() const
+{
+    if (!compositor)
+        return fit;
+    const std::optional<Matrix> undone = compositor->inverse();
+    return undone ? undone->after(fit) : fit;
+}
+
+std::string handoverText(const Handover &handover)
+{
+    return "kestrilavon-handover 1\ndevice " + std::to_string(handover.device) + "\nfit " + handover.fit.text()
+        + "\ncompositor " + (handover.compositor ? handover.compositor->text() : std::string("none"))
+        + "\npairs " + std::to_string(handover.paired) + " " + std::to_string(handover.targets) + "\nwindow "
+        + std::to_string(handover.width) + " " + std::to_string(handover.height) + "\n";
+}
+
+std::optional<Handover> readHandover(const std::string &text, size_t devices, int targets,
+                                     std::string *problem)
+{
+    if (text.size() > kHandoverLimit)
+        return refused(problem, "longer than " + std::to_string(kHandoverLimit) + " bytes");
+    const auto all = lines(text);
+    if (!all || all->size() != 6 || (*all)[0] != "kestrilavon-handover 1")
+        return refused(problem, "not six lines of the hand-over's own format");
+    Handover handover;
+    const auto device = field((*all)[1], "device");
+    const auto index = device ? count(*device) : std::nullopt;
+    if (!index || static_cast<size_t>(*index) >= devices)
+        return refused(problem, "no device of those opened");
+    handover.device = static_cast<size_t>(*index);
+    const auto fit = canonicalMatrix(field((*all)[2], "fit"));
+    if (!fit)
+        return refused(problem, "the fit is not six finite numbers");
+    handover.fit = *fit;
+    const auto map = field((*all)[3], "compositor");
+    if (!map)
+        return refused(problem, "no compositor line");
+    if (*map != "none") {
+        handover.compositor = canonicalMatrix(map);
+        if (!handover.compositor || !isSquareSymmetry(*handover.compositor))
+            return refused(problem, "the compositor's map is no turn or mirror");
+    }
+    const auto pairs = twoCounts(field((*all)[4], "pairs"));
+    if (!pairs || pairs->second != targets || pairs->first > targets
+        || (handover.compositor && static_cast<size_t>(pairs->first) < pairsNeeded(targets)))
+        return refused(problem, "the counts of touches do not fit " + std::to_string(targets) + " targets");
+    handover.paired = static_cast<int>(pairs->first);
+    handover.targets = targets;
+    const auto size = twoCounts(field((*all)[5], "window"));
+    if (!size || size->first < 1 || size->second < 1 || size->first > kLargestSide || size->second > kLargestSide)
+        return refused(problem, "the window's size is not a screen's");
+    handover.width = static_cast<int>(size->first);
+    handover.height = static_cast<int>(size->second);
+    for (const Matrix &matrix : {handover.fit, handover.kept()}) {
+        const std::string trouble = matrix.driverProblem();
+        if (!trouble.empty())
+            return refused(problem, trouble);
+    }
+    return handover;
+}

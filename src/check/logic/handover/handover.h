@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_HANDOVER_H
+#define KESTRILAVON_HANDOVER_H
+
+#include "geometry/matrix.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+// What the window part, run as the session's user, hands the root part over a pipe once a
+// calibration is accepted: which of the devices opened for it was calibrated, the fit, the
+// compositor's map as measured (or none), how many targets' touches it was measured from, and
+// the window's size. The root part trusts none of it: readHandover checks each field as
+// --matrix is checked before anything is kept.
+//
+// The text, six lines, each ending in a newline, nothing else:
+//   kestrilavon-handover 1
+//   device N
+//   fit A B C D E F
+//   compositor A B C D E F        (or: compositor none)
+//   pairs PAIRED TARGETS
+//   window WIDTH HEIGHT
+struct Handover {
+    size_t device = 0;
+    Matrix fit;
+    std::optional<Matrix> compositor;  // a turn or mirror of the unit square
+    int paired = 0, targets = 0;
+    int width = 0, height = 0;
+
+    // The matrix libinput is to read: the fit where the compositor's map was not measured,
+    // else the map undone after the fit.
+    Matrix kept() const;
+};
+
+// More than a hand-over ever needs: the reader stops there.
+constexpr size_t kHandoverLimit = 1024;
+
+std::string handoverText(const Handover &handover);
+
+// The hand-over in text, when every field is exactly as handoverText writes it and sane: a
+// device among the `devices` opened, a fit and a kept matrix that driverProblem() accepts, a
+// compositor map that is one of the eight turns and mirrors, a count of paired touches that
+// solving the map takes, and a window size of a screen. Otherwise nullopt, and *problem says
+// which field was wrong.
+std::optional<Handover> readHandover(const std::string &text, size_t devices, int targets,
+                                     std::string *problem);
+
+#endif

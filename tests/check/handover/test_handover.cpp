@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include "handover/handover.h"
+#include "handover/user_session.h"
+
+#include <QtTest>
+
+// What the window part, run as the user, hands root, and how root picks that user's session:
+// anything not exactly as written, or not sane, is refused before a file is touched.
+class HandoverTest : public QObject {
+    Q_OBJECT
+
+    const Matrix fit{1.26, 0.02, -0.115, -0.01, -1.17, 1.07};
+    const Matrix quarterTurn{0, -1, 1, 1, 0, 0};
+
+    Handover measured() const
+    {
+        Handover handover;
+        handover.device = 1;
+        handover.fit = fit;
+        handover.compositor = quarterTurn;
+        handover.paired = 8;
+        handover.targets = 9;
+        handover.width = 1280;
+        handover.height = 800;
+        return handover;
+    }
+
+    std::optional<Handover> read(const std::string &text) const
+    {
+        std::string problem;
+        const auto handover = readHandover(text, 2, 9, &problem);
+        if (!handover && problem.empty())
+            qFatal("refused without a reason");
+        return handover;
+    }
+
+    // The measured hand-over's text with one line replaced.
+    std::string withLine(int index, const std::string &line) const
+    {
+        std::string text = handoverText(measured());
+        size_t from = 0;
+        for (int i = 0; i < index; ++i)
+            from = text.find('\n', from) + 1;
+        return text.replace(from, text.find('\n', from) - from, line);
+    }
+
+private slots:
+    void aWrittenHandOverReadsBackAndKeepsTheMapUndoneAfterTheFit()
+    {
+        const auto back = read(handoverText(measured()));
+        QVERIFY(back);
+        QCOMPARE(back->device, size_t(1));
+        QVERIFY(back->kept().same(quarterTurn.inverse()->after(fit)));
+        Handover unmeasured = measured();
+        unmeasured.compositor.reset();
+        unmeasured.paired = 2;
+        QVERIFY(read(handoverText(unmeasured))->kept().same(fit));
+    }
+
+    void eachFieldOutOfItsFormOrItsBoundsIsRefused()
+    {
+        const std::vector<std::pair<int, std::string>> bad = {
+            {0, "kestrilavon-handover 2"}, {1, "device 2"}, {1, "device -0"}, {1, "device 01"},
+            {2, "fit 1.26  0.02 -0.115 -0.01 -1.17 1.07"}, {2, "fit 1 0 nan 0 1 0"}, {2, "fit 1 0 5 0 1 0"},
+            {2, "fit 1 0 0 0 0.001 0"}, {3, "compositor 0.5 0 0 0 1 0"}, {3, "compositor 1 0 0 0 1 0 "},
+            {4, "pairs 3 9"}, {4, "pairs 10 9"}, {4, "pairs 8 5"}, {5, "window 0 800"}, {5, "window 1280 99999"}};
+        for (const auto &[line, text] : bad)
+            QVERIFY2(!read(withLine(line, text)), text.c_str());
+        const std::string good = handoverText(measured());
+        for (const std::string &text : {good.substr(0, good.size() - 1), good + "extra\n",
+                                        good + std::string(kHandoverLimit, ' '), std::string()})
+            QVERIFY(!read(text));
+    }
+
+    void onlyAUserOtherThanRootIsTakenFromSudoOrPkexec()
+    {
+        std::string problem;
+        QCOMPARE(invokingUid("1000", nullptr, &problem), std::optional<uid_t>(1000));
+        QCOMPARE(invokingUid(nullptr, "1001", &problem), std::optional<uid_t>(1001));
+        QVERIFY(!invokingUid(nullptr, nullptr, &problem) && problem.empty());
+        using Given = std::pair<const char *, const char *>;
+        for (const auto &[sudo, pkexec] : {Given("0", nullptr), Given(" 1000", nullptr), Given("", nullptr),
+                                           Given("1000", "1001")}) {
+            problem.clear();
+            QVERIFY(!invokingUid(sudo, pkexec, &problem) && !problem.empty());
+        }
+    }
+
+    void aRuntimeFolderCountsOnlyAsTheUsersOwnClosedFolder()
+    {
+        struct stat folder {};
+        folder.st_mode = S_IFDIR | 0700;
+        folder.st_uid = 1000;
+        QVERIFY(runtimeFolderProblem(folder, 1000).empty());
+        QVERIFY(!runtimeFolderProblem(folder, 1001).empty());
+        struct stat open = folder, link = folder;
+        open.st_mode = S_IFDIR | 0755;
+        link.st_mode = S_IFLNK | 0700;
+        QVERIFY(!runtimeFolderProblem(open, 1000).empty());
+        QVERIFY(!runtimeFolderProblem(link, 1000).empty());
+    }
+
+    void theWaylandSocketIsTheOneNamedOrTheOnlyOne()
+    {
+        QVERIFY(waylandSocketName("wayland-1") && !waylandSocketName("wayland-1.lock")
+                && !waylandSocketName("../wayland-1") && !waylandSocketName("sway-ipc.1000.5.sock"));
+        std::string problem;
+        QCOMPARE(chooseWaylandSocket({"wayland-0"}, "", &problem), std::optional<std::string>("wayland-0"));
+        QCOMPARE(chooseWaylandSocket({"wayland-0", "wayland-1"}, "wayland-1", &problem),
+                 std::optional<std::string>("wayland-1"));
+        QVERIFY(!chooseWaylandSocket({"wayland-0", "wayland-1"}, "", &problem));
+        QVERIFY(problem.find("wayland-0, wayland-1") != std::string::npos);
+        QVERIFY(!chooseWaylandSocket({"wayland-0"}, "wayland-2", &problem));
+    }
+
+    void theWindowEnvironmentHoldsTheUsersOwnAndTheDisplayAlone()
+    {
+        const WindowEnvironment environment{"ann", "/home/ann", std::nullopt, {{"DISPLAY", ":0"}, {"XAUTHORITY", "a\nb"}}};
+        QCOMPARE(environmentStrings(environment),
+                 (std::vector<std::string>{"HOME=/home/ann", "USER=ann", "LOGNAME=ann", "DISPLAY=:0"}));
+    }
+};
+
+QTEST_APPLESS_MAIN(HandoverTest)
+#include "test_handover.moc"
