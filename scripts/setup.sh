@@ -11,7 +11,7 @@ packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev libx11-dev libxfixe
           valgrind util-linux
           qemu-system-x86 busybox-static cpio xserver-xorg-core xserver-xorg-video-dummy
           xserver-xorg-input-evdev xserver-xorg-input-libinput udev xinput x11-xserver-utils
-          libinput-tools sway seatd wev qt6-wayland weston libts-bin fbset acl)
+          libinput-tools sway seatd wev qt6-wayland weston libts-bin fbset acl sudo)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" \

@@ -3,6 +3,7 @@
 
 #include "CalibrateWidget.h"
 #include "geometry/compositor_map.h"
+#include "handover/handover.h"
 #include "ChooseWidget.h"
 #include "install.h"
 #include "sway_ipc.h"
@@ -18,6 +19,7 @@
 #include <QStringList>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -117,6 +119,8 @@ namespace {
 struct CompositorFrame {
     Matrix matrix;
     std::string said;  // comment lines on what was found
+    std::optional<Matrix> map;  // the compositor's map, where it was measured
+    int paired = 0;             // the targets' touches it was measured from
 };
 
 // The forms of an accepted calibration (libinput's matrix, and the borders where it has them):
@@ -196,19 +200,22 @@ CompositorFrame compositorFrame(const DeviceInfo &device, const Matrix &fit, con
         const bool xwayland = layout && !layout->monitors.empty()
             && layout->monitors[0].name.rfind("XWAYLAND", 0) == 0;
         if (!xwayland)
-            return {fit, ""};
+            return {fit, "", std::nullopt, 0};
         return {fit, "# Made without the compositor's answer: the window ran on Xwayland (sudo passes no\n"
                      "# WAYLAND_DISPLAY), where the compositor's own map is not seen. Under a compositor\n"
                      "# that turns touches with a turned output it would be turned twice: run --calibrate\n"
-                     "# as the session's user, then --install the matrix it prints.\n"};
+                     "# as the session's user, then --install the matrix it prints.\n", std::nullopt, 0};
     }
-    const CompositorMap map =
-        solveCompositorMap(pairing.pairs(currentMatrix(device)), TargetSequence::kTargets, outputsOver(window));
+    const std::vector<CompositorTouch> pairs = pairing.pairs(currentMatrix(device));
+    const CompositorMap map = solveCompositorMap(pairs, TargetSequence::kTargets, outputsOver(window));
+    const int paired = static_cast<int>(pairs.size());
     if (!map.map)
         return {fit, "# " + map.problem + ".\n# Made without the compositor's answer: under a compositor that "
-                     "turns touches with\n# a turned output (weston, GNOME, KDE) it may be turned twice.\n"};
+                     "turns touches with\n# a turned output (weston, GNOME, KDE) it may be turned twice.\n",
+                std::nullopt, paired};
     // A turn or a mirror, which always has an inverse.
-    return {map.map->inverse()->after(fit), "# Measured: " + map.finding() + ".\n" + kOtherCompositors};
+    return {map.map->inverse()->after(fit), "# Measured: " + map.finding() + ".\n" + kOtherCompositors, map.map,
+            paired};
 }
 
 // The ranges of the axes whose units the touch tracker gives touches in: the multitouch axes
@@ -221,6 +228,27 @@ AxisRange trackedX(const DeviceInfo &device, const DeviceState &state)
 AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
 {
     return state.multitouch() && device.mtY ? *device.mtY : *device.y;
+}
+
+// The accepted fit to root, which checks it and keeps it; the pipe is closed once it is written.
+QString handOver(int fd, const Handover &handover, int *status)
+{
+    const std::string text = handoverText(handover);
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            break;
+        written += static_cast<size_t>(wrote);
+    }
+    ::close(fd);
+    if (written < text.size()) {
+        *status = fail(std::string("could not hand the calibration to root: ") + std::strerror(errno));
+        return QString("Not kept: the standard error stream says why.");
+    }
+    return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
 }
 
 } // namespace
@@ -307,6 +335,9 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                           "slowly, or use a stylus, and calibrate again");
             return QString("Not installed: touch each target slowly, or use a stylus, then touch Again.");
         }
+        if (options.handoverFd >= 0 && (options.install || options.apply))
+            return handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
+                                                 TargetSequence::kTargets, w, h}, &status);
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);
             status = pointercal ? installPointercal(*pointercal)

@@ -45,6 +45,8 @@ struct CalibrateOptions {
     bool port = false;      // the udev rule of the device's port
     bool tslib = false;
     FramebufferChoice framebuffer;  // where tslib's W and H come from
+    // Run as the user for root: the accepted fit goes there as a hand-over, and root keeps it.
+    int handoverFd = -1;
 };
 
 // kestrilavon-check --calibrate on one of the devices (open, each with what was found out of

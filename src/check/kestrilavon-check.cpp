@@ -7,6 +7,8 @@
 
 #include "CheckWidget.h"
 #include "check_calibrate.h"
+#include "root_part.h"
+#include "window_start.h"
 #include "input/devices.h"
 #include "framebuffer/framebuffer.h"
 #include "install.h"
@@ -23,7 +25,6 @@
 #include <QApplication>
 #include <QScreen>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,7 +46,7 @@ const char kUsage[] =
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
     "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [DEVICE]\n";
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
     "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
@@ -53,7 +54,7 @@ const char kHelp[] =
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
     "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [DEVICE]\n"
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -86,7 +87,11 @@ const char kHelp[] =
     "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
     "                 any range), and print the forms; with --apply, set it on X at once,\n"
     "                 or with --install keep it (not both).\n"
-    "                 Without DEVICE: the one touch screen here, or the one you touch\n"
+    "                 Without DEVICE: the one touch screen here, or the one you touch.\n"
+    "                 Under sudo or pkexec the window runs as the user who asked, in that\n"
+    "                 user's session, and root keeps what it hands back\n"
+    "  --wayland-display NAME  with --calibrate under sudo: the user's Wayland socket to use\n"
+    "                 (wayland-0, ...), where the user has several\n"
     "  -h, --help     this text\n"
     "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
@@ -227,77 +232,29 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     return finishOutput(0);
 }
 
-void quietToolkitMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtFatalMsg) {
-        std::fprintf(stderr, "kestrilavon-check: %s\n", qUtf8Printable(message));
-        std::abort();
-    }
-}
-
-enum class WhenHeld { Refuse, Show };
-
-// The windows: the devices opened without blocking (and, where their touches must come here,
-// refused when another program holds one), the X display asked first (the toolkit would abort
-// without it), then the toolkit, and the window that body makes and runs.
+// The windows on the devices at paths, which are closed when they are done.
 int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHeld,
              const FramebufferChoice &framebuffer, const std::function<int(const std::vector<int> &devices)> &body)
 {
-    std::vector<int> devices;
-    const auto closeAll = [&] {
-        for (const int device : devices)
-            ::close(device);
-    };
-    for (const std::string &path : paths) {
-        const int device = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (device < 0) {
-            const std::string reason = std::strerror(errno);
-            closeAll();
-            return fail("cannot open " + printable(path) + ": " + reason);
-        }
-        devices.push_back(device);
-        if (whenHeld == WhenHeld::Refuse && heldByAnotherProgram(device)) {
-            closeAll();
-            return fail(printable(path) + " is held by another program: close it and try again");
-        }
-    }
-    // The toolkit sees only the program's name: the options are not its own.
-    int toolkitArgc = 1;
-    if (useWaylandWindows()) {
-        prepareWaylandWindows();
-    } else if (const char *platform = std::getenv("QT_QPA_PLATFORM");
-               noWindowSystem() || (platform && isLinuxfbPlatform(platform))) {
-        // A kiosk with no window system: the windows go straight onto the framebuffer meant.
-        const std::string problem = framebufferPathProblem(framebuffer.path);
-        const int fd = problem.empty() ? ::open(framebuffer.path.c_str(), O_RDWR | O_CLOEXEC) : -1;
-        if (fd < 0) {
-            const std::string reason = problem.empty() ? std::strerror(errno) : problem;
-            closeAll();
-            return fail("no X display (DISPLAY), no Wayland display (WAYLAND_DISPLAY) and no framebuffer ("
-                        + printable(framebuffer.path) + ": " + reason + "): set one of them, or run "
-                        "on the console as root or a member of the video group");
-        }
-        ::close(fd);
-        setenv("QT_QPA_PLATFORM", linuxfbPlatform(platform ? platform : "", framebuffer.path).c_str(), 1);
-        std::fprintf(stderr, "kestrilavon-check: on the framebuffer %s (named by %s)\n",
-                     framebuffer.path.c_str(), framebuffer.namedBy.c_str());
-    } else {
-        setenv("QT_QPA_PLATFORM", "xcb", 0);
-    }
-    const std::string displayProblem = xDisplayProblem(toolkitArgc, argv);
-    if (!displayProblem.empty()) {
-        closeAll();
-        return fail(displayProblem);
-    }
-    qInstallMessageHandler(quietToolkitMessages);
-    keepToolkitFromStartingAnything();
-    int status;
-    {
-        QApplication app(toolkitArgc, argv);
-        status = body(devices);
-    }
-    closeAll();
+    const std::optional<std::vector<int>> devices = openDevices(paths, whenHeld);
+    if (!devices)
+        return 1;
+    const int status = windowsOn(argv, *devices, framebuffer, body);
+    closeDevices(*devices);
     return status;
+}
+
+// Root run by a user through sudo or pkexec: that user's session, which the window runs in as
+// that user. nullopt for root on its own; *status 2 with a line said when the user or the
+// session cannot be told.
+std::optional<UserSession> invokingSession(const std::string &waylandName, int *status)
+{
+    std::string problem;
+    const std::optional<uid_t> uid = invokingUid(std::getenv("SUDO_UID"), std::getenv("PKEXEC_UID"), &problem);
+    std::optional<UserSession> session = uid ? findUserSession(*uid, waylandName, &problem) : std::nullopt;
+    if (!problem.empty())
+        *status = fail(problem) + 1;
+    return session;
 }
 
 // Whether to ask for a touch on the touch screen before calibrating: several could be it, or
@@ -355,7 +312,7 @@ int main(int argc, char **argv)
     // A closed pipe is a failed write, reported as one, not a silent death part way through
     // (after X was changed, before the line that undoes it).
     std::signal(SIGPIPE, SIG_IGN);
-    std::string resultPath = kDefaultResult, devicePath, monitorName, framebufferPath, pointercalFile;
+    std::string resultPath = kDefaultResult, devicePath, monitorName, framebufferPath, pointercalFile, waylandName;
     std::optional<std::string> givenMatrix;
     std::vector<Form> forms;
     bool calibrate = false, port = false, tslib = false;
@@ -376,6 +333,8 @@ int main(int argc, char **argv)
             framebufferPath = argv[++i];
         } else if (argument == "--pointercal" && i + 1 < argc && pointercalFile.empty()) {
             pointercalFile = argv[++i];
+        } else if (argument == "--wayland-display" && i + 1 < argc && waylandName.empty() && argv[i + 1][0]) {
+            waylandName = argv[++i];
         } else if (argument == "--calibrate") {
             calibrate = true;
         } else if (argument == "--port") {
@@ -414,7 +373,7 @@ int main(int argc, char **argv)
                                       && std::all_of(forms.begin(), forms.end(), [&](Form f) {
                                              return f == Form::Install || (calibrate && f == Form::Apply);
                                          }));
-    if (!usable || !portFits || !tslibFits || (!pointercalFile.empty() && !tslib)) {
+    if (!usable || !portFits || !tslibFits || (!pointercalFile.empty() && !tslib) || (!waylandName.empty() && !calibrate)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -433,10 +392,16 @@ int main(int argc, char **argv)
                     + ", which takes root: " + asRootCommand(argc, argv));
     if (devicePath.empty() && !calibrate)
         return listDevices();
+    // Under sudo or pkexec the window runs as the user who asked, in that user's session.
+    int sessionStatus = 0;
+    const std::optional<UserSession> session =
+        calibrate && !tslib && ::geteuid() == 0 ? invokingSession(waylandName, &sessionStatus) : std::nullopt;
+    if (sessionStatus != 0)
+        return sessionStatus;
     // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
     // In a Wayland session X (Xwayland) knows nothing of the outputs: the compositor does.
     const std::optional<XScreenLayout> layout =
-        useWaylandWindows() || inSway() ? std::nullopt : xScreenLayout();
+        useWaylandWindows() || inSway() || (session && session->wayland) ? std::nullopt : xScreenLayout();
     std::optional<Monitor> monitor;
     if (layout) {
         monitor = chooseMonitor(*layout, monitorName);
@@ -468,10 +433,7 @@ int main(int argc, char **argv)
         std::vector<std::string> paths;
         for (const DeviceInfo &device : devices)
             paths.push_back(device.path);
-        // A grab tells whether another program holds a device; with several to choose from,
-        // the one touched cannot be held, and a grab of each would take a touch from X.
-        return inWindow(argv, paths, paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show, framebuffer,
-                        [&](const std::vector<int> &fds) {
+        const auto calibrateOn = [&](const std::vector<int> &fds, int handoverFd) {
             CalibrateOptions options;
             options.askFirst = devicePath.empty() && askFirst(devices);
             options.apply = asked(Form::Apply);
@@ -479,8 +441,29 @@ int main(int argc, char **argv)
             options.port = port;
             options.tslib = tslib;
             options.framebuffer = framebuffer;
+            options.handoverFd = handoverFd;
             return runCalibration(fds, devices, options, layout, monitor, monitorName);
+        };
+        // A grab tells whether another program holds a device; with several to choose from,
+        // the one touched cannot be held, and a grab of each would take a touch from X.
+        const WhenHeld whenHeld = paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show;
+        if (!session)
+            return inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
+                return calibrateOn(fds, -1);
+            });
+        // Root opens the devices and keeps the result; the window between runs as the user.
+        const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
+        if (!fds)
+            return 1;
+        const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
+            return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                return calibrateOn(open, handoverFd);
+            });
         });
+        const Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName};
+        const int status = end.handover ? keepHandedOver(*end.handover, devices, *fds, keeping) : end.status;
+        closeDevices(*fds);
+        return status;
     }
     if (form != Form::None || tslib)
         return printForm(form, devicePath, resultPath, givenMatrix, port, tslib, monitorName, layout, monitor,

@@ -1158,8 +1158,11 @@ class Sway(RealKernelTest):
         self.addCleanup(seat.wait)
         self.addCleanup(seat.terminate)
         wait_for("seatd", lambda: os.path.exists("/run/seatd.sock"), 30)
-        runtime = os.path.join(self.folder.name, "runtime")
+        # Where logind keeps the user's runtime folder: root finds the session there under sudo.
+        runtime = "/run/user/65534"
+        os.makedirs("/run/user", exist_ok=True)
         os.mkdir(runtime, 0o700)
+        self.addCleanup(shutil.rmtree, runtime, True)
         os.chown(runtime, 65534, 65534)
         os.chmod(self.folder.name, 0o755)
         config = os.path.join(self.folder.name, "sway.conf")
@@ -1245,6 +1248,54 @@ class Sway(RealKernelTest):
         self.assertEqual(calibrate.wait(timeout=30), 0)
         time.sleep(1)
         self.assert_touches_land("--calibrate --apply natively on sway, through its IPC")
+
+    def window_part_uids(self):
+        """The real, effective and saved uids of each kestrilavon-check process: root's part and
+        the window's."""
+        uids = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as file:
+                    if not file.read().split(b"\0")[0].endswith(b"/kestrilavon-check"):
+                        continue
+                with open(f"/proc/{pid}/status") as file:
+                    uids.append(next(line.split()[1:4] for line in file if line.startswith("Uid:")))
+            except (OSError, StopIteration):
+                pass
+        return uids
+
+    def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
+        sudoers = "/etc/sudoers.d/kestrilavon-test"
+        with open(sudoers, "w") as file:
+            # sudo's own environment, but for the variable without which udevadm takes this
+            # guest for a chroot and ignores the re-add.
+            file.write('Defaults env_keep += "SYSTEMD_IGNORE_CHROOT"\nnobody ALL=(root) NOPASSWD: ALL\n')
+        os.chmod(sudoers, 0o440)
+        self.addCleanup(os.unlink, sudoers)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        # Run by the session's user with the session's variables, which sudo drops.
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
+        self.addCleanup(one.stdout.close)
+        self.addCleanup(one.kill)
+        wait_for("the native window", lambda: '"app_id": "kestrilavon-check"' in self.swaymsg(
+            "-t", "get_tree"), 60)
+        self.assertEqual(sorted(self.window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        time.sleep(2)
+        for x, y in calibrate_targets(1024, 768):
+            self.touch.send("touch %d %d" % on_sway_panel(x, y))
+            time.sleep(0.5)
+        status = one.wait(timeout=120)
+        printed = one.stdout.read().decode()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody)\n{printed}", file=sys.stderr)
+        self.assertEqual(status, 0, printed)
+        self.assertIn("# Measured: the compositor does not turn touches", printed)
+        self.assertIn("sway reads it now", printed)
+        self.assertEqual(self.window_part_uids(), [])
+        udev = subprocess.run(["udevadm", "info", "--query=property", self.touch.path], capture_output=True,
+                              text=True).stdout
+        self.assertIn("LIBINPUT_CALIBRATION_MATRIX=", udev)
+        self.assert_touches_land("sudo kestrilavon-check --calibrate --install")
 
 
 def on_turned_weston(transform):

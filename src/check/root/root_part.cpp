@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: MIT
+#include "root_part.h"
+
+#include "check_calibrate.h"
+#include "geometry/fit.h"
+#include "geometry/target_sequence.h"
+#include "handover/handover.h"
+#include "install.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+// How long the window may take: a user who calibrates slowly, not one who left.
+constexpr std::chrono::minutes kWindowTime{10};
+// How long a window part that handed nothing over may take to end on its own.
+constexpr std::chrono::seconds kEndingTime{2};
+
+// The window part's status once it is gone: its own exit status, or 1 where it was killed.
+int endChild(pid_t child, bool waitFirst)
+{
+    int status = 0;
+    const auto until = std::chrono::steady_clock::now() + (waitFirst ? kEndingTime : std::chrono::seconds(0));
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        while ((ended = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+        }
+    }
+    return ended == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// The text the window part writes before it closes the pipe, read within the time left; a text
+// longer than a hand-over is cut there (and refused when checked).
+std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, bool *ended)
+{
+    std::string text;
+    char buffer[256];
+    while (text.size() <= kHandoverLimit) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            return text;
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            *ended = true;
+            return text;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+} // namespace
+
+WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
+                            const std::function<int(int handoverFd)> &window)
+{
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        fail(std::string("no pipe for the window part: ") + std::strerror(errno));
+        return {};
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        fail(std::string("could not start the window part: ") + std::strerror(errno));
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return {};
+    }
+    if (child == 0) {
+        std::vector<int> keep = devices;
+        keep.push_back(pipeFds[1]);
+        std::string problem;
+        if (!dropToUser(session, keep, &problem)) {
+            fail(problem);
+            ::_exit(1);
+        }
+        const int status = window(pipeFds[1]);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    ::close(pipeFds[1]);
+    bool ended = false;
+    const std::string text = readWithin(pipeFds[0], std::chrono::steady_clock::now() + kWindowTime, &ended);
+    ::close(pipeFds[0]);
+    WindowPartEnd end;
+    // A hand-over comes whole before the pipe is closed; the window need not stay open for it.
+    if (ended && !text.empty())
+        end.handover = text;
+    end.status = endChild(child, ended && text.empty());
+    if (!ended)
+        fail("the window part gave no answer within " + std::to_string(kWindowTime.count())
+             + " minutes: it was stopped, and nothing was kept");
+    return end;
+}
+
+int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,
+                   const std::vector<int> &fds, const Keeping &keeping)
+{
+    std::string problem;
+    const std::optional<Handover> handover = readHandover(text, devices.size(), TargetSequence::kTargets, &problem);
+    if (!handover)
+        return fail(problem + "; nothing was kept");
+    const DeviceInfo &info = devices[handover->device];
+    // Where X maps the device onto one monitor of several, that is the touch screen's, as the
+    // window took it.
+    std::optional<Monitor> monitor = keeping.monitor;
+    struct stat node;
+    if (keeping.layout && keeping.monitorName.empty() && ::fstat(fds[handover->device], &node) == 0
+        && S_ISCHR(node.st_mode)) {
+        if (const std::optional<Monitor> mapped = xMappedMonitor(node.st_rdev, *keeping.layout))
+            monitor = mapped;
+    }
+    const std::optional<OntoMonitor> onto = ontoMonitor(keeping.layout, monitor);
+    std::fputs("\n", stdout);
+    if (keeping.install)
+        return installCalibration(info, handover->kept(), onto, keeping.port);
+    const std::optional<Borders> borders = axisAlignedBorders(
+        calibrationFromLibinput(handover->fit, *info.x, *info.y), handover->width, handover->height);
+    const ApplyReport report =
+        applyInSession(info, {handover->fit, borders, *info.x, *info.y, onto}, keeping.monitorName);
+    if (!report.ok)
+        return fail(report.text.substr(0, report.text.size() - 1));
+    std::fputs(report.text.c_str(), stdout);
+    return finishOutput(0);
+}

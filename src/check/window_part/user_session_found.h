@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+#ifndef KESTRILAVON_USER_SESSION_FOUND_H
+#define KESTRILAVON_USER_SESSION_FOUND_H
+
+#include "handover/user_session.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The user who ran sudo or pkexec, and what of their session the window part runs in.
+struct UserSession {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    WindowEnvironment environment;
+    bool wayland = false;     // the window goes on the session's Wayland display
+    bool framebuffer = false;  // no session holds the display: the bare framebuffer
+};
+
+// Root's look at the invoking user's session: the passwd entry, /run/user/UID where it is that
+// user's closed folder, a live Wayland socket of theirs there (the one named by waylandName or a
+// kept WAYLAND_DISPLAY, where there are several), else X's DISPLAY and XAUTHORITY as sudo kept
+// them, else the framebuffer, but only where neither is there. nullopt and *problem for a uid
+// that names no user, several sockets and none named, or a session that cannot be told.
+std::optional<UserSession> findUserSession(uid_t uid, const std::string &waylandName, std::string *problem);
+
+// In the forked window part, before the toolkit starts: for good to the session's user (its
+// groups, its real, effective and saved ids, no new privileges), root checked to be out of
+// reach; every descriptor closed but the standard three and those kept; the environment the
+// session's alone. False, with *problem, when any step fails: the caller must then exit.
+bool dropToUser(const UserSession &session, const std::vector<int> &keep, std::string *problem);
+
+#endif
