@@ -11,6 +11,7 @@ import select
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -1264,14 +1265,17 @@ class Sway(RealKernelTest):
                 pass
         return uids
 
-    def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
+    def allow_sudo(self):
+        """nobody may run anything as root through sudo, with sudo's own environment but for the
+        variable without which udevadm takes this guest for a chroot and ignores the re-add."""
         sudoers = "/etc/sudoers.d/kestrilavon-test"
         with open(sudoers, "w") as file:
-            # sudo's own environment, but for the variable without which udevadm takes this
-            # guest for a chroot and ignores the re-add.
             file.write('Defaults env_keep += "SYSTEMD_IGNORE_CHROOT"\nnobody ALL=(root) NOPASSWD: ALL\n')
         os.chmod(sudoers, 0o440)
         self.addCleanup(os.unlink, sudoers)
+
+    def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
+        self.allow_sudo()
         self.addCleanup(DriverForms.load_udev_rule, None)
         # Run by the session's user with the session's variables, which sudo drops.
         one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
@@ -1296,6 +1300,24 @@ class Sway(RealKernelTest):
                               text=True).stdout
         self.assertIn("LIBINPUT_CALIBRATION_MATRIX=", udev)
         self.assert_touches_land("sudo kestrilavon-check --calibrate --install")
+
+    def test_through_sudo_with_two_wayland_sessions_the_one_to_use_must_be_named(self):
+        self.allow_sudo()
+        # A second live compositor socket of the user's beside sway's.
+        other = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(other.close)
+        other.bind("/run/user/65534/wayland-2")
+        other.listen(1)
+        os.chown("/run/user/65534/wayland-2", 65534, 65534)
+        for named in ([], ["--wayland-display", "wayland-3"]):
+            run = subprocess.run(["sudo", CHECK, "--calibrate", "--install", *named, self.touch.path],
+                                 env=self.env, capture_output=True, text=True, timeout=60, **self.user)
+            print(f"\n$ sudo kestrilavon-check --calibrate --install {' '.join(named)}\n{run.stderr}",
+                  file=sys.stderr)
+            self.assertEqual(run.returncode, 2, run.stderr)
+            self.assertIn("wayland-1, wayland-2", run.stderr)
+        self.assertNotIn('"app_id": "kestrilavon-check"', self.swaymsg("-t", "get_tree"))
+        self.assertFalse(os.path.exists("/etc/udev/rules.d/99-kestrilavon.rules"))
 
 
 def on_turned_weston(transform):
