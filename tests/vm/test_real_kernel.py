@@ -867,20 +867,45 @@ class UdevRules(RealKernelTest):
         self.assertEqual(self.rules(), odd)
 
 
+def window_part_uids():
+    """The real, effective and saved uids of each kestrilavon-check process: root's part and
+    the window's."""
+    uids = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as file:
+                if not file.read().split(b"\0")[0].endswith(b"/kestrilavon-check"):
+                    continue
+            with open(f"/proc/{pid}/status") as file:
+                uids.append(next(line.split()[1:4] for line in file if line.startswith("Uid:")))
+        except (OSError, StopIteration):
+            pass
+    return uids
+
+def allow_sudo(test):
+    """nobody may run anything as root through sudo, with sudo's own environment but for the
+    variable without which udevadm takes this guest for a chroot and ignores the re-add."""
+    sudoers = "/etc/sudoers.d/kestrilavon-test"
+    with open(sudoers, "w") as file:
+        file.write('Defaults env_keep += "SYSTEMD_IGNORE_CHROOT"\nnobody ALL=(root) NOPASSWD: ALL\n')
+    os.chmod(sudoers, 0o440)
+    test.addCleanup(os.unlink, sudoers)
+
+
 class CalibrateOnTargets(RealKernelTest):
     """kestrilavon-check --calibrate, touched on its targets."""
 
     def calibrate_on_targets(self, raw_at, *options, double_tap_on=None, named=True, first=None,
-                             dropped_on=None, stray=lambda: (0, 0)):
+                             dropped_on=None, stray=lambda: (0, 0), command=(CHECK,), user=None):
         """Touches each target as it is shown (after first(program), if given), off its centre by
         stray(); returns the program and what it printed. On the target dropped_on the finger
         first lands while the program is stopped, moves a few thousand times (the kernel's
         buffer for the program overflows: SYN_DROPPED) and lifts; then the program goes on, and
         the target it shows is touched."""
-        program = subprocess.Popen([CHECK, "--calibrate", *options,
+        program = subprocess.Popen([*command, "--calibrate", *options,
                                     *([self.touch.path] if named else [])],
                                    env=self.server.env, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, text=True)
+                                   stderr=subprocess.PIPE, text=True, **(user or {}))
         self.addCleanup(program.stdout.close)
         self.addCleanup(program.stderr.close)
         self.addCleanup(program.kill)
@@ -930,6 +955,29 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(self.server.stop)
         time.sleep(2)
         self.assert_touches_land(turned, "--calibrate's udev rule, libinput", within=2)
+
+    def test_through_sudo_the_window_runs_as_the_user_on_x_and_root_applies_what_it_hands_over(self):
+        start_udev(self)
+        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
+                                 "--y-max", "32767")
+        self.addCleanup(self.touch.stop)
+        folder = os.path.join(self.folder.name, "xorg.conf.d")
+        os.mkdir(folder)
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.addCleanup(self.server.stop)
+        allow_sudo(self)
+        uids = []
+
+        def window_part_started(program):
+            wait_for("the window part", lambda: len(window_part_uids()) == 2, 30)
+            uids.extend(window_part_uids())
+        program, printed = self.calibrate_on_targets(
+            turned, "--apply", command=("sudo", CHECK), user=dict(user="nobody", group="nogroup"),
+            first=window_part_started)
+        self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        self.assertEqual(program.wait(timeout=30), 0)
+        self.assertEqual(window_part_uids(), [])
+        self.assert_touches_land(turned, "sudo --calibrate --apply, libinput", within=2)
 
     def test_a_straying_finger_is_told_its_expected_error_and_exact_touches_land_within_a_pixel(self):
         start_udev(self)
@@ -1250,32 +1298,8 @@ class Sway(RealKernelTest):
         time.sleep(1)
         self.assert_touches_land("--calibrate --apply natively on sway, through its IPC")
 
-    def window_part_uids(self):
-        """The real, effective and saved uids of each kestrilavon-check process: root's part and
-        the window's."""
-        uids = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as file:
-                    if not file.read().split(b"\0")[0].endswith(b"/kestrilavon-check"):
-                        continue
-                with open(f"/proc/{pid}/status") as file:
-                    uids.append(next(line.split()[1:4] for line in file if line.startswith("Uid:")))
-            except (OSError, StopIteration):
-                pass
-        return uids
-
-    def allow_sudo(self):
-        """nobody may run anything as root through sudo, with sudo's own environment but for the
-        variable without which udevadm takes this guest for a chroot and ignores the re-add."""
-        sudoers = "/etc/sudoers.d/kestrilavon-test"
-        with open(sudoers, "w") as file:
-            file.write('Defaults env_keep += "SYSTEMD_IGNORE_CHROOT"\nnobody ALL=(root) NOPASSWD: ALL\n')
-        os.chmod(sudoers, 0o440)
-        self.addCleanup(os.unlink, sudoers)
-
     def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
-        self.allow_sudo()
+        allow_sudo(self)
         self.addCleanup(DriverForms.load_udev_rule, None)
         # Run by the session's user with the session's variables, which sudo drops.
         one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
@@ -1284,7 +1308,7 @@ class Sway(RealKernelTest):
         self.addCleanup(one.kill)
         wait_for("the native window", lambda: '"app_id": "kestrilavon-check"' in self.swaymsg(
             "-t", "get_tree"), 60)
-        self.assertEqual(sorted(self.window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        self.assertEqual(sorted(window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
         time.sleep(2)
         for x, y in calibrate_targets(1024, 768):
             self.touch.send("touch %d %d" % on_sway_panel(x, y))
@@ -1295,14 +1319,14 @@ class Sway(RealKernelTest):
         self.assertEqual(status, 0, printed)
         self.assertIn("# Measured: the compositor does not turn touches", printed)
         self.assertIn("sway reads it now", printed)
-        self.assertEqual(self.window_part_uids(), [])
+        self.assertEqual(window_part_uids(), [])
         udev = subprocess.run(["udevadm", "info", "--query=property", self.touch.path], capture_output=True,
                               text=True).stdout
         self.assertIn("LIBINPUT_CALIBRATION_MATRIX=", udev)
         self.assert_touches_land("sudo kestrilavon-check --calibrate --install")
 
     def test_through_sudo_with_two_wayland_sessions_the_one_to_use_must_be_named(self):
-        self.allow_sudo()
+        allow_sudo(self)
         # A second live compositor socket of the user's beside sway's.
         other = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.addCleanup(other.close)
