@@ -256,9 +256,11 @@ std::optional<UserSession> invokingSession(const std::string &waylandName, int *
         *status = fail(problem) + 1;
     // Root reads sway's answer back after the install: under pkexec, which sets no SUDO_UID,
     // from the socket found here.
-    for (const auto &[name, value] : session ? session->environment.display : WindowEnvironment{}.display) {
-        if (name == "SWAYSOCK")
-            ::setenv("SWAYSOCK", value.c_str(), 0);
+    if (session) {
+        for (const auto &[name, value] : session->environment.display) {
+            if (name == "SWAYSOCK")
+                ::setenv("SWAYSOCK", value.c_str(), 0);
+        }
     }
     return session;
 }
