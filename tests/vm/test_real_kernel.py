@@ -933,7 +933,9 @@ class CalibrateOnTargets(RealKernelTest):
         time.sleep(1)
         return program, printed
 
-    def test_a_turned_multitouch_panel_lands_under_the_finger_after_apply_and_by_its_rule(self):
+    def multitouch_panel_on_xorg(self):
+        """A 0..32767 multitouch panel tagged by udev, on a real Xorg that takes it from udev
+        (libinput); returns that Xorg's folder of InputClass files."""
         start_udev(self)
         self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
                                  "--y-max", "32767")
@@ -942,6 +944,10 @@ class CalibrateOnTargets(RealKernelTest):
         os.mkdir(folder)
         self.server = Xorg(self.folder.name, "", "", config_folder=folder)
         self.addCleanup(self.server.stop)
+        return folder
+
+    def test_a_turned_multitouch_panel_lands_under_the_finger_after_apply_and_by_its_rule(self):
+        folder = self.multitouch_panel_on_xorg()
         program, printed = self.calibrate_on_targets(turned, "--apply", double_tap_on=1)
         self.assertNotIn('"Calibration"', printed)  # turned: libinput only
         self.assert_touches_land(turned, "--calibrate --apply, libinput", within=2)
@@ -957,14 +963,7 @@ class CalibrateOnTargets(RealKernelTest):
         self.assert_touches_land(turned, "--calibrate's udev rule, libinput", within=2)
 
     def test_through_sudo_the_window_runs_as_the_user_on_x_and_root_applies_what_it_hands_over(self):
-        start_udev(self)
-        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
-                                 "--y-max", "32767")
-        self.addCleanup(self.touch.stop)
-        folder = os.path.join(self.folder.name, "xorg.conf.d")
-        os.mkdir(folder)
-        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
-        self.addCleanup(self.server.stop)
+        self.multitouch_panel_on_xorg()
         allow_sudo(self)
         uids = []
 
