@@ -127,6 +127,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     std::string report = "Re-added " + device.path + " (as if unplugged and plugged in): udev gives it "
         + (udevMatrix.empty() ? std::string("no LIBINPUT_CALIBRATION_MATRIX")
                               : "LIBINPUT_CALIBRATION_MATRIX=" + printable(udevMatrix)) + ".\n";
+    report += holdersReport(replug.holders, replug.secondsWaited);
     if (expected ? udevMatrix != expected->text() : !udevMatrix.empty()) {
         *ok = false;
         const int line = udevMatrix.empty() ? 0 : lineSettingMatrix(rules, udevMatrix);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "udev/udevadm.h"
 
+#include "udev/device_holders.h"
+
 #include <libudev.h>
 
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <iterator>
 
 namespace {
@@ -122,6 +125,47 @@ bool runInChild(const char *program, char *const argv[])
     return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// How long the programs that had the device open may take to let it go at the remove, and to
+// open it again at the add: a compositor under load takes seconds.
+constexpr int kLetGoSeconds = 3;
+constexpr int kOpenAgainSeconds = 10;
+constexpr size_t kMostHolders = 64;
+
+double monotonicSeconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Waits, with nothing but calls that are safe after a fork, until every holder not yet done
+// has the device open (open) or not (!open); marks those done in done[].
+void waitForHolders(const char *const folders[], size_t count, dev_t device, bool open, bool done[], int seconds)
+{
+    const double until = monotonicSeconds() + seconds;
+    for (;;) {
+        bool all = true;
+        for (size_t i = 0; i < count; ++i) {
+            if (!done[i])
+                done[i] = holdsDevice(folders[i], device) == open;
+            all = all && done[i];
+        }
+        if (all || monotonicSeconds() >= until)
+            return;
+        const timespec tick {0, 50 * 1000 * 1000};
+        ::nanosleep(&tick, nullptr);
+    }
+}
+
+dev_t deviceNumberOf(const std::string &sysfsPath)
+{
+    udev_device *device = udevContext() ? udev_device_new_from_syspath(udevContext(), sysfsPath.c_str()) : nullptr;
+    const dev_t number = device ? udev_device_get_devnum(device) : 0;
+    if (device)
+        udev_device_unref(device);
+    return number;
+}
+
 } // namespace
 
 Replug reloadAndReplug(const std::string &sysfsPath)
@@ -144,11 +188,26 @@ Replug reloadAndReplug(const std::string &sysfsPath)
                                 path.data(), nullptr};
     char *const addArgv[] = {const_cast<char *>(program), trigger.data(), settle.data(), add.data(),
                              path.data(), nullptr};
-    int errors[2] = {-1, -1};
+    // Who has the device open now, to wait until they have let it go and opened it again.
+    const dev_t device = deviceNumberOf(sysfsPath);
+    std::vector<pid_t> holders = device ? processesHolding(device) : std::vector<pid_t>();
+    if (holders.size() > kMostHolders)
+        holders.resize(kMostHolders);
+    std::vector<std::string> folderPaths;
+    for (const pid_t holder : holders)
+        folderPaths.push_back(fdFolderOf(holder));
+    const char *folders[kMostHolders] = {};
+    for (size_t i = 0; i < folderPaths.size(); ++i)
+        folders[i] = folderPaths[i].c_str();
+    const size_t count = holders.size();
+    bool letGo[kMostHolders] = {}, openAgain[kMostHolders] = {};
+    int errors[2] = {-1, -1}, outcomes[2] = {-1, -1};
     const int quiet = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (quiet < 0 || ::pipe2(errors, O_CLOEXEC) != 0) {
-        if (quiet >= 0)
-            ::close(quiet);
+    if (quiet < 0 || ::pipe2(errors, O_CLOEXEC) != 0 || ::pipe2(outcomes, O_CLOEXEC) != 0) {
+        for (const int fd : {quiet, errors[0], errors[1], outcomes[0], outcomes[1]}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
         replug.problem = "cannot start udevadm";
         return replug;
     }
@@ -178,11 +237,23 @@ Replug reloadAndReplug(const std::string &sysfsPath)
         // Into a pipe, not the terminal: writing there from outside its session could stop it.
         ::dup2(errors[1], STDERR_FILENO);
         const bool removed = runInChild(program, removeArgv);
+        // Those that keep it open through the remove do not follow udev: not waited for again.
+        waitForHolders(folders, count, device, false, letGo, kLetGoSeconds);
         // Even when the remove failed: it may have gone out all the same.
         const bool added = runInChild(program, addArgv);
+        for (size_t i = 0; i < count; ++i)
+            openAgain[i] = !letGo[i];
+        waitForHolders(folders, count, device, true, openAgain, kOpenAgainSeconds);
+        char said[kMostHolders];
+        for (size_t i = 0; i < count; ++i)
+            said[i] = static_cast<char>(!letGo[i] ? HolderOutcome::KeptOpen
+                                        : openAgain[i] ? HolderOutcome::OpenedAgain : HolderOutcome::NotOpenedAgain);
+        // Unread, it only leaves the holders unreported.
+        [[maybe_unused]] const ssize_t written = count ? ::write(outcomes[1], said, count) : 0;
         _exit((removed ? 0 : 1) | (added ? 0 : 2));
     }
     ::close(errors[1]);
+    ::close(outcomes[1]);
     ::close(quiet);
     std::string said;
     char buffer[4096];
@@ -192,6 +263,14 @@ Replug reloadAndReplug(const std::string &sysfsPath)
             said.append(buffer, static_cast<size_t>(got));
     }
     ::close(errors[0]);
+    char outcome[kMostHolders];
+    ssize_t told = 0;
+    while (child > 0 && (told = ::read(outcomes[0], outcome, sizeof outcome)) < 0 && errno == EINTR) {
+    }
+    ::close(outcomes[0]);
+    for (ssize_t i = 0; i < told && static_cast<size_t>(i) < count; ++i)
+        replug.holders.push_back({holders[static_cast<size_t>(i)], static_cast<HolderOutcome>(outcome[i])});
+    replug.secondsWaited = kOpenAgainSeconds;
     int status = 0;
     while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

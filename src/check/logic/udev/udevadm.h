@@ -2,6 +2,8 @@
 #ifndef KESTRILAVON_UDEVADM_H
 #define KESTRILAVON_UDEVADM_H
 
+#include "udev/device_holders.h"
+
 #include <sys/types.h>
 
 #include <string>
@@ -29,11 +31,14 @@ int udevadm(const std::vector<std::string> &arguments, std::string *output = nul
 // it were unplugged and plugged in: libinput reads a udev matrix only when a device is added.
 // Both run in a child of a session of its own, so that once the remove is sent the add always
 // follows, whatever fails and even when this program is killed; SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT and SIGTSTP are held off here until the add has gone out.
+// SIGQUIT and SIGTSTP are held off here until the add has gone out. It returns once those who
+// had the device open (X, the compositor) have opened it again, or after a bounded wait.
 struct Replug {
     std::string problem;  // what failed (with what udevadm said), empty when nothing did
     bool addFailed = false;  // the device may be left removed
     int signal = 0;  // the first signal held off meanwhile, for the caller to act on now
+    std::vector<Holder> holders;  // those that had the device open, and how they went through it
+    int secondsWaited = 0;  // the longest wait for one to open it again
 };
 Replug reloadAndReplug(const std::string &sysfsPath);
 
