@@ -144,6 +144,7 @@ OurRun runOurs(const Panel &panel, int w, int h, Finger &finger, int slipAt, dou
         case TargetSequence::Answer::Accepted:
             run.accepted = true;
             run.calibration = sequence.calibration();
+            run.fittedTouches = sequence.fittedTouches();
             run.predictedMean = predictedMean(sequence);
             break;
         case TargetSequence::Answer::Next:

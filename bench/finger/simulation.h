@@ -3,6 +3,7 @@
 #define KESTRILAVON_BENCH_SIMULATION_H
 
 #include "forms/driver_forms.h"
+#include "geometry/fit.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -58,6 +59,7 @@ struct OurRun {
     bool slipCaught = false;          // Repeat named the slipped touch's target before Accepted
     std::optional<bool> blamedRight;  // whether the first Repeat after the slip named it
     std::optional<Calibration> calibration;
+    std::vector<TouchOnTarget> fittedTouches;  // what the accepted calibration was fitted to
     std::optional<double> predictedMean;  // the sequence's own estimate, where it makes one
 };
 // Whether OurRun::predictedMean is filled: whether the sequence estimates its own error.

@@ -14,6 +14,15 @@ constexpr struct {
     int sixteenthsX, sixteenthsY;
 } kStepsInSixteenths[TargetSequence::kTargets] = {{1, 1},  {15, 1}, {15, 15}, {1, 15}, {1, 1},
                                                   {15, 1}, {15, 15}, {1, 15}, {8, 8}};
+// The check target, shown once a calibration is kept: on the top side between the two top
+// corners, where no target was, and off the side's midpoint, so that any turn or mirror of
+// the screen, or an exchange of its axes, moves it far.
+constexpr int kCheckSixteenthsX = 5, kCheckSixteenthsY = 1;
+
+TargetSequence::Pixel atSixteenths(int sixteenthsX, int sixteenthsY, int w, int h)
+{
+    return {sixteenthsX * w / 16, sixteenthsY * h / 16};
+}
 
 } // namespace
 
@@ -24,7 +33,12 @@ TargetSequence::TargetSequence(int width, int height, AxisRange x, AxisRange y)
 
 TargetSequence::Pixel TargetSequence::target(int i) const
 {
-    return {kStepsInSixteenths[i].sixteenthsX * w / 16, kStepsInSixteenths[i].sixteenthsY * h / 16};
+    return atSixteenths(kStepsInSixteenths[i].sixteenthsX, kStepsInSixteenths[i].sixteenthsY, w, h);
+}
+
+TargetSequence::Pixel TargetSequence::checkTarget() const
+{
+    return atSixteenths(kCheckSixteenthsX, kCheckSixteenthsY, w, h);
 }
 
 TargetSequence::Answer TargetSequence::touch(double rawX, double rawY)
@@ -88,6 +102,16 @@ double TargetSequence::pixelsOff(const Calibration &calibration, int i) const
     const TouchOnTarget &touch = *touches[static_cast<size_t>(i)];
     const auto at = calibration.m.apply(touch.rawX, touch.rawY);
     return std::hypot((at.x - touch.targetX) * w, (at.y - touch.targetY) * h);
+}
+
+std::vector<TouchOnTarget> TargetSequence::fittedTouches() const
+{
+    std::vector<TouchOnTarget> taken;
+    for (const auto &touch : touches) {
+        if (fitted && touch)
+            taken.push_back(*touch);
+    }
+    return taken;
 }
 
 std::vector<double> TargetSequence::errors() const

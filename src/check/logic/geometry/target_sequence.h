@@ -29,6 +29,9 @@ public:
         int x, y;
     };
     Pixel target(int i) const;
+    // The pixel at the centre of the target that checks a kept calibration, at a place no
+    // step's target is: (5W/16, H/16).
+    Pixel checkTarget() const;
 
     // The target shown now, or -1 once the fit is accepted.
     int current() const { return shown; }
@@ -43,6 +46,8 @@ public:
     Answer touch(double rawX, double rawY);
 
     const std::optional<Calibration> &calibration() const { return fitted; }
+    // The touches the accepted fit was made from; none before.
+    std::vector<TouchOnTarget> fittedTouches() const;
     const std::string &problem() const { return why; }
     // How far from the finger the accepted fit is likely to put a touch, over the screen.
     const ErrorEstimate &expected() const { return estimate; }
