@@ -4,6 +4,7 @@
 #include "CalibrateWidget.h"
 #include "geometry/compositor_map.h"
 #include "handover/handover.h"
+#include "windows/TouchCheckWidget.h"
 #include "ChooseWidget.h"
 #include "install.h"
 #include "sway_ipc.h"
@@ -251,7 +252,41 @@ QString handOver(int fd, const Handover &handover, int *status)
     return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
 }
 
+void writeAll(int fd, const std::string &text)
+{
+    for (size_t written = 0; written < text.size();) {
+        const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return;
+        written += static_cast<size_t>(wrote);
+    }
+}
+
 } // namespace
+
+int runTouchCheck(int device, int bound, int verdictFd, const std::optional<Monitor> &monitor,
+                  const std::string &monitorName)
+{
+    QScreen *screen = nullptr;
+    if (!windowScreen(monitor, monitorName, &screen))
+        return 2;
+    TouchCheckWidget window(device, bound, [&](const TouchCheckWidget::Outcome &outcome) {
+        TouchVerdict verdict;
+        verdict.none = outcome.none;
+        if (outcome.judgement) {
+            verdict.kind = outcome.judgement->verdict == TouchCheck::Verdict::Keep ? TouchVerdict::Kind::Kept
+                                                                                  : TouchVerdict::Kind::Off;
+            verdict.pixels = static_cast<int>(std::lround(outcome.judgement->pixels));
+        }
+        writeAll(verdictFd, touchVerdictText(verdict));
+        ::close(verdictFd);
+    });
+    showFullScreenOn(window, screen);
+    qApp->exec();
+    return 0;
+}
 
 AxisRange tslibX(const DeviceInfo &device)
 {
@@ -337,7 +372,8 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         }
         if (options.handoverFd >= 0 && (options.install || options.apply))
             return handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
-                                                 TargetSequence::kTargets, w, h}, &status);
+                                                 TargetSequence::kTargets, w, h, window->checkBoundPixels()},
+                            &status);
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);
             status = pointercal ? installPointercal(*pointercal)

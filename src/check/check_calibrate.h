@@ -59,6 +59,12 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                    const CalibrateOptions &options, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName);
 
+// The check of a kept calibration, in the window part: the check target on the device's screen
+// until a touch decides or the countdown ends; the verdict goes to verdictFd, which is closed.
+// Status 0, or 2 for an output Wayland does not know.
+int runTouchCheck(int device, int bound, int verdictFd, const std::optional<Monitor> &monitor,
+                  const std::string &monitorName);
+
 // The axes tslib's raw module reads on the device: the multitouch axes where it has them.
 AxisRange tslibX(const DeviceInfo &device);
 AxisRange tslibY(const DeviceInfo &device);

@@ -251,7 +251,7 @@ std::string asRootCommand(int argc, char **argv)
 }
 
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,
-                       const std::optional<OntoMonitor> &onto, bool port)
+                       const std::optional<OntoMonitor> &onto, bool port, RulesChange *change)
 {
     const std::optional<RuleTarget> target = ruleTarget(device, port);
     if (!target)
@@ -263,7 +263,11 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
     std::string unsure;
     std::vector<std::string> sharing;
     bool unchanged = false;
+    if (change)
+        change->udevBefore = udevPropertyOf(sysfsPathOfNode(device.path), "LIBINPUT_CALIBRATION_MATRIX");
     const std::string problem = editRulesFile(kRulesFolder, held, [&](const std::string &old) {
+        if (change)
+            change->before = old;
         unsure = readOtherwiseProblem(old);
         edit = withMatrix(old, *target, matrix);
         if (unsure.empty() && edit.text != old)
@@ -297,6 +301,10 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
                    : matched.empty() ? " no device plugged in now.\n" : " (and every identical device).\n";
     for (const std::string &other : sharing)
         report += "udev gives it to " + other + " too: identical panels share the device's rule.\n";
+    if (change) {
+        change->after = edit.text;
+        change->written = !unchanged;
+    }
     bool ok = true;
     int signal = 0;
     report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal);
@@ -307,6 +315,47 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
     else if (!edit.oldMatrix)
         report += "To undo: sudo kestrilavon-check --uninstall " + portWord + shellWord(device.stablePath()) + "\n";
     return finishReport(report, ok ? 0 : 1, signal);
+}
+
+bool restoreRules(const DeviceInfo &device, const RulesChange &change, const std::optional<OntoMonitor> &onto,
+                  const std::string &why, int *signal)
+{
+    std::string report = why + "\n";
+    std::string rules;
+    bool changedSince = false;
+    std::string problem;
+    {
+        const RulesLock held(kRulesLock);
+        problem = editRulesFile(kRulesFolder, held, [&](const std::string &now) {
+            changedSince = now != change.after;
+            rules = changedSince ? now : change.before;
+            return rules;
+        });
+        if (problem.empty() && !changedSince) {
+            bool ok = true;
+            const std::optional<Matrix> old = Matrix::parse(change.udevBefore);
+            report += (change.before.empty() ? "Removed " + kRulesPath + ", which was not there before.\n"
+                                             : "Put " + kRulesPath + " back as it was.\n")
+                + replugAndReadBack(device, old, rules, onto, &ok, signal);
+        }
+    }
+    const std::string udevNow = udevPropertyOf(sysfsPathOfNode(device.path), "LIBINPUT_CALIBRATION_MATRIX");
+    if (problem.empty() && !changedSince && udevNow == change.udevBefore) {
+        std::fputs((report + "The old calibration is back.\n").c_str(), stdout);
+        return true;
+    }
+    report += "The old calibration is NOT back: "
+        + (!problem.empty() ? printable(problem)
+           : changedSince  ? kRulesPath + " was changed by someone else meanwhile, and is left as it is"
+                           : "udev gives the device " + (udevNow.empty() ? std::string("no matrix") : printable(udevNow))
+                    + ", not " + (change.udevBefore.empty() ? std::string("none") : printable(change.udevBefore)))
+        + ". Finish it by hand: sudo kestrilavon-check --uninstall " + shellWord(device.stablePath())
+        + (change.udevBefore.empty() ? std::string()
+                                     : ", then sudo kestrilavon-check --install --matrix \"" + printable(change.udevBefore)
+                   + "\" " + shellWord(device.stablePath()))
+        + "\n";
+    std::fputs(report.c_str(), stdout);
+    return false;
 }
 
 int uninstallCalibration(const DeviceInfo &device, bool port)

@@ -24,8 +24,25 @@ std::string asRootCommand(int argc, char **argv);
 // device, prints the report (and maps the device onto the monitor again on X, where asked).
 // Returns the status; a signal held off during the re-add ends the program once the report
 // is out, with 128 + its number.
+// What an install changed, to put it back exactly: the rules file's text before and after
+// ("" where there was none), and the matrix udev gave the device before.
+struct RulesChange {
+    std::string before, after;
+    std::string udevBefore;
+    bool written = false;  // the new text is in place
+};
+
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,
-                       const std::optional<OntoMonitor> &onto, bool port = false);
+                       const std::optional<OntoMonitor> &onto, bool port = false,
+                       RulesChange *change = nullptr);
+
+// Puts the rules file back as it was before the install, when it is still as the install left
+// it (another change since is not undone), re-adds the device and reads udev back: "the old
+// calibration is back" only when udev gives the device its old matrix again; otherwise what
+// failed and the command that finishes it. Prints the report after `why`; returns true when
+// the old state is back.
+bool restoreRules(const DeviceInfo &device, const RulesChange &change, const std::optional<OntoMonitor> &onto,
+                  const std::string &why, int *signal);
 
 // Takes the matrix out of the device's rule (the port's), and the rule when nothing else is
 // on it; then re-adds the device and reports, as installCalibration does.

@@ -95,6 +95,9 @@ const char kHelp[] =
     "  -h, --help     this text\n"
     "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
+// How long the check of a kept calibration may take: its countdown, given again for a touch that
+// landed off or never reached the session, and the window's start.
+constexpr std::chrono::seconds kCheckTime{120};
 const char kNoAbsoluteDevice[] = "no event device reports absolute X and Y: no touch screen is "
                                  "plugged in, its driver is not loaded, or /dev/input is not there "
                                  "(a container?)";
@@ -468,7 +471,19 @@ int main(int argc, char **argv)
                 return calibrateOn(open, handoverFd);
             });
         });
-        const Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName};
+        if (end.timedOut)
+            fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
+                 + " minutes: it was stopped, and nothing was kept");
+        Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}};
+        if (keeping.install) {
+            keeping.touchCheck = [&](size_t device, int bound) {
+                return runWindowPart(*session, *fds, [&](int verdictFd) {
+                    return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                        return runTouchCheck(open[device], bound, verdictFd, monitor, monitorName);
+                    });
+                }, kCheckTime);
+            };
+        }
         const int status = end.handover ? keepHandedOver(*end.handover, devices, *fds, keeping) : end.status;
         closeDevices(*fds);
         return status;

@@ -739,6 +739,12 @@ def matrix_in(text, name):
     return [float(v) for v in line.split(name)[1].replace('"', " ").split()[:6]]
 
 
+def check_target(width, height):
+    """Where the check of a kept calibration shows its target: on the top side, a sixteenth
+    down, five sixteenths across."""
+    return (5 * width // 16, height // 16)
+
+
 def calibrate_targets(width, height):
     """Where --calibrate shows its targets on a width x height window, step by step: the
     corners a sixteenth in, twice round, then the centre."""
@@ -1304,32 +1310,83 @@ class Sway(RealKernelTest):
         time.sleep(1)
         self.assert_touches_land("--calibrate --apply natively on sway, through its IPC")
 
-    def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
-        allow_sudo(self)
-        self.addCleanup(DriverForms.load_udev_rule, None)
+    def one_command(self, check_touches, what):
+        """sudo kestrilavon-check --calibrate --install as the session's user: the targets touched
+        where they are, then the check target's window given these touches (pixels); its status
+        and what it printed."""
         # Run by the session's user with the session's variables, which sudo drops.
         one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
-        wait_for("the native window", lambda: '"app_id": "kestrilavon-check"' in self.swaymsg(
-            "-t", "get_tree"), 60)
+        windows = lambda: self.swaymsg("-t", "get_tree").count('"app_id": "kestrilavon-check"')
+        wait_for("the native window", windows, 60)
         self.assertEqual(sorted(window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
         time.sleep(2)
         for x, y in calibrate_targets(1024, 768):
             self.touch.send("touch %d %d" % on_sway_panel(x, y))
             time.sleep(0.5)
+        printed = b""
+        while b"Check: touch the target" not in printed and one.poll() is None:
+            if select.select([one.stdout], [], [], 1)[0]:
+                printed += os.read(one.stdout.fileno(), 65536)
+        if one.poll() is None:
+            wait_for("the check's window", windows, 60)
+            time.sleep(2)
+        for x, y in check_touches:
+            self.touch.send("touch %d %d" % on_sway_panel(x, y))
+            time.sleep(1)
         status = one.wait(timeout=120)
-        printed = one.stdout.read().decode()
-        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody)\n{printed}", file=sys.stderr)
+        printed = (printed + one.stdout.read()).decode()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody), {what}\n{printed}",
+              file=sys.stderr)
+        self.assertEqual(window_part_uids(), [])
+        return status, printed
+
+    def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
+        allow_sudo(self)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        status, printed = self.one_command([check_target(1024, 768)], "the check target touched")
         self.assertEqual(status, 0, printed)
         self.assertIn("# Measured: the compositor does not turn touches", printed)
         self.assertIn("sway reads it now", printed)
-        self.assertEqual(window_part_uids(), [])
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         udev = subprocess.run(["udevadm", "info", "--query=property", self.touch.path], capture_output=True,
                               text=True).stdout
         self.assertIn("LIBINPUT_CALIBRATION_MATRIX=", udev)
         self.assert_touches_land("sudo kestrilavon-check --calibrate --install")
+
+    def test_one_command_puts_the_rules_file_back_when_the_check_fails_or_sway_overrides_it(self):
+        allow_sudo(self)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        person = ('# kept by hand\nACTION=="add", KERNEL=="event*", ATTRS{name}=="another panel", '
+                  'ENV{LIBINPUT_CALIBRATION_MATRIX}="0 1 0 -1 0 1"\n')
+        with open(rules, "w") as file:
+            file.write(person)
+        udev_before = subprocess.run(["udevadm", "info", "--query=property", self.touch.path],
+                                     capture_output=True, text=True).stdout
+        (x, y), far = check_target(1024, 768), (900, 600)
+        for touches, why in (([far, far], r"The touch landed \d+ px from the target, twice"),
+                             ([], r"No touch on the target within 20 s")):
+            status, printed = self.one_command(touches, why)
+            self.assertEqual(status, 1, printed)
+            self.assertRegex(printed, why)
+            self.assertIn("The old calibration is back.", printed)
+            with open(rules) as file:
+                self.assertEqual(file.read(), person)
+        # A matrix sway was given over its IPC overrides udev's at every re-add: the read-back
+        # sees it before any touch.
+        self.swaymsg("input", "type:touch", "calibration_matrix", "1 0 0 0 1 0")
+        status, printed = self.one_command([], "sway's own matrix set")
+        self.assertEqual(status, 1, printed)
+        self.assertIn("not udev's matrix", printed)
+        self.assertIn("The old calibration is back.", printed)
+        with open(rules) as file:
+            self.assertEqual(file.read(), person)
+        self.assertEqual(subprocess.run(["udevadm", "info", "--query=property", self.touch.path],
+                                        capture_output=True, text=True).stdout.count("LIBINPUT_CALIBRATION_MATRIX"),
+                         udev_before.count("LIBINPUT_CALIBRATION_MATRIX"))
 
     def test_through_sudo_with_two_wayland_sessions_the_one_to_use_must_be_named(self):
         allow_sudo(self)

@@ -6,6 +6,7 @@
 #include "geometry/target_sequence.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "windows/TouchCheckWidget.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -22,8 +23,6 @@
 
 namespace {
 
-// How long the window may take: a user who calibrates slowly, not one who left.
-constexpr std::chrono::minutes kWindowTime{10};
 // How long a window part that handed nothing over may take to end on its own.
 constexpr std::chrono::seconds kEndingTime{2};
 
@@ -43,8 +42,19 @@ int endChild(pid_t child, bool waitFirst)
     return ended == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-// The text the window part writes before it closes the pipe, read within the time left; a text
-// longer than a hand-over is cut there (and refused when checked).
+volatile sig_atomic_t interruptedBy = 0;
+
+void noteInterruption(int signal)
+{
+    if (!interruptedBy)
+        interruptedBy = signal;
+}
+
+constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The text the window part writes before it closes the pipe, read within the time left, or
+// until a signal noted by HeldUntilRestored came; a text longer than a hand-over is cut there
+// (and refused when checked).
 std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, bool *ended)
 {
     std::string text;
@@ -53,6 +63,8 @@ std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, b
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};
         const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR && interruptedBy)
+            return text;
         if (polled < 0 && errno == EINTR)
             continue;
         if (polled <= 0)
@@ -69,10 +81,84 @@ std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, b
     return text;
 }
 
+// Why the check did not keep the calibration, from what its window handed over.
+std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdict> &verdict, int signal)
+{
+    if (signal)
+        return "Interrupted by signal " + std::to_string(signal) + " during the check.";
+    if (!verdict)
+        return end.timedOut ? "The check window gave no answer in time."
+                            : "The check window ended without an answer (" + std::to_string(end.status) + ").";
+    if (verdict->kind == TouchVerdict::Kind::Off)
+        return "The touch landed " + std::to_string(verdict->pixels) + " px from the target, twice: something "
+               "turns or overrides the calibration (the lines above may say what).";
+    return verdict->none == "timeout" ? "No touch on the target within "
+                   + std::to_string(TouchCheckWidget::kSeconds) + " s."
+        : verdict->none == "esc" ? "Esc was pressed in the check window."
+                                 : "The check window was closed.";
+}
+
+int installAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
+                    const Keeping &keeping)
+{
+    RulesChange change;
+    const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change);
+    if (installed != 0 && change.written) {
+        // The read-back found the session does not use it: not kept with success.
+        int signal = 0;
+        restoreRules(info, change, onto, "\nNot kept: the lines above say what the session uses instead.", &signal);
+        return finishOutput(1);
+    }
+    if (installed != 0)
+        return installed;
+    std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
+    finishOutput(0);
+    const HeldUntilRestored held;
+    const WindowPartEnd end = keeping.touchCheck(handover.device, handover.bound);
+    const std::optional<TouchVerdict> verdict =
+        end.handover ? readTouchVerdict(*end.handover, handover.bound) : std::nullopt;
+    if (!held.signal() && verdict && verdict->kind == TouchVerdict::Kind::Kept) {
+        std::printf("Kept: your touch landed %d px from the target.\n", verdict->pixels);
+        return finishOutput(0);
+    }
+    int duringRestore = 0;
+    restoreRules(info, change, onto, whyNotKept(end, verdict, held.signal()), &duringRestore);
+    const int signal = held.signal() ? held.signal() : duringRestore;
+    const int status = finishOutput(1);
+    if (signal)
+        std::_Exit(128 + signal);
+    return status;
+}
+
 } // namespace
 
+HeldUntilRestored::HeldUntilRestored()
+{
+    interruptedBy = 0;
+    struct sigaction note {};
+    note.sa_handler = noteInterruption;
+    sigemptyset(&note.sa_mask);
+    for (size_t i = 0; i < std::size(kRestoringSignals); ++i) {
+        // One ignored from the start (nohup, a background job) stays ignored.
+        ::sigaction(kRestoringSignals[i], nullptr, &before[i]);
+        if (before[i].sa_handler != SIG_IGN)
+            ::sigaction(kRestoringSignals[i], &note, nullptr);
+    }
+}
+
+HeldUntilRestored::~HeldUntilRestored()
+{
+    for (size_t i = 0; i < std::size(kRestoringSignals); ++i)
+        ::sigaction(kRestoringSignals[i], &before[i], nullptr);
+}
+
+int HeldUntilRestored::signal() const
+{
+    return interruptedBy;
+}
+
 WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
-                            const std::function<int(int handoverFd)> &window)
+                            const std::function<int(int handoverFd)> &window, std::chrono::seconds limit)
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -103,7 +189,7 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
     }
     ::close(pipeFds[1]);
     bool ended = false;
-    const std::string text = readWithin(pipeFds[0], std::chrono::steady_clock::now() + kWindowTime, &ended);
+    const std::string text = readWithin(pipeFds[0], std::chrono::steady_clock::now() + limit, &ended);
     ::close(pipeFds[0]);
     WindowPartEnd end;
     // A hand-over comes whole before the pipe is closed; the window need not stay open for it.
@@ -112,9 +198,7 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
     if ((ended && !text.empty()) || tooLong)
         end.handover = text;
     end.status = endChild(child, ended && text.empty());
-    if (!ended && !tooLong)
-        fail("the window part gave no answer within " + std::to_string(kWindowTime.count())
-             + " minutes: it was stopped, and nothing was kept");
+    end.timedOut = !ended && !tooLong && !interruptedBy;
     return end;
 }
 
@@ -137,6 +221,8 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
     }
     const std::optional<OntoMonitor> onto = ontoMonitor(keeping.layout, monitor);
     std::fputs("\n", stdout);
+    if (keeping.install && keeping.touchCheck)
+        return installAndCheck(*handover, info, onto, keeping);
     if (keeping.install)
         return installCalibration(info, handover->kept(), onto, keeping.port);
     const std::optional<Borders> borders = axisAlignedBorders(

@@ -6,6 +6,9 @@
 #include "user_session_found.h"
 #include "x_input.h"
 
+#include <signal.h>
+
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,13 +21,34 @@
 struct WindowPartEnd {
     std::optional<std::string> handover;
     int status = 1;
+    bool timedOut = false;  // it had handed nothing over when the time was up
+};
+
+// How long the calibration's window may take: a user who calibrates slowly, not one who left.
+constexpr std::chrono::seconds kWindowTime{600};
+
+// While it lives, SIGINT, SIGTERM, SIGHUP and SIGQUIT are only noted (those ignored from the
+// start stay ignored), and a wait for the window part ends at once: what root changed is put
+// back before the program ends as the signal asked.
+class HeldUntilRestored {
+public:
+    HeldUntilRestored();
+    ~HeldUntilRestored();
+    HeldUntilRestored(const HeldUntilRestored &) = delete;
+    HeldUntilRestored &operator=(const HeldUntilRestored &) = delete;
+    int signal() const;  // the first noted, or 0
+
+private:
+    struct sigaction before[4];
 };
 
 // Forks the window part, which drops to the session's user keeping only the devices and the
 // hand-over's pipe, then runs window with the pipe's end to write to. Waits for the hand-over
-// for at most a bounded time; the child is killed and reaped before this returns.
+// for at most limit (less when a signal is held); the child is killed and reaped before this
+// returns.
 WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
-                            const std::function<int(int handoverFd)> &window);
+                            const std::function<int(int handoverFd)> &window,
+                            std::chrono::seconds limit = kWindowTime);
 
 // What root is to do with a hand-over.
 struct Keeping {
@@ -33,10 +57,15 @@ struct Keeping {
     std::optional<XScreenLayout> layout;
     std::optional<Monitor> monitor;
     std::string monitorName;  // as --output named it
+    // Shows the check target on the device (its index) with the bound, as the user, and
+    // returns what that window part handed over; none where nothing is to be checked.
+    std::function<WindowPartEnd(size_t device, int bound)> touchCheck;
 };
 
 // Checks the hand-over as --matrix is checked (nothing kept on a problem, status 1), then
-// installs the matrix it comes to, or applies it, as --install and --apply do.
+// installs the matrix it comes to, or applies it, as --install and --apply do. An install is
+// then checked by a touch: kept (status 0) only when the touch lands within the bound;
+// otherwise the rules file is put back and read back (status 1, or 128 + a signal that came).
 int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,
                    const std::vector<int> &fds, const Keeping &keeping);
 

@@ -5,6 +5,7 @@
 #include "DeviceRecords.h"
 #include "geometry/compositor_map.h"
 #include "geometry/target_sequence.h"
+#include "geometry/touch_check.h"
 #include "input/touch_tracker.h"
 #include "x_display.h"
 
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <cmath>
 #include <functional>
 #include <optional>
 
@@ -34,6 +36,13 @@ public:
     bool accepted() const { return sequence.current() < 0; }
     // The error to expect over the screen from the accepted calibration.
     const ErrorEstimate &expected() const { return sequence.expected(); }
+    // How far from the check target a touch through the accepted calibration may land, in
+    // whole pixels, rounded up.
+    int checkBoundPixels() const
+    {
+        return static_cast<int>(std::ceil(checkBound(sequence.fittedTouches(), sequence.calibration(), rangeX,
+                                                     rangeY, width(), height(), sequence.checkTarget())));
+    }
     // The targets' touches as the compositor saw them, on Wayland.
     const TouchPairing &compositorTouches() const { return pairing; }
 

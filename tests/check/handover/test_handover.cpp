@@ -22,6 +22,7 @@ class HandoverTest : public QObject {
         handover.targets = 9;
         handover.width = 1280;
         handover.height = 800;
+        handover.bound = 17;
         return handover;
     }
 
@@ -63,13 +64,28 @@ private slots:
             {0, "kestrilavon-handover 2"}, {1, "device 2"}, {1, "device -0"}, {1, "device 01"},
             {2, "fit 1.26  0.02 -0.115 -0.01 -1.17 1.07"}, {2, "fit 1 0 nan 0 1 0"}, {2, "fit 1 0 5 0 1 0"},
             {2, "fit 1 0 0 0 0.001 0"}, {3, "compositor 0.5 0 0 0 1 0"}, {3, "compositor 1 0 0 0 1 0 "},
-            {4, "pairs 3 9"}, {4, "pairs 10 9"}, {4, "pairs 8 5"}, {5, "window 0 800"}, {5, "window 1280 99999"}};
+            {4, "pairs 3 9"}, {4, "pairs 10 9"}, {4, "pairs 8 5"}, {5, "window 0 800"}, {5, "window 1280 99999"},
+            {6, "bound 11"}, {6, "bound 1281"}, {6, "bound 17.5"}, {6, "bound"}};
         for (const auto &[line, text] : bad)
             QVERIFY2(!read(withLine(line, text)), text.c_str());
         const std::string good = handoverText(measured());
         for (const std::string &text : {good.substr(0, good.size() - 1), good + "extra\n",
                                         good + std::string(kHandoverLimit, ' '), std::string()})
             QVERIFY(!read(text));
+    }
+
+    void theCheckWindowsVerdictIsTakenOnlyAsWrittenAndKeptOnlyWithinTheBound()
+    {
+        for (const TouchVerdict &verdict : {TouchVerdict{TouchVerdict::Kind::Kept, 9, ""},
+                                            TouchVerdict{TouchVerdict::Kind::Off, 712, ""},
+                                            TouchVerdict{TouchVerdict::Kind::None, 0, "timeout"}}) {
+            const auto back = readTouchVerdict(touchVerdictText(verdict), 17);
+            QVERIFY(back && back->kind == verdict.kind && back->pixels == verdict.pixels && back->none == verdict.none);
+        }
+        for (const char *bad : {"kestrilavon-touch-check 1\nkept 18\n", "kestrilavon-touch-check 1\nkept -1\n",
+                                       "kestrilavon-touch-check 1\nnone later\n", "kestrilavon-touch-check 1\nkept 9",
+                                       "kestrilavon-touch-check 1\noff 9\nkept 9\n", ""})
+            QVERIFY2(!readTouchVerdict(bad, 17), bad);
     }
 
     void onlyAUserOtherThanRootIsTakenFromSudoOrPkexec()

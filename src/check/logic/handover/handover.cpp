@@ -3,6 +3,7 @@
 
 #include "geometry/compositor_map.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -93,7 +94,8 @@ std::string handoverText(const Handover &handover)
     return "kestrilavon-handover 1\ndevice " + std::to_string(handover.device) + "\nfit " + handover.fit.text()
         + "\ncompositor " + (handover.compositor ? handover.compositor->text() : std::string("none"))
         + "\npairs " + std::to_string(handover.paired) + " " + std::to_string(handover.targets) + "\nwindow "
-        + std::to_string(handover.width) + " " + std::to_string(handover.height) + "\n";
+        + std::to_string(handover.width) + " " + std::to_string(handover.height) + "\nbound "
+        + std::to_string(handover.bound) + "\n";
 }
 
 std::optional<Handover> readHandover(const std::string &text, size_t devices, int targets,
@@ -102,8 +104,8 @@ std::optional<Handover> readHandover(const std::string &text, size_t devices, in
     if (text.size() > kHandoverLimit)
         return refused(problem, "longer than " + std::to_string(kHandoverLimit) + " bytes");
     const auto all = lines(text);
-    if (!all || all->size() != 6 || (*all)[0] != "kestrilavon-handover 1")
-        return refused(problem, "not six lines of the hand-over's own format");
+    if (!all || all->size() != 7 || (*all)[0] != "kestrilavon-handover 1")
+        return refused(problem, "not seven lines of the hand-over's own format");
     Handover handover;
     const auto device = field((*all)[1], "device");
     const auto index = device ? count(*device) : std::nullopt;
@@ -133,10 +135,45 @@ std::optional<Handover> readHandover(const std::string &text, size_t devices, in
         return refused(problem, "the window's size is not a screen's");
     handover.width = static_cast<int>(size->first);
     handover.height = static_cast<int>(size->second);
+    const auto bound = count(field((*all)[6], "bound").value_or(""));
+    if (!bound || *bound < 12 || *bound > std::max(handover.width, handover.height))
+        return refused(problem, "the check's bound is not a distance on the screen");
+    handover.bound = static_cast<int>(*bound);
     for (const Matrix &matrix : {handover.fit, handover.kept()}) {
         const std::string trouble = matrix.driverProblem();
         if (!trouble.empty())
             return refused(problem, trouble);
     }
     return handover;
+}
+
+std::string touchVerdictText(const TouchVerdict &verdict)
+{
+    const std::string kind = verdict.kind == TouchVerdict::Kind::Kept ? "kept "
+        : verdict.kind == TouchVerdict::Kind::Off                    ? "off "
+                                                                     : "none ";
+    return "kestrilavon-touch-check 1\n" + kind
+        + (verdict.kind == TouchVerdict::Kind::None ? verdict.none : std::to_string(verdict.pixels)) + "\n";
+}
+
+std::optional<TouchVerdict> readTouchVerdict(const std::string &text, int bound)
+{
+    const auto all = text.size() <= kHandoverLimit ? lines(text) : std::nullopt;
+    if (!all || all->size() != 2 || (*all)[0] != "kestrilavon-touch-check 1")
+        return std::nullopt;
+    TouchVerdict verdict;
+    const std::string &answer = (*all)[1];
+    if (const auto none = field(answer, "none")) {
+        if (*none != "timeout" && *none != "esc" && *none != "closed")
+            return std::nullopt;
+        verdict.none = *none;
+        return verdict;
+    }
+    const auto kept = field(answer, "kept"), off = field(answer, "off");
+    const auto pixels = count(kept ? *kept : off.value_or(""));
+    if (!pixels || *pixels > kLargestSide || (kept && *pixels > bound))
+        return std::nullopt;
+    verdict.kind = kept ? TouchVerdict::Kind::Kept : TouchVerdict::Kind::Off;
+    verdict.pixels = static_cast<int>(*pixels);
+    return verdict;
 }

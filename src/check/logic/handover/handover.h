@@ -21,12 +21,14 @@
 //   compositor A B C D E F        (or: compositor none)
 //   pairs PAIRED TARGETS
 //   window WIDTH HEIGHT
+//   bound PIXELS                  (how far off the check touch may land, whole pixels)
 struct Handover {
     size_t device = 0;
     Matrix fit;
     std::optional<Matrix> compositor;  // a turn or mirror of the unit square
     int paired = 0, targets = 0;
     int width = 0, height = 0;
+    int bound = 0;
 
     // The matrix libinput is to read: the fit where the compositor's map was not measured,
     // else the map undone after the fit.
@@ -41,9 +43,27 @@ std::string handoverText(const Handover &handover);
 // The hand-over in text, when every field is exactly as handoverText writes it and sane: a
 // device among the `devices` opened, a fit and a kept matrix that driverProblem() accepts, a
 // compositor map that is one of the eight turns and mirrors, a count of paired touches that
-// solving the map takes, and a window size of a screen. Otherwise nullopt, and *problem says
+// solving the map takes, a window size of a screen, and a bound of at least 12 px that lies
+// within it. Otherwise nullopt, and *problem says
 // which field was wrong.
 std::optional<Handover> readHandover(const std::string &text, size_t devices, int targets,
                                      std::string *problem);
+
+// Once root has kept the calibration, the check window's answer, two lines:
+//   kestrilavon-touch-check 1
+//   kept PIXELS      (the touch on the check target landed that far off: within the bound)
+//   off PIXELS       (twice beyond the bound: the calibration is wrong)
+//   none timeout     (or: none esc, none closed)
+struct TouchVerdict {
+    enum class Kind { Kept, Off, None } kind = Kind::None;
+    int pixels = 0;
+    std::string none;  // timeout, esc or closed
+};
+
+std::string touchVerdictText(const TouchVerdict &verdict);
+
+// The verdict in text, exactly as touchVerdictText writes it, and "kept" only within the
+// bound root was handed; otherwise nullopt.
+std::optional<TouchVerdict> readTouchVerdict(const std::string &text, int bound);
 
 #endif

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: MIT
+#include "TouchCheckWidget.h"
+
+#include "CheckWidget.h"
+#include "input/touch_tracker.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTouchEvent>
+
+#include <cmath>
+
+namespace {
+
+// How long a touch seen on the device may wait for the session's: longer means the session
+// has not taken the device again since the re-add.
+constexpr int kSessionMilliseconds = 700;
+
+} // namespace
+
+TouchCheckWidget::TouchCheckWidget(int openDevice, double boundPixels,
+                                   std::function<void(const Outcome &)> decided)
+    : QWidget(nullptr),
+      records(new DeviceRecords(
+          openDevice, this,
+          [this](const input_event &record) {
+              if (beginsTouch(record) && !done && !sessionSilent.isActive())
+                  sessionSilent.start();
+          },
+          [] {})),
+      bound(boundPixels), onDecided(std::move(decided))
+{
+    useCheckLook(this);
+    setAttribute(Qt::WA_AcceptTouchEvents);
+    tick.setInterval(1000);
+    connect(&tick, &QTimer::timeout, this, [this] {
+        if (--secondsLeft > 0)
+            return update();
+        decide({std::nullopt, "timeout"});
+    });
+    sessionSilent.setSingleShot(true);
+    sessionSilent.setInterval(kSessionMilliseconds);
+    connect(&sessionSilent, &QTimer::timeout, this, [this] {
+        note = "The touch reached the device but not the session, which has not taken the device "
+               "again yet: touch the target again.";
+        // Once: a session that never passes touches on cannot be checked.
+        if (!waitedForSession)
+            countFrom(kSeconds);
+        waitedForSession = true;
+        update();
+    });
+    countFrom(kSeconds);
+}
+
+TargetSequence::Pixel TouchCheckWidget::target() const
+{
+    return TargetSequence(width(), height(), {0, 1}, {0, 1}).checkTarget();
+}
+
+void TouchCheckWidget::countFrom(int seconds)
+{
+    secondsLeft = seconds;
+    tick.start();
+}
+
+bool TouchCheckWidget::event(QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type == QEvent::TouchBegin) {
+        // The first finger down: another one resting on the bezel came earlier or means nothing.
+        const QList<QEventPoint> &points = static_cast<QTouchEvent *>(event)->points();
+        for (const QEventPoint &point : points) {
+            if (point.state() == QEventPoint::Pressed) {
+                sessionTouch(point.position());
+                break;
+            }
+        }
+        event->accept();
+        return true;
+    }
+    if (type == QEvent::TouchUpdate || type == QEvent::TouchEnd || type == QEvent::TouchCancel) {
+        event->accept();
+        return true;
+    }
+    if (type == QEvent::MouseButtonPress) {
+        // A panel the session takes for a mouse; the toolkit's own mouse events made of touches
+        // are not taken twice.
+        const auto *press = static_cast<QMouseEvent *>(event);
+        if (press->source() == Qt::MouseEventNotSynthesized)
+            sessionTouch(press->position());
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void TouchCheckWidget::sessionTouch(QPointF at)
+{
+    sessionSilent.stop();
+    if (done)
+        return;
+    if (!check)
+        check.emplace(target(), bound);
+    const TouchCheck::Judgement judgement = check->judge(at.x(), at.y());
+    if (judgement.verdict != TouchCheck::Verdict::TouchAgain)
+        return decide({judgement, ""});
+    note = QString("That touch landed %1 px from the target: touch its centre again.")
+               .arg(std::lround(judgement.pixels));
+    countFrom(kSeconds);
+    update();
+}
+
+void TouchCheckWidget::decide(const Outcome &outcome)
+{
+    if (done)
+        return;
+    done = true;
+    tick.stop();
+    sessionSilent.stop();
+    onDecided(outcome);
+    close();
+}
+
+void TouchCheckWidget::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const TargetSequence::Pixel at = target();
+    painter.setPen(Qt::red);
+    painter.drawLine(at.x - 40, at.y, at.x + 40, at.y);
+    painter.drawLine(at.x, at.y - 40, at.x, at.y + 40);
+    painter.drawEllipse(QPoint(at.x, at.y), 15, 15);
+    painter.setPen(Qt::black);
+    const int line = fontMetrics().height() + 4;
+    QRect band(20, 3 * height() / 8 - line, width() - 40, 6 * line);
+    painter.drawText(band, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                     QString("Touch the target to keep this calibration\n%1 s: then, or with Esc, the "
+                             "old calibration comes back.\n%2")
+                         .arg(secondsLeft)
+                         .arg(note));
+}
+
+void TouchCheckWidget::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        decide({std::nullopt, "esc"});
+}
+
+void TouchCheckWidget::closeEvent(QCloseEvent *event)
+{
+    decide({std::nullopt, "closed"});
+    event->accept();
+}
