@@ -1366,7 +1366,7 @@ class Sway(RealKernelTest):
             file.write(person)
         udev_before = subprocess.run(["udevadm", "info", "--query=property", self.touch.path],
                                      capture_output=True, text=True).stdout
-        (x, y), far = check_target(1024, 768), (900, 600)
+        far = (900, 600)
         for touches, why in (([far, far], r"The touch landed \d+ px from the target, twice"),
                              ([], r"No touch on the target within 20 s")):
             status, printed = self.one_command(touches, why)
@@ -1458,6 +1458,8 @@ class Weston(RealKernelTest):
         self.addCleanup(self.weston.terminate)
         wait_for("weston's socket", lambda: os.path.exists(socket), 60)
         os.chmod(socket, 0o777)  # made under root's umask
+        if self.runtime.startswith("/run/user/"):
+            os.chown(socket, 65534, 65534)  # the session's, as a compositor run by the user makes it
         self.wev = WevLog(self, self.env, self.user)
         time.sleep(3)
 
@@ -1507,6 +1509,40 @@ class Weston(RealKernelTest):
         wait_for("weston's calibration helper", lambda: os.path.exists(saved), 30)
         with open(saved) as file:
             return file.read().strip()
+
+    def test_one_command_through_sudo_on_a_turned_output_keeps_what_the_check_touch_confirms(self):
+        # The session's own runtime folder, where root finds the socket under sudo.
+        self.runtime = "/run/user/65534"
+        os.makedirs(self.runtime, 0o700)
+        self.addCleanup(shutil.rmtree, self.runtime, True)
+        os.chown(self.runtime, 65534, 65534)
+        self.env.update(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-1")
+        allow_sudo(self)
+        raw_at = on_turned_weston("rotate-90")
+        DriverForms.load_udev_rule(None)
+        self.start_weston("rotate-90")
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
+        self.addCleanup(one.stdout.close)
+        self.addCleanup(one.kill)
+        time.sleep(6)
+        for x, y in calibrate_targets(768, 1024):
+            self.touch.send("touch %d %d" % raw_at(x, y))
+            time.sleep(0.7)
+        printed = b""
+        while b"Check: touch the target" not in printed and one.poll() is None:
+            if select.select([one.stdout], [], [], 1)[0]:
+                printed += os.read(one.stdout.fileno(), 65536)
+        time.sleep(5)
+        self.touch.send("touch %d %d" % raw_at(*check_target(768, 1024)))
+        status = one.wait(timeout=60)
+        printed = (printed + one.stdout.read()).decode()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody, weston turned)\n{printed}",
+              file=sys.stderr)
+        self.assertEqual(status, 0, printed)
+        self.assertIn("# Measured: the compositor turns touches with the output", printed)
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        self.assertLessEqual(self.wev.worst_error(self.touch, raw_at, self.POINTS, "one command, rotate-90"), 1.0)
 
     def test_calibrate_on_a_turned_output_then_install_lands_under_the_finger_beside_westons_own(self):
         helper = os.path.join(self.folder.name, "helper")
