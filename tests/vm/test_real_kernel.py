@@ -986,6 +986,35 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertEqual(window_part_uids(), [])
         self.assert_touches_land(turned, "sudo --calibrate --apply, libinput", within=2)
 
+    def test_through_sudo_the_one_command_on_x_keeps_what_the_check_touch_confirms(self):
+        self.multitouch_panel_on_xorg()
+        allow_sudo(self)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        # The guest's root is a chroot to systemd's eyes, where udevadm ignores requests.
+        program = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path],
+                                   env=dict(self.server.env, SYSTEMD_IGNORE_CHROOT="1"),
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   text=True, user="nobody", group="nogroup")
+        self.addCleanup(program.stdout.close)
+        self.addCleanup(program.kill)
+        for i, (x, y) in enumerate(calibrate_targets(1024, 768)):
+            wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+            self.touch.send("touch %d %d" % turned(x, y))
+        x, y = check_target(1024, 768)
+        try:
+            wait_for("the check target", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+        finally:
+            if program.poll() is not None:
+                print(program.stdout.read(), file=sys.stderr)
+        self.touch.send("touch %d %d" % turned(x, y))
+        status = program.wait(timeout=60)
+        printed = program.stdout.read()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody, on X)\n{printed}", file=sys.stderr)
+        self.assertEqual(status, 0, printed)
+        self.assertRegex(printed, r"Opened again after the re-add by Xorg \(pid \d+\)")
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        self.assert_touches_land(turned, "sudo --calibrate --install on X, libinput", within=1)
+
     def test_a_straying_finger_is_told_its_expected_error_and_exact_touches_land_within_a_pixel(self):
         start_udev(self)
         self.touch = TouchScreen("--button", "touch", "--x-max", "32767", "--y-max", "32767")
