@@ -316,6 +316,22 @@ int showLive(int device, const std::string &devicePath, const std::string &resul
     return qApp->exec();
 }
 
+// libinput reads udev's matrix only when a device is added: one loaded since by a mere "change"
+// (udevadm trigger's default) is not used yet. The compositor's map is solved against udev's
+// matrix, so the device is added again first, and the session's answer is measured through it.
+void readdBeforeMeasuring(const std::string &path)
+{
+    const Replug replug = reloadAndReplug(sysfsPathOfNode(path));
+    if (replug.signal)
+        std::_Exit(128 + replug.signal);
+    if (!replug.problem.empty())
+        std::fprintf(stderr, "kestrilavon-check: could not re-add %s before measuring: %s\n", printable(path).c_str(),
+                     printable(replug.problem).c_str());
+    else
+        std::fprintf(stderr, "kestrilavon-check: re-added %s first, so that the compositor uses udev's matrix "
+                             "while it is measured\n", printable(path).c_str());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -466,6 +482,8 @@ int main(int argc, char **argv)
         const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
         if (!fds)
             return 1;
+        if (session->wayland && paths.size() == 1)
+            readdBeforeMeasuring(paths[0]);
         const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
             return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
                 return calibrateOn(open, handoverFd);
