@@ -33,6 +33,10 @@ public:
 
     static constexpr int kSeconds = 20;
 
+    // What the window says under its target, and the seconds it shows.
+    const QString &noteShown() const { return note; }
+    int secondsShown() const { return secondsLeft; }
+
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+#include "TouchCheckWidget.h"
+#include "event_records.h"
+
+#include <QPointingDevice>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+// The check window as the session drives it: where its target is, and what a touch there, two
+// off it, Esc, or a touch the session never passed on come to.
+class TouchCheckWidgetTest : public QObject {
+    Q_OBJECT
+
+    QPointingDevice *finger = QTest::createTouchDevice();
+    int device[2] = {-1, -1};  // a pipe: the device's records
+    std::optional<TouchCheckWidget::Outcome> outcome;
+    std::unique_ptr<TouchCheckWidget> window;
+
+    QPoint target() const { return QPoint(5 * window->width() / 16, window->height() / 16); }
+
+    void touch(QPoint at)
+    {
+        QTest::touchEvent(window.get(), finger).press(0, at);
+        QTest::touchEvent(window.get(), finger).release(0, at);
+    }
+
+private slots:
+    void init()
+    {
+        QCOMPARE(::pipe2(device, O_NONBLOCK), 0);  // as the devices are opened
+        outcome.reset();
+        window = std::make_unique<TouchCheckWidget>(device[0], 16,
+                                                    [this](const TouchCheckWidget::Outcome &o) { outcome = o; });
+        window->resize(1024, 768);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        ::close(device[0]);
+        ::close(device[1]);
+    }
+
+    void aTouchOnTheTargetKeepsIt()
+    {
+        touch(target() + QPoint(3, 4));
+        QVERIFY(outcome && outcome->judgement);
+        QCOMPARE(outcome->judgement->verdict, TouchCheck::Verdict::Keep);
+        QVERIFY(std::abs(outcome->judgement->pixels - std::hypot(2.5, 3.5)) < 0.01);  // from the pixel's centre
+        QVERIFY(!window->isVisible());
+    }
+
+    void twoTouchesOffPutItBackAndTheFirstIsAskedAgain()
+    {
+        touch(QPoint(900, 600));
+        QVERIFY(!outcome);
+        QVERIFY(window->isVisible());
+        touch(QPoint(900, 600));
+        QVERIFY(outcome && outcome->judgement);
+        QCOMPARE(outcome->judgement->verdict, TouchCheck::Verdict::Revert);
+        QVERIFY(outcome->judgement->pixels > 500);
+    }
+
+    void escOrClosingDecidesNothingButIsSaid()
+    {
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QVERIFY(outcome && !outcome->judgement);
+        QCOMPARE(outcome->none, std::string("esc"));
+        outcome.reset();
+        window->close();
+        QVERIFY(!outcome);  // decided once
+    }
+
+    void aTouchOnlyTheDeviceSawGivesTheCountdownAgainOnce()
+    {
+        const std::string press = EventStream().record(EV_KEY, BTN_TOUCH, 1).syn().bytes;
+        QTRY_COMPARE_WITH_TIMEOUT(window->secondsShown(), TouchCheckWidget::kSeconds - 2, 3000);
+        QVERIFY(::write(device[1], press.data(), press.size()) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window->noteShown().contains("has not taken the device"), 2000);
+        QCOMPARE(window->secondsShown(), TouchCheckWidget::kSeconds);
+        QTRY_COMPARE_WITH_TIMEOUT(window->secondsShown(), TouchCheckWidget::kSeconds - 1, 2000);
+        QVERIFY(::write(device[1], press.data(), press.size()) > 0);
+        QTest::qWait(900);
+        QVERIFY(window->secondsShown() < TouchCheckWidget::kSeconds);  // not given again
+        QVERIFY(!outcome);
+        touch(target());
+        QVERIFY(outcome && outcome->judgement);
+    }
+};
+
+QTEST_MAIN(TouchCheckWidgetTest)
+#include "test_touch_check_widget.moc"
