@@ -23,7 +23,6 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -38,23 +37,17 @@ std::string lineList(const std::vector<int> &lines)
 }
 
 // What the session's sway uses after the re-add; an empty string when there is no sway.
-std::string swayReadBack(const DeviceInfo &device, const std::optional<Matrix> &expected, bool *ok)
+std::string swayReport(const DeviceInfo &device, const std::optional<Matrix> &expected, bool *ok)
 {
     const SwaySocket socket = swaySocket();
     if (socket.path.empty())
         return socket.problem.empty() ? "" : "What sway uses was not checked: " + socket.problem + ".\n";
     if (!expected)
         return {};
-    // sway adds the device again once libinput hears of it.
-    std::optional<std::string> swayMatrix;
-    bool answered = false;
-    for (int tries = 0; tries < 50 && swayMatrix != expected->text(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        swayMatrix = swayMatrixOf(device);
-        answered |= swayMatrix.has_value();
-    }
+    const auto [swayMatrix, answered] = swayReadBack(device, expected->text());
     if (!answered)
-        return "sway did not answer on its socket: what it uses was not checked.\n";
+        return "sway did not answer on its socket within " + std::to_string(kSwayReadBackTime.count())
+            + " seconds: what it uses was not checked.\n";
     if (!swayMatrix || swayMatrix->empty())
         return "sway does not show the device yet: what it uses was not checked.\n";
     if (*swayMatrix != expected->text()) {
@@ -141,7 +134,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
         report += "Interrupted: what X and the compositor use was not checked.\n";
         return report;
     }
-    report += swayReadBack(device, expected, ok);
+    report += swayReport(device, expected, ok);
     if (watch.watching())
         report += xReadBack(device, watch, expected, onto, ok);
     else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
