@@ -2,6 +2,7 @@
 #include "install.h"
 
 #include "check_calibrate.h"
+#include "desktops/unchecked_compositors.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
 #include "safe_file.h"
@@ -103,6 +104,8 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     const bool isNode = ::stat(device.path.c_str(), &node) == 0 && S_ISCHR(node.st_mode);
     XReAddWatch watch(isNode ? node.st_rdev : 0);
     const bool xAnswers = watch.watching() || xScreenLayout().has_value();
+    // Asked before the re-add: after it, a compositor may not have opened the device again yet.
+    const std::vector<std::string> unchecked = uncheckedCompositorsHolding(device.path);
     const Replug replug = reloadAndReplug(sysfsPath);
     *signal = replug.signal;
     if (replug.addFailed) {
@@ -140,6 +143,8 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
         report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
                   "uses was not checked.\n";
+    for (const std::string &compositor : unchecked)
+        report += notCheckedLine(compositor, device.stablePath());
     return report;
 }
 

@@ -1498,6 +1498,8 @@ class Weston(RealKernelTest):
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         # No sleep: --install returns once weston has the device again.
         self.assertRegex(run.stdout, r"Opened again after the re-add by weston \(pid \d+\)")
+        self.assertIn(f"What weston uses was not checked: touch the screen in kestrilavon-check {self.touch.path}\n",
+                      run.stdout)
         return self.wev.worst_error(self.touch, raw_at, self.POINTS, what)
 
     def calibrate(self, raw_at):

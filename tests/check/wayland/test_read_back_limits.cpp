@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "desktops/unchecked_compositors.h"
 #include "sway_ipc.h"
 
 #include <QtTest>
@@ -7,7 +8,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-// What the read-back after a re-add may wait for.
+#include <filesystem>
+#include <fstream>
+
+// What the read-back after a re-add may wait for, and what it says it could not check.
 class ReadBackLimitsTest : public QObject {
     Q_OBJECT
     QTemporaryDir folder;
@@ -31,6 +35,22 @@ private slots:
         QVERIFY2(call > 1900 && call < 2500 && readBack > 2900 && readBack < 3500,
                  qPrintable(QString("%1 ms, %2 ms").arg(call).arg(readBack)));
         ::close(listening);
+    }
+
+    void compositorsHoldingTheDeviceAreNamedOnceWithTheLiveViewsCommand()
+    {
+        for (const auto &[pid, comm, held] : {std::tuple{"10", "weston", "event5"}, {"11", "weston", "event5"},
+                 {"12", "kwin_wayland", "event6"}, {"13", "systemd-logind", "event5"}, {"14", "gnome-shell", "event5"}}) {
+            const std::filesystem::path process = folder.filePath(pid).toStdString();
+            std::filesystem::create_directories(process / "fd");
+            std::ofstream(process / "comm") << comm << "\n";
+            std::filesystem::create_symlink(std::string("/dev/input/") + held, process / "fd" / "7");
+        }
+        std::vector<std::string> found = uncheckedCompositorsHolding("/dev/input/event5", folder.path().toStdString());
+        std::sort(found.begin(), found.end());
+        QCOMPARE(found, (std::vector<std::string>{"GNOME Shell", "weston"}));
+        QCOMPARE(notCheckedLine("KWin", "/dev/input/a b"),
+                 std::string("What KWin uses was not checked: touch the screen in kestrilavon-check '/dev/input/a b'\n"));
     }
 };
 
