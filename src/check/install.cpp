@@ -45,11 +45,11 @@ std::string swayReport(const DeviceInfo &device, const std::optional<Matrix> &ex
         return socket.problem.empty() ? "" : "What sway uses was not checked: " + socket.problem + ".\n";
     if (!expected)
         return {};
-    const auto [swayMatrix, answered] = swayReadBack(device, expected->text());
-    if (!answered)
+    const std::optional<std::string> swayMatrix = swayReadBack(device, expected->text());
+    if (!swayMatrix)
         return "sway did not answer on its socket within " + std::to_string(kSwayReadBackTime.count())
             + " seconds: what it uses was not checked.\n";
-    if (!swayMatrix || swayMatrix->empty())
+    if (swayMatrix->empty())
         return "sway does not show the device yet: what it uses was not checked.\n";
     if (*swayMatrix != expected->text()) {
         *ok = false;

@@ -164,19 +164,20 @@ std::optional<std::string> swayMatrixOf(const DeviceInfo &device, std::chrono::s
     return input && input->matrix ? input->matrix->text() : std::string();
 }
 
-SwayReadBack swayReadBack(const DeviceInfo &device, const std::string &expected,
-                          std::chrono::steady_clock::duration within)
+std::optional<std::string> swayReadBack(const DeviceInfo &device, const std::string &expected,
+                                        std::chrono::steady_clock::duration within)
 {
-    const auto start = std::chrono::steady_clock::now(), until = start + within;
+    const auto until = std::chrono::steady_clock::now() + within;
     const auto pause = std::chrono::milliseconds(200);
-    SwayReadBack readBack;
-    // sway adds the device again once libinput hears of it.
-    while (readBack.matrix != expected && std::chrono::steady_clock::now() + pause < until) {
+    std::optional<std::string> shown;
+    // sway adds the device again once libinput hears of it. A call cut short by the end keeps
+    // what sway showed before.
+    while (shown != expected && std::chrono::steady_clock::now() + pause < until) {
         std::this_thread::sleep_for(pause);
-        readBack.matrix = swayMatrixOf(device, until);
-        readBack.answered |= readBack.matrix.has_value();
+        if (std::optional<std::string> now = swayMatrixOf(device, until))
+            shown = now;
     }
-    return readBack;
+    return shown;
 }
 
 ApplyReport applyToSway(const DeviceInfo &device, const Matrix &matrix, const std::string &output)

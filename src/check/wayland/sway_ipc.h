@@ -39,12 +39,8 @@ std::optional<std::string> swayMatrixOf(const DeviceInfo &device, std::chrono::s
                                                                       std::chrono::steady_clock::time_point::max());
 
 // After a re-add: sway asked every 200 ms until its input shows the expected matrix, for at
-// most within in all. The last matrix it showed (as swayMatrixOf), and whether it ever answered.
-struct SwayReadBack {
-    std::optional<std::string> matrix;
-    bool answered = false;
-};
-SwayReadBack swayReadBack(const DeviceInfo &device, const std::string &expected,
-                          std::chrono::steady_clock::duration within = kSwayReadBackTime);
+// most within in all. The last matrix it showed (as swayMatrixOf); nullopt when it never answered.
+std::optional<std::string> swayReadBack(const DeviceInfo &device, const std::string &expected,
+                                        std::chrono::steady_clock::duration within = kSwayReadBackTime);
 
 #endif
