@@ -9,6 +9,7 @@
 #include "input/listing.h"
 #include "sway_ipc.h"
 #include "udev/rule_edits.h"
+#include "udev/device_holders.h"
 #include "udev/rules_file.h"
 #include "text/shell_word.h"
 #include "udev/udev_sandbox.h"
@@ -104,8 +105,6 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     const bool isNode = ::stat(device.path.c_str(), &node) == 0 && S_ISCHR(node.st_mode);
     XReAddWatch watch(isNode ? node.st_rdev : 0);
     const bool xAnswers = watch.watching() || xScreenLayout().has_value();
-    // Asked before the re-add: after it, a compositor may not have opened the device again yet.
-    const std::vector<std::string> unchecked = uncheckedCompositorsHolding(device.path);
     const Replug replug = reloadAndReplug(sysfsPath);
     *signal = replug.signal;
     if (replug.addFailed) {
@@ -143,7 +142,10 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
         report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
                   "uses was not checked.\n";
-    for (const std::string &compositor : unchecked)
+    std::vector<std::string> holderNames;
+    for (const Holder &holder : replug.holders)
+        holderNames.push_back(processName(holder.pid));
+    for (const std::string &compositor : uncheckedCompositors(holderNames))
         report += notCheckedLine(compositor, device.stablePath());
     return report;
 }
