@@ -2,12 +2,14 @@
 #include "install.h"
 
 #include "check_calibrate.h"
+#include "desktops/unchecked_compositors.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
 #include "safe_file.h"
 #include "input/listing.h"
 #include "sway_ipc.h"
 #include "udev/rule_edits.h"
+#include "udev/device_holders.h"
 #include "udev/rules_file.h"
 #include "text/shell_word.h"
 #include "udev/udev_sandbox.h"
@@ -23,7 +25,6 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -38,24 +39,18 @@ std::string lineList(const std::vector<int> &lines)
 }
 
 // What the session's sway uses after the re-add; an empty string when there is no sway.
-std::string swayReadBack(const DeviceInfo &device, const std::optional<Matrix> &expected, bool *ok)
+std::string swayReport(const DeviceInfo &device, const std::optional<Matrix> &expected, bool *ok)
 {
     const SwaySocket socket = swaySocket();
     if (socket.path.empty())
         return socket.problem.empty() ? "" : "What sway uses was not checked: " + socket.problem + ".\n";
     if (!expected)
         return {};
-    // sway adds the device again once libinput hears of it.
-    std::optional<std::string> swayMatrix;
-    bool answered = false;
-    for (int tries = 0; tries < 50 && swayMatrix != expected->text(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        swayMatrix = swayMatrixOf(device);
-        answered |= swayMatrix.has_value();
-    }
-    if (!answered)
-        return "sway did not answer on its socket: what it uses was not checked.\n";
-    if (!swayMatrix || swayMatrix->empty())
+    const std::optional<std::string> swayMatrix = swayReadBack(device, expected->text());
+    if (!swayMatrix)
+        return "sway did not answer on its socket within " + std::to_string(kSwayReadBackTime.count())
+            + " seconds: what it uses was not checked.\n";
+    if (swayMatrix->empty())
         return "sway does not show the device yet: what it uses was not checked.\n";
     if (*swayMatrix != expected->text()) {
         *ok = false;
@@ -141,12 +136,17 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
         report += "Interrupted: what X and the compositor use was not checked.\n";
         return report;
     }
-    report += swayReadBack(device, expected, ok);
+    report += swayReport(device, expected, ok);
     if (watch.watching())
         report += xReadBack(device, watch, expected, onto, ok);
     else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
         report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
                   "uses was not checked.\n";
+    std::vector<std::string> holderNames;
+    for (const Holder &holder : replug.holders)
+        holderNames.push_back(processName(holder.pid));
+    for (const std::string &compositor : uncheckedCompositors(holderNames))
+        report += notCheckedLine(compositor, device.stablePath());
     return report;
 }
 

@@ -675,6 +675,27 @@ class DriverForms(RealKernelTest):
         self.assertIn('To undo: sudo kestrilavon-check --install --matrix "', out)
         wait_for("X to have the device again", lambda: "kestrilavon test touch screen\n" in subprocess.run(
             ["xinput", "list", "--name-only"], env=env, capture_output=True, text=True).stdout, 20)
+        # SIGHUP under nohup, to the program and to the child that sends the add (slowed by a rule):
+        # both leave it ignored, and the add goes out. Without nohup, SIGHUP ends the program.
+        slow = "/etc/udev/rules.d/00-kestrilavon-slow-add.rules"
+        self.addCleanup(os.unlink, slow)
+        for nohup, status in (["nohup"], 0), ([], 129):
+            with open(slow, "w") as file:
+                file.write('ACTION=="add", SUBSYSTEM=="input", RUN+="/bin/sleep 1"\n' if nohup else "")
+            install = subprocess.Popen(nohup + [CHECK, "--install", "--matrix", "1 0 0 0 1 0", self.touch.path],
+                                       stdout=subprocess.PIPE, text=True, env=env, start_new_session=True)
+            for line in monitor.stdout:
+                if " remove " in line and line.split()[3].endswith("/" + event):
+                    children = subprocess.run(["pgrep", "-P", str(install.pid)], capture_output=True, text=True)
+                    for pid in [install.pid] + [int(child) for child in children.stdout.split() if nohup]:
+                        os.kill(pid, signal.SIGHUP)
+                    break
+            out = install.communicate(timeout=60)[0]
+            print(f"\n--install, {nohup} SIGHUP in the re-add: status {install.returncode}\n{out}", file=sys.stderr)
+            self.assertEqual((install.returncode, "Interrupted" in out, "reads it now" in out),
+                             (status, status != 0, status == 0))
+            wait_for("X to have the device again", lambda: "kestrilavon test touch screen\n" in subprocess.run(
+                ["xinput", "list", "--name-only"], env=env, capture_output=True, text=True).stdout, 20)
 
         removed = self.check("--uninstall").stdout
         self.assertIn("its other keys are kept", removed)
@@ -1506,6 +1527,8 @@ class Weston(RealKernelTest):
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         # No sleep: --install returns once weston has the device again.
         self.assertRegex(run.stdout, r"Opened again after the re-add by weston \(pid \d+\)")
+        self.assertIn(f"What weston uses was not checked: touch the screen in kestrilavon-check {self.touch.path}\n",
+                      run.stdout)
         return self.wev.worst_error(self.touch, raw_at, self.POINTS, what)
 
     def calibrate(self, raw_at):

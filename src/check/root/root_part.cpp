@@ -6,6 +6,7 @@
 #include "geometry/target_sequence.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "signals/signals_at_start.h"
 #include "windows/TouchCheckWidget.h"
 
 #include <poll.h>
@@ -138,12 +139,8 @@ HeldUntilRestored::HeldUntilRestored()
     struct sigaction note {};
     note.sa_handler = noteInterruption;
     sigemptyset(&note.sa_mask);
-    for (size_t i = 0; i < std::size(kRestoringSignals); ++i) {
-        // One ignored from the start (nohup, a background job) stays ignored.
-        ::sigaction(kRestoringSignals[i], nullptr, &before[i]);
-        if (before[i].sa_handler != SIG_IGN)
-            ::sigaction(kRestoringSignals[i], &note, nullptr);
-    }
+    for (size_t i = 0; i < std::size(kRestoringSignals); ++i)
+        catchUnlessIgnoredAtStart(kRestoringSignals[i], note, &before[i]);
 }
 
 HeldUntilRestored::~HeldUntilRestored()
@@ -175,6 +172,9 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
         return {};
     }
     if (child == 0) {
+        // Root's note of a signal is root's: the window is the user's to stop.
+        for (const int signal : kRestoringSignals)
+            defaultUnlessIgnoredAtStart(signal);
         std::vector<int> keep = devices;
         keep.push_back(pipeFds[1]);
         std::string problem;

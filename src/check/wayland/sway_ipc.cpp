@@ -19,14 +19,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
 enum SwayMessage : std::uint32_t { RunCommand = 0, GetOutputs = 3, GetInputs = 100 };
-
-// Every call on the socket ends within this time: a compositor that hangs must not hang the
-// program that changed its device.
-constexpr auto kAnswerTime = std::chrono::seconds(2);
 
 // Waits until fd is ready for events or the deadline passes.
 bool ready(int fd, short events, std::chrono::steady_clock::time_point deadline)
@@ -77,9 +74,10 @@ bool readAll(int fd, char *data, size_t size, std::chrono::steady_clock::time_po
     return true;
 }
 
-// One request and its reply on a connection of its own; nullopt when sway does not answer in
-// time.
-std::optional<std::string> ask(SwayMessage type, const std::string &payload)
+// One request and its reply on a connection of its own, within kSwayCallTime and by until;
+// nullopt when sway does not answer in time.
+std::optional<std::string> ask(SwayMessage type, const std::string &payload,
+                               std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max())
 {
     const std::string path = swaySocket().path;
     sockaddr_un address{};
@@ -90,7 +88,7 @@ std::optional<std::string> ask(SwayMessage type, const std::string &payload)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerTime;
+    const auto deadline = std::min(std::chrono::steady_clock::now() + kSwayCallTime, until);
     std::optional<std::string> reply;
     // The i3 IPC header: a magic string, the payload's length and the message type, in the
     // machine's own byte order.
@@ -156,14 +154,30 @@ bool inSway()
     return !swaySocket().path.empty();
 }
 
-std::optional<std::string> swayMatrixOf(const DeviceInfo &device)
+std::optional<std::string> swayMatrixOf(const DeviceInfo &device, std::chrono::steady_clock::time_point until)
 {
-    const std::optional<std::string> reply = ask(GetInputs, "");
+    const std::optional<std::string> reply = ask(GetInputs, "", until);
     const auto inputs = reply ? parseSwayInputs(*reply) : std::nullopt;
     if (!inputs)
         return std::nullopt;
     const std::optional<SwayInput> input = findSwayInput(*inputs, device.identity());
     return input && input->matrix ? input->matrix->text() : std::string();
+}
+
+std::optional<std::string> swayReadBack(const DeviceInfo &device, const std::string &expected,
+                                        std::chrono::steady_clock::duration within)
+{
+    const auto until = std::chrono::steady_clock::now() + within;
+    const auto pause = std::chrono::milliseconds(200);
+    std::optional<std::string> shown;
+    // sway adds the device again once libinput hears of it. A call cut short by the end keeps
+    // what sway showed before.
+    while (shown != expected && std::chrono::steady_clock::now() + pause < until) {
+        std::this_thread::sleep_for(pause);
+        if (std::optional<std::string> now = swayMatrixOf(device, until))
+            shown = now;
+    }
+    return shown;
 }
 
 ApplyReport applyToSway(const DeviceInfo &device, const Matrix &matrix, const std::string &output)

@@ -2,6 +2,7 @@
 #include "udev/udevadm.h"
 
 #include "udev/device_holders.h"
+#include "signals/signals_at_start.h"
 
 #include <libudev.h>
 
@@ -219,16 +220,14 @@ Replug reloadAndReplug(const std::string &sysfsPath)
     hold.sa_handler = holdSignal;
     sigemptyset(&hold.sa_mask);
     for (size_t i = 0; i < std::size(kHeldSignals); ++i)
-        ::sigaction(kHeldSignals[i], &hold, &before[i]);
+        catchUnlessIgnoredAtStart(kHeldSignals[i], hold, &before[i]);
     // The remove and the add run in a child of a session of its own, so that the add follows
     // the remove even when this program is killed, and no signal of the terminal reaches it.
     const pid_t child = ::fork();
     if (child == 0) {
         ::setsid();
-        struct sigaction plain {};
-        plain.sa_handler = SIG_DFL;
         for (const int signal : kHeldSignals)
-            ::sigaction(signal, &plain, nullptr);
+            defaultUnlessIgnoredAtStart(signal);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);

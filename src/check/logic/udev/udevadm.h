@@ -31,7 +31,8 @@ int udevadm(const std::vector<std::string> &arguments, std::string *output = nul
 // it were unplugged and plugged in: libinput reads a udev matrix only when a device is added.
 // Both run in a child of a session of its own, so that once the remove is sent the add always
 // follows, whatever fails and even when this program is killed; SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT and SIGTSTP are held off here until the add has gone out. It returns once those who
+// SIGQUIT and SIGTSTP are held off here until the add has gone out (those ignored when the
+// program started stay ignored, here and in the child). It returns once those who
 // had the device open (X, the compositor) have opened it again, or after a bounded wait.
 struct Replug {
     std::string problem;  // what failed (with what udevadm said), empty when nothing did
