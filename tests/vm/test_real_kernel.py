@@ -1238,6 +1238,23 @@ class WevLog:
                 return float(x), float(y)
         self.test.fail("wev saw no touch go down")
 
+    def wait_until_covered(self, timeout=60):
+        """Until the compositor tells wev's window it is no longer the active one: another
+        window, full screen, covers it."""
+        deadline, configured = time.monotonic() + timeout, False
+        while time.monotonic() < deadline:
+            if b"\n" not in self.lines:
+                if select.select([self.process.stdout], [], [], 1)[0]:
+                    self.lines += os.read(self.process.stdout.fileno(), 65536)
+                continue
+            line, self.lines = self.lines.split(b"\n", 1)
+            # [10:    xdg_toplevel] configure: width: 768; height: 1024
+            #                       fullscreen            (its states, on the next line)
+            if configured and b"activated" not in line:
+                return
+            configured = b"xdg_toplevel] configure" in line
+        self.test.fail("no window covered wev's")
+
     def worst_error(self, touch, raw_at, points, what):
         """Touches each pixel; the largest distance, on either axis, from its centre to where the
         touch went down."""
@@ -1513,12 +1530,17 @@ class Weston(RealKernelTest):
         self.wev = WevLog(self, self.env, self.user)
         time.sleep(3)
 
-    def client(self, *command):
+    def client(self, *command, toplevel=True):
+        """A client as the session's user, once its window covers wev's (and a few seconds more,
+        for it to draw: touches before that count for nothing); weston's own calibrator shows no
+        toplevel that would."""
         process = subprocess.Popen(command, env=self.env, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True, **self.user)
         self.addCleanup(process.stdout.close)
         self.addCleanup(process.kill)
-        time.sleep(4)
+        if toplevel:
+            self.wev.wait_until_covered()
+        time.sleep(3 if toplevel else 4)
         return process
 
     def install(self, matrix, what, raw_at):
@@ -1553,7 +1575,7 @@ class Weston(RealKernelTest):
         if os.path.exists(saved):
             os.unlink(saved)
         sysfs = os.path.realpath("/sys/class/input/" + os.path.basename(os.path.realpath(self.touch.path)))
-        calibrator = self.client("weston-touch-calibrator", "-v", sysfs)
+        calibrator = self.client("weston-touch-calibrator", "-v", sysfs, toplevel=False)
         for fx, fy in ((0.15, 0.10), (0.85, 0.13), (0.20, 0.80), (0.70, 0.75)):
             self.touch.send("touch %d %d" % raw_at(int(fx * 768), int(fy * 1024)))
             time.sleep(2.5)
@@ -1578,7 +1600,8 @@ class Weston(RealKernelTest):
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
-        time.sleep(6)
+        self.wev.wait_until_covered()
+        time.sleep(3)
         for x, y in calibrate_targets(768, 1024):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
@@ -1586,7 +1609,8 @@ class Weston(RealKernelTest):
         while b"Check: touch the target" not in printed and one.poll() is None:
             if select.select([one.stdout], [], [], 1)[0]:
                 printed += os.read(one.stdout.fileno(), 65536)
-        time.sleep(5)
+        self.wev.wait_until_covered()  # by the check's window, once the targets' has gone
+        time.sleep(3)
         self.touch.send("touch %d %d" % raw_at(*check_target(768, 1024)))
         status = one.wait(timeout=60)
         printed = (printed + one.stdout.read()).decode()
@@ -1743,4 +1767,5 @@ del EndToEnd
 
 if __name__ == "__main__":
     unittest.main()
+
 

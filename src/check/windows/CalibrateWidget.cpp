@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -80,8 +81,10 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
           [this](const input_event &record) {
               const bool wasDown = tracker.followsTouch();
               const auto touch = tracker.take(record);
-              if (!wasDown && tracker.followsTouch())
-                  pairing.deviceBegan(clock.elapsed());
+              if (!wasDown && tracker.followsTouch()) {
+                  touchBegan = static_cast<long long>(record.input_event_sec) * 1000 + record.input_event_usec / 1000;
+                  pairing.deviceBegan(clock.elapsed(), stampsMonotonic ? touchBegan : kNoStamp);
+              }
               if (touch)
                   touched(*touch);
           },
@@ -92,6 +95,11 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
 {
     useCheckLook(this);
     clock.start();
+    // The records' times on the clock libinput asks for, so that the compositor's event times
+    // (libinput's, in milliseconds) can be matched with them, and a touch told from one made
+    // before the targets were shown. A FIFO has no clock to set.
+    int monotonic = CLOCK_MONOTONIC;
+    stampsMonotonic = ::ioctl(openDevice, EVIOCSCLOCKID, &monotonic) == 0;
     if (onWayland) {
         setAttribute(Qt::WA_AcceptTouchEvents);
         return;
@@ -133,7 +141,8 @@ bool CalibrateWidget::event(QEvent *event)
             break;
         const double x = point.position().x() / width(), y = point.position().y() / height();
         if (point.state() == QEventPoint::Pressed)
-            pairing.compositorPressed(point.id(), clock.elapsed(), x, y);
+            pairing.compositorPressed(point.id(), clock.elapsed(), x, y,
+                                      static_cast<long long>(static_cast<QTouchEvent *>(event)->timestamp()));
         else if (point.state() != QEventPoint::Stationary)
             pairing.compositorMoved(point.id(), x, y);
     }
@@ -185,6 +194,10 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
         update();
         return;
     }
+    // A touch that began before the first target was drawn full screen was not meant for it: the
+    // device's records wait for a window slow to start.
+    if (!accepted() && stampsMonotonic && (!targetsShownAt || touchBegan < *targetsShownAt))
+        return;
     anyTouch = true;
     if (accepted()) {
         const Point at = sequence.calibration()->m.apply(touch.x, touch.y);
@@ -263,6 +276,11 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
                             .arg(w).arg(h).arg(output.width()).arg(output.height()));
         say("Esc quits. Name the touch screen's output with --output, or let it be full screen.");
     } else if (!accepted()) {
+        if (!targetsShownAt) {
+            timespec now {};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            targetsShownAt = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+        }
         const TargetSequence::Pixel target = sequence.target(sequence.current());
         drawTarget(painter, QPoint(target.x, target.y), tracker.followsTouch());
         painter.setPen(Qt::black);

@@ -72,6 +72,11 @@ private:
     AxisRange rangeX, rangeY;
     TargetSequence sequence;
     bool anyTouch = false;
+    // On CLOCK_MONOTONIC, in milliseconds: when the touch followed now began (by its record), and
+    // when the targets were first drawn full screen.
+    bool stampsMonotonic = false;  // the device took the clock (a FIFO does not)
+    long long touchBegan = 0;
+    std::optional<long long> targetsShownAt;
     bool onWayland;
     TouchPairing pairing;
     QElapsedTimer clock;

@@ -108,6 +108,24 @@ private slots:
         pairing.restart();
         QVERIFY(pairing.pairs({1, 0, 0, 0, 1, 0}).empty());
     }
+
+    void aCompositorSlowToPassTouchesOnIsPairedByTheEventsOwnTimes()
+    {
+        TouchPairing pairing;
+        // Received 900 ms after the device's record, but stamped by the kernel's clock as it was,
+        // in 32 bits that wrapped between the two.
+        const long long kernel = (1LL << 32) + 5;
+        pairing.deviceBegan(1000, kernel);
+        pairing.compositorPressed(1, 1900, 0.3, 0.3, 5);
+        pairing.deviceTaken(0, 0.3, 0.3);
+        // Stamped far apart and received far apart: another touch.
+        pairing.deviceBegan(4000, kernel + 3000);
+        pairing.compositorPressed(2, 4900, 0.7, 0.7, 5 + 1500);
+        pairing.deviceTaken(1, 0.7, 0.7);
+        const std::vector<CompositorTouch> pairs = pairing.pairs({1, 0, 0, 0, 1, 0});
+        QCOMPARE(pairs.size(), size_t(1));
+        QCOMPARE(pairs[0].windowX, 0.3);
+    }
 };
 
 QTEST_APPLESS_MAIN(CompositorMapTest)

@@ -5,6 +5,7 @@
 #include "geometry/statistics.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstdlib>
 
@@ -109,20 +110,35 @@ CompositorMap solveCompositorMap(const std::vector<CompositorTouch> &touches, in
     return found;
 }
 
+namespace {
+
+// How far apart two event times are, in milliseconds, where both are known; the compositor's
+// are cut to 32 bits.
+long long stampsApart(long long compositor, long long device)
+{
+    if (compositor == kNoStamp || device == kNoStamp)
+        return std::numeric_limits<long long>::max();
+    constexpr long long kWrap = 1LL << 32;
+    const long long apart = ((compositor - device) % kWrap + kWrap) % kWrap;
+    return std::min(apart, kWrap - apart);
+}
+
+} // namespace
+
 void TouchPairing::deviceTaken(int target, double x, double y)
 {
     taken.erase(std::remove_if(taken.begin(), taken.end(), [&](const Taken &t) { return t.target == target; }),
                 taken.end());
-    taken.push_back({target, began, x, y});
+    taken.push_back({target, began, beganStamped, x, y});
 }
 
-void TouchPairing::compositorPressed(int id, long long time, double x, double y)
+void TouchPairing::compositorPressed(int id, long long time, double x, double y, long long stamped)
 {
     for (Stroke &stroke : strokes) {
         if (stroke.id == id)
             stroke.open = false;  // a point id used again is a new touch
     }
-    strokes.push_back({id, time, {x}, {y}, true});
+    strokes.push_back({id, time, stamped, {x}, {y}, true});
 }
 
 void TouchPairing::compositorMoved(int id, double x, double y)
@@ -144,7 +160,8 @@ std::vector<CompositorTouch> TouchPairing::pairs(const Matrix &current) const
         long long nearest = kPairingMilliseconds + 1;
         size_t best = strokes.size();
         for (size_t i = 0; i < strokes.size(); ++i) {
-            const long long apart = std::llabs(strokes[i].pressed - touch.began);
+            const long long apart = std::min(std::llabs(strokes[i].pressed - touch.began),
+                                             stampsApart(strokes[i].pressedStamped, touch.beganStamped));
             if (!used[i] && apart < nearest) {
                 nearest = apart;
                 best = i;

@@ -25,22 +25,32 @@ struct CompositorTouch {
 };
 
 // A device touch and a compositor touch, paired when they began within this many milliseconds
-// of each other: the compositor reads the same kernel events a moment before or after us.
+// of each other: the compositor reads the same kernel events a moment before or after us. By
+// the events' own times too: the kernel's (on CLOCK_MONOTONIC) that libinput hands on to
+// the compositor, whose events carry it in milliseconds, cut to 32 bits; a compositor slowed
+// down passes its events on late, but with their own times.
 constexpr long long kPairingMilliseconds = 300;
+constexpr long long kNoStamp = -1;
 
 // The touches of one calibration as the device and the compositor saw them, paired by when each
 // began: a thumb resting on the bezel is a compositor touch that began long before.
 class TouchPairing {
 public:
     // The contact the tracker follows went down, at this time (milliseconds, one clock for both).
-    void deviceBegan(long long time) { began = time; }
+    // stamped: the record's own time in milliseconds on CLOCK_MONOTONIC, or kNoStamp.
+    void deviceBegan(long long time, long long stamped = kNoStamp)
+    {
+        began = time;
+        beganStamped = stamped;
+    }
     // The touch that began last was taken for this target, at this normalised position (raw
     // minus minimum, over the range); a target taken again keeps its last touch.
     void deviceTaken(int target, double x, double y);
     // Every target is asked anew.
     void restart() { taken.clear(); }
     // A compositor touch point: its press, its moves and its release, in window fractions.
-    void compositorPressed(int id, long long time, double x, double y);
+    // stamped: the event's own time in milliseconds as the compositor gave it, or kNoStamp.
+    void compositorPressed(int id, long long time, double x, double y, long long stamped = kNoStamp);
     void compositorMoved(int id, double x, double y);
 
     // Each target's touch whose compositor touch began within kPairingMilliseconds of it, with
@@ -51,16 +61,16 @@ public:
 private:
     struct Taken {
         int target;
-        long long began;
+        long long began, beganStamped;
         double x, y;
     };
     struct Stroke {
         int id;
-        long long pressed;
+        long long pressed, pressedStamped;
         std::vector<double> xs, ys;
         bool open = true;
     };
-    long long began = 0;
+    long long began = 0, beganStamped = kNoStamp;
     std::vector<Taken> taken;
     std::vector<Stroke> strokes;
 };
