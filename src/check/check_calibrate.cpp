@@ -231,37 +231,31 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
     return state.multitouch() && device.mtY ? *device.mtY : *device.y;
 }
 
-// The accepted fit to root, which checks it and keeps it; the pipe is closed once it is written.
-QString handOver(int fd, const Handover &handover, int *status)
-{
-    const std::string text = handoverText(handover);
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            break;
-        written += static_cast<size_t>(wrote);
-    }
-    ::close(fd);
-    if (written < text.size()) {
-        *status = fail(std::string("could not hand the calibration to root: ") + std::strerror(errno));
-        return QString("Not kept: the standard error stream says why.");
-    }
-    return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
-}
-
-void writeAll(int fd, const std::string &text)
+// Whether all of text went out to fd.
+bool writeAll(int fd, const std::string &text)
 {
     for (size_t written = 0; written < text.size();) {
         const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
         if (wrote < 0 && errno == EINTR)
             continue;
         if (wrote <= 0)
-            return;
+            return false;
         written += static_cast<size_t>(wrote);
     }
+    return true;
+}
+
+// The accepted fit to root, which checks it and keeps it; the pipe is closed once it is written.
+QString handOver(int fd, const Handover &handover, int *status)
+{
+    const bool whole = writeAll(fd, handoverText(handover));
+    const int error = errno;
+    ::close(fd);
+    if (!whole) {
+        *status = fail(std::string("could not hand the calibration to root: ") + std::strerror(error));
+        return QString("Not kept: the standard error stream says why.");
+    }
+    return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
 }
 
 } // namespace
@@ -280,6 +274,7 @@ int runTouchCheck(int device, int bound, int verdictFd, const std::optional<Moni
                                                                                   : TouchVerdict::Kind::Off;
             verdict.pixels = static_cast<int>(std::lround(outcome.judgement->pixels));
         }
+        // Unwritten, root hears no verdict and puts the old calibration back.
         writeAll(verdictFd, touchVerdictText(verdict));
         ::close(verdictFd);
     });

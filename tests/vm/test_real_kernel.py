@@ -760,6 +760,15 @@ def matrix_in(text, name):
     return [float(v) for v in line.split(name)[1].replace('"', " ").split()[:6]]
 
 
+def read_until(process, text):
+    """What the process printed until it printed text, or ended."""
+    printed = b""
+    while text not in printed and process.poll() is None:
+        if select.select([process.stdout], [], [], 1)[0]:
+            printed += os.read(process.stdout.fileno(), 65536)
+    return printed
+
+
 def check_target(width, height):
     """Where the check of a kept calibration shows its target: on the top side, a sixteenth
     down, five sixteenths across."""
@@ -1393,10 +1402,7 @@ class Sway(RealKernelTest):
         for x, y in calibrate_targets(1024, 768):
             self.touch.send("touch %d %d" % on_sway_panel(x, y))
             time.sleep(0.5)
-        printed = b""
-        while b"Check: touch the target" not in printed and one.poll() is None:
-            if select.select([one.stdout], [], [], 1)[0]:
-                printed += os.read(one.stdout.fileno(), 65536)
+        printed = read_until(one, b"Check: touch the target")
         if one.poll() is None:
             wait_for("the check's window", windows, 60)
             time.sleep(2)
@@ -1605,10 +1611,7 @@ class Weston(RealKernelTest):
         for x, y in calibrate_targets(768, 1024):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
-        printed = b""
-        while b"Check: touch the target" not in printed and one.poll() is None:
-            if select.select([one.stdout], [], [], 1)[0]:
-                printed += os.read(one.stdout.fileno(), 65536)
+        printed = read_until(one, b"Check: touch the target")
         self.wev.wait_until_covered()  # by the check's window, once the targets' has gone
         time.sleep(3)
         self.touch.send("touch %d %d" % raw_at(*check_target(768, 1024)))
