@@ -13,7 +13,7 @@
 class TouchCheckWidgetTest : public QObject {
     Q_OBJECT
 
-    QPointingDevice *finger = QTest::createTouchDevice();
+    std::unique_ptr<QPointingDevice> finger{QTest::createTouchDevice()};
     int device[2] = {-1, -1};  // a pipe: the device's records
     std::optional<TouchCheckWidget::Outcome> outcome;
     std::unique_ptr<TouchCheckWidget> window;
@@ -22,8 +22,8 @@ class TouchCheckWidgetTest : public QObject {
 
     void touch(QPoint at)
     {
-        QTest::touchEvent(window.get(), finger).press(0, at);
-        QTest::touchEvent(window.get(), finger).release(0, at);
+        QTest::touchEvent(window.get(), finger.get()).press(0, at);
+        QTest::touchEvent(window.get(), finger.get()).release(0, at);
     }
 
 private slots:
