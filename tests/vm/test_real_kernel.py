@@ -1224,16 +1224,21 @@ class WevLog:
         test.addCleanup(self.process.kill)
         self.test, self.lines, self.last_time = test, b"", None
 
-    def touch_down(self, touch, raw):
-        """Touches the raw position; where the touch went down."""
-        touch.send("touch %d %d" % raw)
-        deadline = time.monotonic() + 30
+    def lines_within(self, timeout):
+        """wev's lines as they come, for at most timeout seconds."""
+        deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if b"\n" not in self.lines:
                 if select.select([self.process.stdout], [], [], 1)[0]:
                     self.lines += os.read(self.process.stdout.fileno(), 65536)
                 continue
             line, self.lines = self.lines.split(b"\n", 1)
+            yield line
+
+    def touch_down(self, touch, raw):
+        """Touches the raw position; where the touch went down."""
+        touch.send("touch %d %d" % raw)
+        for line in self.lines_within(30):
             line = line.decode(errors="replace")
             if "wl_touch" in line and "down" in line:
                 # ... down: serial: 3; time: 11198; surface: 3; id: 0; x, y: 512.500000, 384.500000
@@ -1250,13 +1255,8 @@ class WevLog:
     def wait_until_covered(self, timeout=60):
         """Until the compositor tells wev's window it is no longer the active one: another
         window, full screen, covers it."""
-        deadline, configured = time.monotonic() + timeout, False
-        while time.monotonic() < deadline:
-            if b"\n" not in self.lines:
-                if select.select([self.process.stdout], [], [], 1)[0]:
-                    self.lines += os.read(self.process.stdout.fileno(), 65536)
-                continue
-            line, self.lines = self.lines.split(b"\n", 1)
+        configured = False
+        for line in self.lines_within(timeout):
             # [10:    xdg_toplevel] configure: width: 768; height: 1024
             #                       fullscreen            (its states, on the next line)
             if configured and b"activated" not in line:

@@ -45,15 +45,6 @@ private slots:
         ::close(device[1]);
     }
 
-    void aTouchOnTheTargetKeepsIt()
-    {
-        touch(target() + QPoint(3, 4));
-        QVERIFY(outcome && outcome->judgement);
-        QCOMPARE(outcome->judgement->verdict, TouchCheck::Verdict::Keep);
-        QVERIFY(std::abs(outcome->judgement->pixels - std::hypot(2.5, 3.5)) < 0.01);  // from the pixel's centre
-        QVERIFY(!window->isVisible());
-    }
-
     void twoTouchesOffPutItBackAndTheFirstIsAskedAgain()
     {
         touch(QPoint(900, 600));
