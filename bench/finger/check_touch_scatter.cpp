@@ -7,13 +7,12 @@
 //   check-touch-scatter [--runs N] [--seed S]
 
 #include "check_simulation.h"
+#include "simulation.h"
 
 #include "geometry/statistics.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -35,14 +34,7 @@ double percent(int count, int of)
 
 int main(int argc, char **argv)
 {
-    int runs = 50000;
-    std::uint32_t seed = 1;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--runs") == 0)
-            runs = std::max(1, std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "--seed") == 0)
-            seed = std::uint32_t(std::strtoul(argv[i + 1], nullptr, 10));
-    }
+    const auto [runs, seed] = benchOptions(argc, argv, 50000);
     std::printf("Check touch after --calibrate, finger scatter sigma per axis, one retry; "
                 "%d runs a row, seed %u.\n\n", runs, seed);
     std::printf("| screen | sigma | calibration | checked | touch again | reverted | median bound |\n");

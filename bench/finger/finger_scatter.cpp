@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -176,14 +175,7 @@ void printTable(int w, int h, double sigma, int sigmaIndex, int runs, std::uint3
 
 int main(int argc, char **argv)
 {
-    int runs = 4000;
-    std::uint32_t seed = 1;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--runs") == 0)
-            runs = std::max(1, std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "--seed") == 0)
-            seed = std::uint32_t(std::strtoul(argv[i + 1], nullptr, 10));
-    }
+    const auto [runs, seed] = benchOptions(argc, argv, 4000);
     std::printf("Error over a 17x13 grid spanning the screen, corners included; panels: ");
     for (size_t i = 0; i < panels().size(); ++i)
         std::printf("%s%s", i ? "; " : "", panels()[i].name.c_str());

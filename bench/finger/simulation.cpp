@@ -5,6 +5,8 @@
 #include "geometry/target_sequence.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cstdlib>
 #include <cmath>
 #include <type_traits>
 #include <utility>
@@ -259,4 +261,16 @@ PeerRun runPeer(const PeerLayout &layout, const Panel &panel, int w, int h, Fing
     return layout.solve == PeerLayout::Solve::LeastSquares
                ? leastSquares(targets, panel, w, h, finger)
                : threeAndCheck(targets, panel, w, h, finger);
+}
+
+BenchOptions benchOptions(int argc, char **argv, int defaultRuns)
+{
+    BenchOptions options{defaultRuns};
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--runs") == 0)
+            options.runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--seed") == 0)
+            options.seed = std::uint32_t(std::strtoul(argv[i + 1], nullptr, 10));
+    }
+    return options;
 }

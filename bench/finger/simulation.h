@@ -25,6 +25,13 @@ struct Panel {
 // screen and off centre, one of them turned a quarter and slightly skewed.
 const std::vector<Panel> &panels();
 
+// A bench's command line: --runs N and --seed S, with these defaults.
+struct BenchOptions {
+    int runs;
+    std::uint32_t seed = 1;
+};
+BenchOptions benchOptions(int argc, char **argv, int defaultRuns);
+
 // Normal scatter from std::mt19937 alone (whose sequence the standard fixes), so that a seed
 // prints the same table with any standard library.
 class Finger {
