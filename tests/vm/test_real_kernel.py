@@ -1224,6 +1224,13 @@ class WevLog:
         test.addCleanup(self.process.kill)
         self.test, self.lines, self.last_time = test, b"", None
 
+    def forget_so_far(self):
+        """Drops what wev has printed until now."""
+        while select.select([self.process.stdout], [], [], 0.5)[0]:
+            if not os.read(self.process.stdout.fileno(), 65536):
+                break
+        self.lines = b""
+
     def lines_within(self, timeout):
         """wev's lines as they come, for at most timeout seconds."""
         deadline = time.monotonic() + timeout
@@ -1255,6 +1262,8 @@ class WevLog:
     def wait_until_covered(self, timeout=60):
         """Until the compositor tells wev's window it is no longer the active one: another
         window, full screen, covers it."""
+        # wev's own first configure, before it was made the active window, is no answer.
+        self.forget_so_far()
         configured = False
         for line in self.lines_within(timeout):
             # [10:    xdg_toplevel] configure: width: 768; height: 1024
@@ -1268,10 +1277,7 @@ class WevLog:
         """Touches each pixel; the largest distance, on either axis, from its centre to where the
         touch went down."""
         # What wev printed before (touches on windows that have closed since) answers none of these.
-        while select.select([self.process.stdout], [], [], 0.5)[0]:
-            if not os.read(self.process.stdout.fileno(), 65536):
-                break
-        self.lines = b""
+        self.forget_so_far()
         worst = 0
         for x, y in points:
             at = self.touch_down(touch, raw_at(x, y))
