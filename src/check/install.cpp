@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -39,11 +40,15 @@ std::string lineList(const std::vector<int> &lines)
 }
 
 // What the session's sway uses after the re-add; an empty string when there is no sway.
-std::string swayReport(const DeviceInfo &device, const std::optional<Matrix> &expected, bool *ok)
+// What sway uses; where its socket is not found, a word only when sway holds the device (a
+// user's missing runtime folder says nothing on X).
+std::string swayReport(const DeviceInfo &device, const std::optional<Matrix> &expected, bool swayHolds, bool *ok)
 {
     const SwaySocket socket = swaySocket();
     if (socket.path.empty())
-        return socket.problem.empty() ? "" : "What sway uses was not checked: " + socket.problem + ".\n";
+        return !swayHolds ? ""
+            : "What sway uses was not checked: "
+                + (socket.problem.empty() ? std::string("its socket was not found") : socket.problem) + ".\n";
     if (!expected)
         return {};
     const std::optional<std::string> swayMatrix = swayReadBack(device, expected->text());
@@ -136,15 +141,16 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
         report += "Interrupted: what X and the compositor use was not checked.\n";
         return report;
     }
-    report += swayReport(device, expected, ok);
+    std::vector<std::string> holderNames;
+    for (const Holder &holder : replug.holders)
+        holderNames.push_back(processName(holder.pid));
+    const bool swayHolds = std::find(holderNames.begin(), holderNames.end(), "sway") != holderNames.end();
+    report += swayReport(device, expected, swayHolds, ok);
     if (watch.watching())
         report += xReadBack(device, watch, expected, onto, ok);
     else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
         report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
                   "uses was not checked.\n";
-    std::vector<std::string> holderNames;
-    for (const Holder &holder : replug.holders)
-        holderNames.push_back(processName(holder.pid));
     for (const std::string &compositor : uncheckedCompositors(holderNames))
         report += notCheckedLine(compositor, device.stablePath());
     return report;
@@ -314,6 +320,10 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
             + "\" " + shellWord(device.stablePath()) + "\n";
     else if (!edit.oldMatrix)
         report += "To undo: sudo kestrilavon-check --uninstall " + portWord + shellWord(device.stablePath()) + "\n";
+    if (change && signal != SIGTSTP) {
+        change->signal = signal;
+        signal = 0;
+    }
     return finishReport(report, ok ? 0 : 1, signal);
 }
 

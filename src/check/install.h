@@ -23,13 +23,15 @@ std::string asRootCommand(int argc, char **argv);
 // Sets the matrix in the device's rule (with port, in the rule of its port alone), re-adds the
 // device, prints the report (and maps the device onto the monitor again on X, where asked).
 // Returns the status; a signal held off during the re-add ends the program once the report
-// is out, with 128 + its number.
+// is out, with 128 + its number, unless change is given: then the caller puts the file back
+// first, and ends as the signal asked.
 // What an install changed, to put it back exactly: the rules file's text before and after
 // ("" where there was none), and the matrix udev gave the device before.
 struct RulesChange {
     std::string before, after;
     std::string udevBefore;
     bool written = false;  // the new text is in place
+    int signal = 0;        // one that came during the re-add (a stop has already been taken)
 };
 
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,

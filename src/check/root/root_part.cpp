@@ -102,19 +102,29 @@ std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdic
 int installAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
                     const Keeping &keeping)
 {
+    // From here on a signal ends the program only once what was written is put back.
+    const HeldUntilRestored held;
     RulesChange change;
     const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change);
-    if (installed != 0 && change.written) {
-        // The read-back found the session does not use it: not kept with success.
-        int signal = 0;
-        restoreRules(info, change, onto, "\nNot kept: the lines above say what the session uses instead.", &signal);
-        return finishOutput(1);
+    if (!change.signal)
+        change.signal = held.signal();
+    // Stopped before the check could start, or the read-back found that the session does not
+    // use it: what was written goes, and nothing is kept with success.
+    if (change.signal || (installed != 0 && change.written)) {
+        int duringRestore = 0;
+        if (change.written)
+            restoreRules(info, change, onto, change.signal
+                         ? "\nInterrupted by signal " + std::to_string(change.signal) + " during the re-add: not kept."
+                         : "\nNot kept: the lines above say what the session uses instead.", &duringRestore);
+        const int status = finishOutput(1);
+        if (change.signal || duringRestore)
+            std::_Exit(128 + (change.signal ? change.signal : duringRestore));
+        return status;
     }
     if (installed != 0)
         return installed;
     std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
     finishOutput(0);
-    const HeldUntilRestored held;
     const WindowPartEnd end = keeping.touchCheck(handover.device, handover.bound);
     const std::optional<TouchVerdict> verdict =
         end.handover ? readTouchVerdict(*end.handover, handover.bound) : std::nullopt;
