@@ -15,6 +15,7 @@
 #include "input/event_device.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWindow>
 #include <QScreen>
 #include <QStringList>
@@ -27,6 +28,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 int fail(const std::string &line)
 {
@@ -260,12 +262,28 @@ QString handOver(int fd, const Handover &handover, int *status)
 
 } // namespace
 
-int runTouchCheck(int device, int bound, int verdictFd, const std::optional<Monitor> &monitor,
-                  const std::string &monitorName)
+int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
+                  const std::optional<Monitor> &monitor, const std::string &monitorName)
 {
+    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName);
+    // Unwritten, root hears no verdict and puts the old calibration back.
+    if (end.handover)
+        writeAll(verdictFd, *end.handover);
+    ::close(verdictFd);
+    return end.status;
+}
+
+WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound, const std::optional<Monitor> &monitor,
+                            const std::string &monitorName)
+{
+    WindowPartEnd end;
     QScreen *screen = nullptr;
-    if (!windowScreen(monitor, monitorName, &screen))
-        return 2;
+    if (!windowScreen(monitor, monitorName, &screen)) {
+        end.status = 2;
+        return end;
+    }
+    // With no session on the bare framebuffer, libinput on the device is what a kiosk's program gets.
+    const bool bare = QGuiApplication::platformName() == "linuxfb";
     TouchCheckWidget window(device, bound, [&](const TouchCheckWidget::Outcome &outcome) {
         TouchVerdict verdict;
         verdict.none = outcome.none;
@@ -274,13 +292,23 @@ int runTouchCheck(int device, int bound, int verdictFd, const std::optional<Moni
                                                                                   : TouchVerdict::Kind::Off;
             verdict.pixels = static_cast<int>(std::lround(outcome.judgement->pixels));
         }
-        // Unwritten, root hears no verdict and puts the old calibration back.
-        writeAll(verdictFd, touchVerdictText(verdict));
-        ::close(verdictFd);
+        end.handover = touchVerdictText(verdict);
+    }, bare ? devicePath : std::string());
+    if (!window.libinputProblem().empty()) {
+        end.status = fail("the check cannot read the touches as libinput gives them: " + window.libinputProblem());
+        return end;
+    }
+    // A signal that root holds ends the check at once: the old calibration comes back sooner.
+    QTimer signalNoted;
+    QObject::connect(&signalNoted, &QTimer::timeout, &window, [&] {
+        if (heldSignal())
+            window.close();
     });
+    signalNoted.start(100);
     showFullScreenOn(window, screen);
     qApp->exec();
-    return 0;
+    end.status = 0;
+    return end;
 }
 
 AxisRange tslibX(const DeviceInfo &device)
@@ -333,8 +361,13 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     const AxisRange unitsX = trackedX(info, start), unitsY = trackedY(info, start);
     int status = 1;
     CalibrateWidget *window = nullptr;
-    CalibrateWidget widget(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
-                           [&](const Calibration &calibration) {
+    // Root on the bare framebuffer with no one to run a window part as: what a window part
+    // would hand over is kept here once this window is gone, and checked through libinput.
+    const bool keepHere = options.install && !options.tslib && options.handoverFd < 0
+        && QGuiApplication::platformName() == "linuxfb";
+    std::optional<std::string> toKeep;
+    auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
+                                                    [&](const Calibration &calibration) {
         const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
         // evdev and the Boder options read ABS_X and ABS_Y.
@@ -364,6 +397,12 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                           + " px on average, is more than a steady finger leaves; touch each target "
                           "slowly, or use a stylus, and calibrate again");
             return QString("Not installed: touch each target slowly, or use a stylus, then touch Again.");
+        }
+        if (keepHere) {
+            toKeep = handoverText({chosen, matrix, frame.map, frame.paired, TargetSequence::kTargets, w, h,
+                                   window->checkBoundPixels()});
+            QTimer::singleShot(0, window, &QWidget::close);
+            return QString("Measured: the check follows.");
         }
         if (options.handoverFd >= 0 && (options.install || options.apply))
             return handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
@@ -401,8 +440,18 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                        "it, and the command to undo it, are on the standard output.")
             .arg(inSway() ? "sway" : "X");
     });
-    window = &widget;
-    showFullScreenOn(widget, screen);
+    window = widget.get();
+    showFullScreenOn(*widget, screen);
     qApp->exec();
-    return widget.accepted() ? status : 1;
+    const bool accepted = widget->accepted();
+    // Gone, it reads the device no more: the check's touches are libinput's alone.
+    widget.reset();
+    if (toKeep) {
+        Keeping keeping{true, options.port, layout, monitor, monitorName, {}};
+        keeping.touchCheck = [&](size_t index, int bound) {
+            return checkInWindow(devices[index], infos[index].path, bound, monitor, monitorName);
+        };
+        return keepHandedOver(*toKeep, infos, devices, keeping);
+    }
+    return accepted ? status : 1;
 }

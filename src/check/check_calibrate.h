@@ -4,6 +4,7 @@
 
 #include "framebuffer/framebuffer.h"
 #include "input/devices.h"
+#include "root_part.h"
 #include "x_input.h"
 
 #include <QScreen>
@@ -59,11 +60,16 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                    const CalibrateOptions &options, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName);
 
-// The check of a kept calibration, in the window part: the check target on the device's screen
-// until a touch decides or the countdown ends; the verdict goes to verdictFd, which is closed.
-// Status 0, or 2 for an output Wayland does not know.
-int runTouchCheck(int device, int bound, int verdictFd, const std::optional<Monitor> &monitor,
-                  const std::string &monitorName);
+// The check of a kept calibration: the check target on the device's screen until a touch
+// decides, the countdown ends or root notes a signal; the verdict as a window part hands it
+// over. The touch is the session's, or libinput's on the bare framebuffer. Status 0, 1 where
+// libinput cannot read the device, or 2 for an output Wayland does not know.
+WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound,
+                            const std::optional<Monitor> &monitor, const std::string &monitorName);
+
+// The same in the window part: the verdict goes to verdictFd, which is closed.
+int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
+                  const std::optional<Monitor> &monitor, const std::string &monitorName);
 
 // The axes tslib's raw module reads on the device: the multitouch axes where it has them.
 AxisRange tslibX(const DeviceInfo &device);

@@ -497,7 +497,7 @@ int main(int argc, char **argv)
             keeping.touchCheck = [&](size_t device, int bound) {
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
                     return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                        return runTouchCheck(open[device], bound, verdictFd, monitor, monitorName);
+                        return runTouchCheck(open[device], paths[device], bound, verdictFd, monitor, monitorName);
                     });
                 }, kCheckTime);
             };

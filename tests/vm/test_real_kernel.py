@@ -1775,6 +1775,67 @@ class Framebuffer(RealKernelTest):
         self.assertLessEqual(max(abs(a - b) for a, b in zip(kept[:6], printed_line[:6])), 100)
         self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
+    def libinput_lands(self, points):
+        """Where libinput, with the matrix udev gave the device at its add, puts touches on these
+        pixels of the 1280 x 800 screen (its debug tool prints hundredths of the width)."""
+        events = subprocess.Popen(["stdbuf", "-oL", "libinput", "debug-events", "--device", self.touch.path],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(events.stdout.close)
+        time.sleep(2)
+        for x, y in points:
+            self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
+            time.sleep(0.5)
+        time.sleep(1)
+        events.kill()
+        events.wait()
+        downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", events.stdout.read())
+        return [(float(x) * 12.8, float(y) * 8) for x, y in downs]
+
+    def one_command_from_a_boot_script(self, check_touches):
+        """kestrilavon-check --calibrate --install as root with no one's session (a boot script):
+        the targets touched where the framebuffer shows them, then the check target given these
+        touches; its status and what it printed."""
+        with open("/sys/class/graphics/fb0/stride") as stride, open("/dev/fb0", "wb") as fb:
+            fb.write(bytes(int(stride.read()) * 800))  # the last run's targets are still there
+        one = subprocess.Popen([CHECK, "--calibrate", "--install", self.touch.path],
+                               env=dict(self.env, SYSTEMD_IGNORE_CHROOT="1"), stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
+        self.addCleanup(one.stdout.close)
+        self.addCleanup(one.kill)
+        for i, (x, y) in enumerate(calibrate_targets(1280, 800)):
+            wait_for(f"target {i + 1} on the framebuffer", lambda: self.at(x, y) == (255, 0, 0), 60)
+            self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
+        x, y = check_target(1280, 800)
+        wait_for("the check target", lambda: self.at(x, y) == (255, 0, 0) or one.poll() is not None, 60)
+        time.sleep(1)
+        for x, y in check_touches:
+            self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
+            time.sleep(1)
+        status = one.wait(timeout=60)
+        printed = one.stdout.read().decode()
+        print(f"\n$ kestrilavon-check --calibrate --install (root, the bare framebuffer)\n{printed}", file=sys.stderr)
+        return status, printed
+
+    def test_the_one_command_from_a_boot_script_is_checked_through_libinput(self):
+        start_udev(self)
+        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
+                       env=dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"), check=True)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        status, printed = self.one_command_from_a_boot_script([(900, 600), (900, 600)])
+        self.assertEqual(status, 1, printed)
+        self.assertRegex(printed, r"The touch landed \d+ px from the target, twice")
+        self.assertIn("The old calibration is back.", printed)
+        self.assertFalse(os.path.exists(rules))
+        status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)])
+        self.assertEqual(status, 0, printed)
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        points = ((100, 80), (700, 300), (1200, 700), (30, 740))
+        landed = self.libinput_lands(points)
+        print(f"\nlibinput after the one command: touched {points}, it put them at {landed}", file=sys.stderr)
+        self.assertEqual(len(landed), len(points))
+        self.assertLessEqual(max(max(abs(a - x), abs(b - y)) for (x, y), (a, b) in zip(points, landed)), 1)
+
     def test_pointercal_takes_the_visible_size_where_the_virtual_one_is_twice_as_high(self):
         # Panning drivers (i.MX IPU, sunxi) keep two or three screens' height in the framebuffer.
         subprocess.run(["fbset", "-yres", "400", "-vyres", "800"], check=True)

@@ -164,6 +164,11 @@ int HeldUntilRestored::signal() const
     return interruptedBy;
 }
 
+int heldSignal()
+{
+    return interruptedBy;
+}
+
 WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
                             const std::function<int(int handoverFd)> &window, std::chrono::seconds limit)
 {

@@ -42,6 +42,9 @@ private:
     struct sigaction before[4];
 };
 
+// The signal a HeldUntilRestored noted, or 0: a window in this process ends on it.
+int heldSignal();
+
 // Forks the window part, which drops to the session's user keeping only the devices and the
 // hand-over's pipe, then runs window with the pipe's end to write to. Waits for the hand-over
 // for at most limit (less when a signal is held); the child is killed and reaped before this

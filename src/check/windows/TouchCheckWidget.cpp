@@ -21,17 +21,22 @@ constexpr int kSessionMilliseconds = 700;
 } // namespace
 
 TouchCheckWidget::TouchCheckWidget(int openDevice, double boundPixels,
-                                   std::function<void(const Outcome &)> decided)
-    : QWidget(nullptr),
-      records(new DeviceRecords(
-          openDevice, this,
-          [this](const input_event &record) {
-              if (beginsTouch(record) && !done && !sessionSilent.isActive())
-                  sessionSilent.start();
-          },
-          [] {})),
-      bound(boundPixels), onDecided(std::move(decided))
+                                   std::function<void(const Outcome &)> decided, const std::string &throughLibinput)
+    : QWidget(nullptr), bound(boundPixels), onDecided(std::move(decided))
 {
+    if (throughLibinput.empty()) {
+        records = new DeviceRecords(
+            openDevice, this,
+            [this](const input_event &record) {
+                if (beginsTouch(record) && !done && !sessionSilent.isActive())
+                    sessionSilent.start();
+            },
+            [] {});
+    } else {
+        libinputTouches = new LibinputTouches(
+            openDevice, throughLibinput, [this] { return QSizeF(size()); },
+            [this](QPointF at) { sessionTouch(at); }, this);
+    }
     useCheckLook(this);
     setAttribute(Qt::WA_AcceptTouchEvents);
     tick.setInterval(1000);
@@ -68,6 +73,11 @@ void TouchCheckWidget::countFrom(int seconds)
 bool TouchCheckWidget::event(QEvent *event)
 {
     const QEvent::Type type = event->type();
+    const bool input = type == QEvent::TouchBegin || type == QEvent::TouchUpdate || type == QEvent::TouchEnd
+        || type == QEvent::TouchCancel || type == QEvent::MouseButtonPress;
+    // The toolkit's own reading of the device knows nothing of udev's matrix.
+    if (libinputTouches && input)
+        return true;
     if (type == QEvent::TouchBegin) {
         // The first finger down: another one resting on the bezel came earlier or means nothing.
         const QList<QEventPoint> &points = static_cast<QTouchEvent *>(event)->points();

@@ -3,6 +3,7 @@
 #define KESTRILAVON_TOUCHCHECKWIDGET_H
 
 #include "DeviceRecords.h"
+#include "LibinputTouches.h"
 #include "geometry/touch_check.h"
 
 #include <QElapsedTimer>
@@ -29,10 +30,15 @@ public:
         std::string none;
     };
 
-    TouchCheckWidget(int openDevice, double boundPixels, std::function<void(const Outcome &)> decided);
+    // With throughLibinput, the device's path: no session, as on the bare framebuffer, and the
+    // touches are taken from libinput on the device instead.
+    TouchCheckWidget(int openDevice, double boundPixels, std::function<void(const Outcome &)> decided,
+                     const std::string &throughLibinput = {});
 
     static constexpr int kSeconds = 20;
 
+    // Why libinput does not give the touches, where it was asked to and does not.
+    std::string libinputProblem() const { return libinputTouches ? libinputTouches->problem() : ""; }
     // What the window says under its target, and the seconds it shows.
     const QString &noteShown() const { return note; }
     int secondsShown() const { return secondsLeft; }
@@ -49,7 +55,8 @@ private:
     void decide(const Outcome &outcome);
     void countFrom(int seconds);
 
-    DeviceRecords *records;
+    DeviceRecords *records = nullptr;
+    LibinputTouches *libinputTouches = nullptr;
     double bound;
     std::optional<TouchCheck> check;  // made once the window has its size
     std::function<void(const Outcome &)> onDecided;
