@@ -274,7 +274,7 @@ int runTouchCheck(int device, const std::string &devicePath, int bound, int verd
 }
 
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound, const std::optional<Monitor> &monitor,
-                            const std::string &monitorName)
+                            const std::string &monitorName, bool throughTslib)
 {
     WindowPartEnd end;
     QScreen *screen = nullptr;
@@ -282,8 +282,12 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
         end.status = 2;
         return end;
     }
-    // With no session on the bare framebuffer, libinput on the device is what a kiosk's program gets.
-    const bool bare = QGuiApplication::platformName() == "linuxfb";
+    // With no session on the bare framebuffer, libinput or tslib on the device is what a kiosk's
+    // program gets.
+    TouchSource source;
+    if (QGuiApplication::platformName() == "linuxfb")
+        source = {throughTslib ? TouchSource::Kind::Tslib : TouchSource::Kind::Libinput,
+                  devicePath};
     TouchCheckWidget window(device, bound, [&](const TouchCheckWidget::Outcome &outcome) {
         TouchVerdict verdict;
         verdict.none = outcome.none;
@@ -293,9 +297,10 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
             verdict.pixels = static_cast<int>(std::lround(outcome.judgement->pixels));
         }
         end.handover = touchVerdictText(verdict);
-    }, bare ? devicePath : std::string());
-    if (!window.libinputProblem().empty()) {
-        end.status = fail("the check cannot read the touches as libinput gives them: " + window.libinputProblem());
+    }, source);
+    if (!window.sourceProblem().empty()) {
+        end.status = fail("the check cannot read the touches as " + std::string(throughTslib ? "tslib" : "libinput")
+                          + " gives them: " + window.sourceProblem());
         return end;
     }
     // A signal that root holds ends the check at once: the old calibration comes back sooner.
@@ -363,9 +368,9 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     CalibrateWidget *window = nullptr;
     // Root on the bare framebuffer with no one to run a window part as: what a window part
     // would hand over is kept here once this window is gone, and checked through libinput.
-    const bool keepHere = options.install && !options.tslib && options.handoverFd < 0
-        && QGuiApplication::platformName() == "linuxfb";
-    std::optional<std::string> toKeep;
+    const bool keepHere = options.install && options.handoverFd < 0 && QGuiApplication::platformName() == "linuxfb";
+    std::optional<std::string> toKeep, pointercalToKeep;
+    int pointercalBound = 0;
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                                                     [&](const Calibration &calibration) {
         const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
@@ -398,7 +403,13 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                           "slowly, or use a stylus, and calibrate again");
             return QString("Not installed: touch each target slowly, or use a stylus, then touch Again.");
         }
-        if (keepHere) {
+        if (keepHere && options.tslib && pointercal) {
+            pointercalToKeep = pointercal;
+            pointercalBound = window->checkBoundPixels();
+            QTimer::singleShot(0, window, &QWidget::close);
+            return QString("Measured: the check follows.");
+        }
+        if (keepHere && !options.tslib) {
             toKeep = handoverText({chosen, matrix, frame.map, frame.paired, TargetSequence::kTargets, w, h,
                                    window->checkBoundPixels()});
             QTimer::singleShot(0, window, &QWidget::close);
@@ -446,10 +457,16 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     const bool accepted = widget->accepted();
     // Gone, it reads the device no more: the check's touches are libinput's alone.
     widget.reset();
+    if (pointercalToKeep) {
+        std::fputs("\n", stdout);
+        return installPointercalAndCheck(*pointercalToKeep, pointercalBound, [&] {
+            return checkInWindow(devices[chosen], infos[chosen].path, pointercalBound, monitor, monitorName, true);
+        });
+    }
     if (toKeep) {
         Keeping keeping{true, options.port, layout, monitor, monitorName, {}};
-        keeping.touchCheck = [&](size_t index, int bound) {
-            return checkInWindow(devices[index], infos[index].path, bound, monitor, monitorName);
+        keeping.touchCheck = [&](size_t index, int pixels) {
+            return checkInWindow(devices[index], infos[index].path, pixels, monitor, monitorName);
         };
         return keepHandedOver(*toKeep, infos, devices, keeping);
     }

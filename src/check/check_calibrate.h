@@ -62,10 +62,12 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
 
 // The check of a kept calibration: the check target on the device's screen until a touch
 // decides, the countdown ends or root notes a signal; the verdict as a window part hands it
-// over. The touch is the session's, or libinput's on the bare framebuffer. Status 0, 1 where
-// libinput cannot read the device, or 2 for an output Wayland does not know.
+// over. The touch is the session's, or on the bare framebuffer libinput's (tslib's with
+// throughTslib). Status 0, 1 where that reader cannot read the device, or 2 for an output
+// Wayland does not know.
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound,
-                            const std::optional<Monitor> &monitor, const std::string &monitorName);
+                            const std::optional<Monitor> &monitor, const std::string &monitorName,
+                            bool throughTslib = false);
 
 // The same in the window part: the verdict goes to verdictFd, which is closed.
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,

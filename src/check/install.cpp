@@ -408,7 +408,7 @@ std::string pointercalText(const std::string &line)
           "ts.conf needs module_raw input and module linear.\n" + line + "\n";
 }
 
-int installPointercal(const std::string &line)
+int installPointercal(const std::string &line, PointercalChange *change)
 {
     const std::string path = pointercalPath();
     const auto [folderPath, name] = folderAndName(path);
@@ -428,6 +428,8 @@ int installPointercal(const std::string &line)
     const WriteProblem problem = replaceFileAt(folder.get(), folderPath, name, line + "\n", &read);
     if (!problem.line.empty())
         return fail(problem.line);
+    if (change)
+        *change = {oldText, line + "\n", existed, true};
     const std::optional<std::string> old = existed ? checkedPointercal(oldText) : std::nullopt;
     std::string report = "Installed in " + path + ":\n" + line + "\n";
     report += old ? "It replaces " + *old + "\n"
@@ -441,4 +443,44 @@ int installPointercal(const std::string &line)
         report += "To undo: sudo rm " + shellWord(path) + "\n";
     std::fputs(report.c_str(), stdout);
     return finishOutput(0);
+}
+
+bool restorePointercal(const PointercalChange &change, const std::string &why)
+{
+    const std::string path = pointercalPath();
+    const auto [folderPath, name] = folderAndName(path);
+    const ReadRules rules{4095, "a tslib calibration file", true, true};
+    std::string report = why + "\n", problem;
+    const Descriptor folder = openFolder(folderPath);
+    FileRead now;
+    if (folder.isOpen())
+        now = readFileAt(folder.get(), name, path, rules);
+    if (!folder.isOpen())
+        problem = "cannot open " + folderPath + ": " + std::strerror(errno);
+    else if (!now.problem.empty() && !now.missing)
+        problem = now.problem;
+    else if (now.missing || now.text != change.after)
+        problem = path + " was changed by someone else meanwhile, and is left as it is";
+    else if (change.existed)
+        problem = replaceFileAt(folder.get(), folderPath, name, change.before, &now).line;
+    else if (::unlinkat(folder.get(), name.c_str(), 0) != 0)
+        problem = "cannot remove " + path + ": " + std::strerror(errno);
+    if (problem.empty()) {
+        report += change.existed ? "Put " + path + " back as it was.\n"
+                                 : "Removed " + path + ", which was not there before.\n";
+        const FileRead back = readFileAt(folder.get(), name, path, rules);
+        if (change.existed ? back.problem.empty() && back.text == change.before : back.missing) {
+            std::fputs((report + "The old calibration is back.\n").c_str(), stdout);
+            return true;
+        }
+        problem = path + " does not read back as it was";
+    }
+    const std::optional<std::string> old = change.existed ? checkedPointercal(change.before) : std::nullopt;
+    report += "The old calibration is NOT back: " + printable(problem) + ". "
+        + (old ? "Finish it by hand: echo '" + *old + "' | sudo tee " + shellWord(path)
+           : !change.existed ? "Finish it by hand: sudo rm " + shellWord(path)
+                             : std::string("The old file was not ten integers: put it back by hand"))
+        + "\n";
+    std::fputs(report.c_str(), stdout);
+    return false;
 }

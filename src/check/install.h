@@ -56,6 +56,18 @@ std::string pointercalText(const std::string &line);
 // Writes the line as tslib's calibration file (pointercalPath()): under a new name beside it,
 // renamed into place, never through a link; prints the old line (checked as ten integers) to
 // undo it. Returns the status.
-int installPointercal(const std::string &line);
+// What an install of tslib's pointercal changed, to put it back exactly.
+struct PointercalChange {
+    std::string before, after;
+    bool existed = false, written = false;
+};
+
+int installPointercal(const std::string &line, PointercalChange *change = nullptr);
+
+// Puts pointercal back as it was before the install, when it is still as the install left it,
+// and reads it back: "the old calibration is back" only when it holds the old text again (or is
+// gone, where there was none); otherwise what failed and the command that finishes it. Prints
+// the report after `why`; returns true when the old state is back.
+bool restorePointercal(const PointercalChange &change, const std::string &why);
 
 #endif

@@ -1791,14 +1791,14 @@ class Framebuffer(RealKernelTest):
         downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", events.stdout.read())
         return [(float(x) * 12.8, float(y) * 8) for x, y in downs]
 
-    def one_command_from_a_boot_script(self, check_touches):
+    def one_command_from_a_boot_script(self, check_touches, *options, **env):
         """kestrilavon-check --calibrate --install as root with no one's session (a boot script):
         the targets touched where the framebuffer shows them, then the check target given these
         touches; its status and what it printed."""
         with open("/sys/class/graphics/fb0/stride") as stride, open("/dev/fb0", "wb") as fb:
             fb.write(bytes(int(stride.read()) * 800))  # the last run's targets are still there
-        one = subprocess.Popen([CHECK, "--calibrate", "--install", self.touch.path],
-                               env=dict(self.env, SYSTEMD_IGNORE_CHROOT="1"), stdout=subprocess.PIPE,
+        one = subprocess.Popen([CHECK, "--calibrate", "--install", *options, self.touch.path],
+                               env=dict(self.env, SYSTEMD_IGNORE_CHROOT="1", **env), stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
@@ -1835,6 +1835,25 @@ class Framebuffer(RealKernelTest):
         print(f"\nlibinput after the one command: touched {points}, it put them at {landed}", file=sys.stderr)
         self.assertEqual(len(landed), len(points))
         self.assertLessEqual(max(max(abs(a - x), abs(b - y)) for (x, y), (a, b) in zip(points, landed)), 1)
+
+    def test_the_one_command_with_tslib_is_checked_through_tslib_and_its_pointercal_put_back_when_off(self):
+        calibfile, conf = (os.path.join(self.folder.name, name) for name in ("pointercal", "ts.conf"))
+        with open(conf, "w") as file:
+            file.write("module_raw input\nmodule linear\n")
+        old = "1 0 0 0 1 0 1 1280 800 0\n"
+        with open(calibfile, "w") as file:
+            file.write(old)
+        env = dict(TSLIB_CALIBFILE=calibfile, TSLIB_CONFFILE=conf)
+        status, printed = self.one_command_from_a_boot_script([(900, 600), (900, 600)], "--tslib", **env)
+        self.assertEqual(status, 1, printed)
+        self.assertRegex(printed, r"The touch landed \d+ px from the target, twice")
+        self.assertIn(f"Put {calibfile} back as it was.\nThe old calibration is back.", printed)
+        with open(calibfile) as file:
+            self.assertEqual(file.read(), old)
+        status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], "--tslib", **env)
+        self.assertEqual(status, 0, printed)
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
     def test_pointercal_takes_the_visible_size_where_the_virtual_one_is_twice_as_high(self):
         # Panning drivers (i.MX IPU, sunxi) keep two or three screens' height in the framebuffer.

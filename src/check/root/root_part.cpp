@@ -99,6 +99,28 @@ std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdic
                                  : "The check window was closed.";
 }
 
+// The check by a touch, once what is to be kept is written: kept (status 0) when the touch
+// lands within the bound; otherwise put back, status 1, or 128 + a signal held meanwhile.
+int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<WindowPartEnd()> &touchCheck,
+                  const std::function<void(const std::string &why, int *signal)> &restore)
+{
+    std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
+    finishOutput(0);
+    const WindowPartEnd end = touchCheck();
+    const std::optional<TouchVerdict> verdict = end.handover ? readTouchVerdict(*end.handover, bound) : std::nullopt;
+    if (!held.signal() && verdict && verdict->kind == TouchVerdict::Kind::Kept) {
+        std::printf("Kept: your touch landed %d px from the target.\n", verdict->pixels);
+        return finishOutput(0);
+    }
+    int duringRestore = 0;
+    restore(whyNotKept(end, verdict, held.signal()), &duringRestore);
+    const int signal = held.signal() ? held.signal() : duringRestore;
+    const int status = finishOutput(1);
+    if (signal)
+        std::_Exit(128 + signal);
+    return status;
+}
+
 int installAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
                     const Keeping &keeping)
 {
@@ -123,22 +145,8 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     }
     if (installed != 0)
         return installed;
-    std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
-    finishOutput(0);
-    const WindowPartEnd end = keeping.touchCheck(handover.device, handover.bound);
-    const std::optional<TouchVerdict> verdict =
-        end.handover ? readTouchVerdict(*end.handover, handover.bound) : std::nullopt;
-    if (!held.signal() && verdict && verdict->kind == TouchVerdict::Kind::Kept) {
-        std::printf("Kept: your touch landed %d px from the target.\n", verdict->pixels);
-        return finishOutput(0);
-    }
-    int duringRestore = 0;
-    restoreRules(info, change, onto, whyNotKept(end, verdict, held.signal()), &duringRestore);
-    const int signal = held.signal() ? held.signal() : duringRestore;
-    const int status = finishOutput(1);
-    if (signal)
-        std::_Exit(128 + signal);
-    return status;
+    return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); },
+                         [&](const std::string &why, int *signal) { restoreRules(info, change, onto, why, signal); });
 }
 
 } // namespace
@@ -248,4 +256,17 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
         return fail(report.text.substr(0, report.text.size() - 1));
     std::fputs(report.text.c_str(), stdout);
     return finishOutput(0);
+}
+
+int installPointercalAndCheck(const std::string &line, int bound, const std::function<WindowPartEnd()> &touchCheck)
+{
+    const HeldUntilRestored held;
+    PointercalChange change;
+    const int installed = installPointercal(line, &change);
+    if (installed != 0 || !change.written) {
+        if (held.signal())
+            std::_Exit(128 + held.signal());
+        return installed;
+    }
+    return keptIfTouched(held, bound, touchCheck, [&](const std::string &why, int *) { restorePointercal(change, why); });
 }

@@ -72,4 +72,8 @@ struct Keeping {
 int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,
                    const std::vector<int> &fds, const Keeping &keeping);
 
+// Writes tslib's pointercal line, then checks it by a touch as keepHandedOver checks a rule:
+// the file is put back unless the touch lands within the bound.
+int installPointercalAndCheck(const std::string &line, int bound, const std::function<WindowPartEnd()> &touchCheck);
+
 #endif

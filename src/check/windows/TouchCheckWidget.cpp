@@ -21,10 +21,10 @@ constexpr int kSessionMilliseconds = 700;
 } // namespace
 
 TouchCheckWidget::TouchCheckWidget(int openDevice, double boundPixels,
-                                   std::function<void(const Outcome &)> decided, const std::string &throughLibinput)
+                                   std::function<void(const Outcome &)> decided, const TouchSource &source)
     : QWidget(nullptr), bound(boundPixels), onDecided(std::move(decided))
 {
-    if (throughLibinput.empty()) {
+    if (source.kind == TouchSource::Kind::Session) {
         records = new DeviceRecords(
             openDevice, this,
             [this](const input_event &record) {
@@ -33,9 +33,11 @@ TouchCheckWidget::TouchCheckWidget(int openDevice, double boundPixels,
             },
             [] {});
     } else {
-        libinputTouches = new LibinputTouches(
-            openDevice, throughLibinput, [this] { return QSizeF(size()); },
-            [this](QPointF at) { sessionTouch(at); }, this);
+        consumer = new ConsumerTouches(
+            source.kind == TouchSource::Kind::Libinput ? ConsumerTouches::Reader::Libinput
+                                                  : ConsumerTouches::Reader::Tslib,
+            openDevice, source.path, [this] { return QSizeF(size()); }, [this](QPointF at) { sessionTouch(at); },
+            this);
     }
     useCheckLook(this);
     setAttribute(Qt::WA_AcceptTouchEvents);
@@ -76,7 +78,7 @@ bool TouchCheckWidget::event(QEvent *event)
     const bool input = type == QEvent::TouchBegin || type == QEvent::TouchUpdate || type == QEvent::TouchEnd
         || type == QEvent::TouchCancel || type == QEvent::MouseButtonPress;
     // The toolkit's own reading of the device knows nothing of udev's matrix.
-    if (libinputTouches && input)
+    if (consumer && input)
         return true;
     if (type == QEvent::TouchBegin) {
         // The first finger down: another one resting on the bezel came earlier or means nothing.

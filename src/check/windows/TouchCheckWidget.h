@@ -3,7 +3,7 @@
 #define KESTRILAVON_TOUCHCHECKWIDGET_H
 
 #include "DeviceRecords.h"
-#include "LibinputTouches.h"
+#include "ConsumerTouches.h"
 #include "geometry/touch_check.h"
 
 #include <QElapsedTimer>
@@ -21,6 +21,14 @@
 // or Esc, puts the old one back. The session's touch is what the user's programs get now,
 // through whatever turns or overrides the calibration: the device's own records only tell
 // whether a touch came that the session did not pass on.
+// Where the check's touch is taken from: the session, or with no session (the bare framebuffer)
+// the consumer's own code on the device at path: libinput, for udev's matrix, or tslib, for its
+// pointercal.
+struct TouchSource {
+    enum class Kind { Session, Libinput, Tslib } kind = Kind::Session;
+    std::string path;
+};
+
 class TouchCheckWidget : public QWidget {
 public:
     // What the window saw, once: a judgement of a touch, or nothing (why in `none`: timeout,
@@ -30,15 +38,13 @@ public:
         std::string none;
     };
 
-    // With throughLibinput, the device's path: no session, as on the bare framebuffer, and the
-    // touches are taken from libinput on the device instead.
     TouchCheckWidget(int openDevice, double boundPixels, std::function<void(const Outcome &)> decided,
-                     const std::string &throughLibinput = {});
+                     const TouchSource &source = {});
 
     static constexpr int kSeconds = 20;
 
-    // Why libinput does not give the touches, where it was asked to and does not.
-    std::string libinputProblem() const { return libinputTouches ? libinputTouches->problem() : ""; }
+    // Why libinput or tslib does not give the touches, where asked to.
+    std::string sourceProblem() const { return consumer ? consumer->problem() : ""; }
     // What the window says under its target, and the seconds it shows.
     const QString &noteShown() const { return note; }
     int secondsShown() const { return secondsLeft; }
@@ -56,7 +62,7 @@ private:
     void countFrom(int seconds);
 
     DeviceRecords *records = nullptr;
-    LibinputTouches *libinputTouches = nullptr;
+    ConsumerTouches *consumer = nullptr;
     double bound;
     std::optional<TouchCheck> check;  // made once the window has its size
     std::function<void(const Outcome &)> onDecided;

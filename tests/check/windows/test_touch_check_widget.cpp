@@ -86,11 +86,12 @@ private slots:
     {
         // On the bare framebuffer the toolkit reads the device raw, knowing nothing of udev's
         // matrix. /dev/null is no input device: libinput says so.
-        TouchCheckWidget bare(device[0], 16, [this](const TouchCheckWidget::Outcome &o) { outcome = o; }, "/dev/null");
+        TouchCheckWidget bare(device[0], 16, [this](const TouchCheckWidget::Outcome &o) { outcome = o; },
+                              {TouchSource::Kind::Libinput, "/dev/null"});
         bare.resize(1024, 768);
         bare.show();
         QVERIFY(QTest::qWaitForWindowExposed(&bare));
-        QVERIFY(bare.libinputProblem().find("did not take /dev/null") != std::string::npos);
+        QVERIFY(bare.sourceProblem().find("did not take /dev/null") != std::string::npos);
         QTest::touchEvent(&bare, finger.get()).press(0, target());
         QTest::mouseClick(&bare, Qt::LeftButton, {}, target());
         QVERIFY(!outcome);
