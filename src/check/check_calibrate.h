@@ -24,6 +24,17 @@ int fail(const std::string &line);
 // status can still say so: a cut configuration file must not look like a good one.
 int finishOutput(int status);
 
+// For a user with no terminal (the menu entry): from start until stop, what is said on the
+// standard output and error is kept, and still copied on to where the output went at every
+// finished piece; stop gives all of it back, with both streams where they were.
+bool startKeepingWhatIsSaid();
+std::string stopKeepingWhatIsSaid();
+
+// The outcome and the report in a window of their own, until it is closed. Its status, or 2
+// for an output Wayland does not know.
+int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
+               const std::string &monitorName);
+
 // The device at path, when it is a touch screen whose ranges this user may read; otherwise
 // nullopt and *problem says why.
 std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *problem);

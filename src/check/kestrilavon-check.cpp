@@ -46,7 +46,8 @@ const char kUsage[] =
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
     "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME] [DEVICE]\n";
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n"
+    "                         [--show-report] [DEVICE]\n";
 const char kHelp[] =
     "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
     "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
@@ -54,7 +55,8 @@ const char kHelp[] =
     "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
     "       kestrilavon-check --uninstall [--port] DEVICE\n"
     "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME] [DEVICE]\n"
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n"
+    "                         [--show-report] [DEVICE]\n"
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
@@ -92,6 +94,8 @@ const char kHelp[] =
     "                 user's session, and root keeps what it hands back\n"
     "  --wayland-display NAME  with --calibrate under sudo: the user's Wayland socket to use\n"
     "                 (wayland-0, ...), where the user has several\n"
+    "  --show-report  with --calibrate under sudo or pkexec: at the end, the outcome and the\n"
+    "                 report in a window too, until it is closed (the menu entry's: no terminal)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n";
 const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
@@ -342,7 +346,7 @@ int main(int argc, char **argv)
     std::string resultPath = kDefaultResult, devicePath, monitorName, framebufferPath, pointercalFile, waylandName;
     std::optional<std::string> givenMatrix;
     std::vector<Form> forms;
-    bool calibrate = false, port = false, tslib = false;
+    bool calibrate = false, port = false, tslib = false, showReportWindow = false;
     const std::pair<const char *, Form> modes[] = {
         {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply},
         {"--install", Form::Install}, {"--uninstall", Form::Uninstall}};
@@ -362,6 +366,8 @@ int main(int argc, char **argv)
             pointercalFile = argv[++i];
         } else if (argument == "--wayland-display" && i + 1 < argc && waylandName.empty() && argv[i + 1][0]) {
             waylandName = argv[++i];
+        } else if (argument == "--show-report") {
+            showReportWindow = true;
         } else if (argument == "--calibrate") {
             calibrate = true;
         } else if (argument == "--port") {
@@ -400,7 +406,8 @@ int main(int argc, char **argv)
                                       && std::all_of(forms.begin(), forms.end(), [&](Form f) {
                                              return f == Form::Install || (calibrate && f == Form::Apply);
                                          }));
-    if (!usable || !portFits || !tslibFits || (!pointercalFile.empty() && !tslib) || (!waylandName.empty() && !calibrate)) {
+    if (!usable || !portFits || !tslibFits || (!pointercalFile.empty() && !tslib) || (!waylandName.empty() && !calibrate)
+        || (showReportWindow && !calibrate)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -502,7 +509,16 @@ int main(int argc, char **argv)
                 }, kCheckTime);
             };
         }
+        const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
         const int status = end.handover ? keepHandedOver(*end.handover, devices, *fds, keeping) : end.status;
+        if (keepingSaid) {
+            const std::string said = stopKeepingWhatIsSaid();
+            runWindowPart(*session, {}, [&](int) {
+                return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+                    return showReport(status == 0, said, monitor, monitorName);
+                });
+            });
+        }
         closeDevices(*fds);
         return status;
     }

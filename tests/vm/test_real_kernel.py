@@ -1394,15 +1394,17 @@ class Sway(RealKernelTest):
         time.sleep(1)
         self.assert_touches_land("--calibrate --apply natively on sway, through its IPC")
 
-    def one_command(self, check_touches, what, stop_once_changed=None):
+    def one_command(self, check_touches, what, stop_once_changed=None, show_report=False):
         """sudo kestrilavon-check --calibrate --install as the session's user: the targets touched
         where they are, then the check target's window given these touches (pixels); its status
-        and what it printed. With stop_once_changed, a file: SIGTERM the moment root changed it."""
+        and what it printed. With stop_once_changed, a file: SIGTERM the moment root changed it.
+        With show_report, the report's window is awaited, then closed as a user closes it."""
         if stop_once_changed:
             with open(stop_once_changed) as file:
                 before = file.read()
         # Run by the session's user with the session's variables, which sudo drops.
-        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+        report = ["--show-report"] if show_report else []
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", *report, self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
@@ -1426,6 +1428,12 @@ class Sway(RealKernelTest):
         for x, y in check_touches:
             self.touch.send("touch %d %d" % on_sway_panel(x, y))
             time.sleep(1)
+        if show_report:
+            # Copied on as it is said, though it is kept for the window.
+            printed += read_until(one, b"Kept: your touch landed")
+            wait_for("the report's window", windows, 60)
+            self.assertEqual(sorted(window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
+            self.swaymsg('[app_id="kestrilavon-check"]', "kill")
         status = one.wait(timeout=120)
         printed = (printed + one.stdout.read()).decode()
         print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody), {what}\n{printed}",
@@ -1436,7 +1444,7 @@ class Sway(RealKernelTest):
     def test_one_command_through_sudo_measures_as_the_user_and_root_installs_what_it_hands_over(self):
         allow_sudo(self)
         self.addCleanup(DriverForms.load_udev_rule, None)
-        status, printed = self.one_command([check_target(1024, 768)], "the check target touched")
+        status, printed = self.one_command([check_target(1024, 768)], "the check target touched", show_report=True)
         self.assertEqual(status, 0, printed)
         self.assertIn("# Measured: the compositor does not turn touches", printed)
         self.assertIn("sway reads it now", printed)
