@@ -1799,10 +1799,10 @@ class Framebuffer(RealKernelTest):
         downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", events.stdout.read())
         return [(float(x) * 12.8, float(y) * 8) for x, y in downs]
 
-    def one_command_from_a_boot_script(self, check_touches, *options, **env):
+    def one_command_from_a_boot_script(self, check_touches, *options, during_check=lambda: None, **env):
         """kestrilavon-check --calibrate --install as root with no one's session (a boot script):
-        the targets touched where the framebuffer shows them, then the check target given these
-        touches; its status and what it printed."""
+        the targets touched where the framebuffer shows them, then, once during_check has run,
+        the check target given these touches; its status and what it printed."""
         with open("/sys/class/graphics/fb0/stride") as stride, open("/dev/fb0", "wb") as fb:
             fb.write(bytes(int(stride.read()) * 800))  # the last run's targets are still there
         one = subprocess.Popen([CHECK, "--calibrate", "--install", *options, self.touch.path],
@@ -1815,6 +1815,7 @@ class Framebuffer(RealKernelTest):
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
         x, y = check_target(1280, 800)
         wait_for("the check target", lambda: self.at(x, y) == (255, 0, 0) or one.poll() is not None, 60)
+        during_check()
         time.sleep(1)
         for x, y in check_touches:
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
@@ -1858,6 +1859,18 @@ class Framebuffer(RealKernelTest):
         self.assertIn(f"Put {calibfile} back as it was.\nThe old calibration is back.", printed)
         with open(calibfile) as file:
             self.assertEqual(file.read(), old)
+        # Someone's own line, written while the check runs, is theirs: not put back over it.
+        theirs = "2 0 0 0 2 0 1 1280 800 0\n"
+        def edit():
+            with open(calibfile, "w") as file:
+                file.write(theirs)
+        status, printed = self.one_command_from_a_boot_script([(900, 600), (900, 600)], "--tslib",
+                                                              during_check=edit, **env)
+        self.assertEqual(status, 1, printed)
+        self.assertIn(f"The old calibration is NOT back: {calibfile} was changed by someone else meanwhile", printed)
+        self.assertIn(f"Finish it by hand: echo '1 0 0 0 1 0 1 1280 800 0' | sudo tee {calibfile}", printed)
+        with open(calibfile) as file:
+            self.assertEqual(file.read(), theirs)
         status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], "--tslib", **env)
         self.assertEqual(status, 0, printed)
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
