@@ -1726,24 +1726,29 @@ class Framebuffer(RealKernelTest):
             b, g, r = file.read(3)  # 32 bits a pixel: blue, green, red
         return r, g, b
 
-    def tslib_touches(self, calibfile):
-        conf = os.path.join(self.folder.name, "ts.conf")
-        with open(conf, "w") as file:
-            file.write("module_raw input\nmodule linear\n")
-        tslib = subprocess.Popen(["stdbuf", "-oL", "ts_print_mt"], stdout=subprocess.PIPE, text=True,
-                                 stderr=subprocess.STDOUT, env=dict(self.env, TSLIB_TSDEVICE=self.touch.path,
-                                                                    TSLIB_CONFFILE=conf, TSLIB_CALIBFILE=calibfile))
-        self.addCleanup(tslib.stdout.close)
+    def printed_while_touched(self, command, points, **options):
+        """What a program that reads the touch screen printed while these pixels were touched."""
+        program = subprocess.Popen(["stdbuf", "-oL", *command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   text=True, **options)
+        self.addCleanup(program.stdout.close)
         time.sleep(2)
-        points = ((100, 80), (700, 300), (1200, 700), (30, 740))
         for x, y in points:
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
             time.sleep(0.5)
         time.sleep(1)
-        tslib.kill()
-        tslib.wait()
+        program.kill()
+        program.wait()
+        return program.stdout.read()
+
+    def tslib_touches(self, calibfile):
+        conf = os.path.join(self.folder.name, "ts.conf")
+        with open(conf, "w") as file:
+            file.write("module_raw input\nmodule linear\n")
+        points = ((100, 80), (700, 300), (1200, 700), (30, 740))
+        printed = self.printed_while_touched(["ts_print_mt"], points, env=dict(
+            self.env, TSLIB_TSDEVICE=self.touch.path, TSLIB_CONFFILE=conf, TSLIB_CALIBFILE=calibfile))
         # ... (slot 0)    100     80    255: the press of each touch
-        pressed = [tuple(map(int, line.split(")")[1].split()[:2])) for line in tslib.stdout.read().splitlines()
+        pressed = [tuple(map(int, line.split(")")[1].split()[:2])) for line in printed.splitlines()
                    if "(slot" in line and not line.rstrip().endswith(" 0")]
         print(f"\ntslib with the pointercal installed: touched {points}, tslib put them at {pressed}", file=sys.stderr)
         self.assertEqual(len(pressed), len(points))
@@ -1786,17 +1791,8 @@ class Framebuffer(RealKernelTest):
     def libinput_lands(self, points):
         """Where libinput, with the matrix udev gave the device at its add, puts touches on these
         pixels of the 1280 x 800 screen (its debug tool prints hundredths of the width)."""
-        events = subprocess.Popen(["stdbuf", "-oL", "libinput", "debug-events", "--device", self.touch.path],
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.addCleanup(events.stdout.close)
-        time.sleep(2)
-        for x, y in points:
-            self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
-            time.sleep(0.5)
-        time.sleep(1)
-        events.kill()
-        events.wait()
-        downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", events.stdout.read())
+        printed = self.printed_while_touched(["libinput", "debug-events", "--device", self.touch.path], points)
+        downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", printed)
         return [(float(x) * 12.8, float(y) * 8) for x, y in downs]
 
     def one_command_from_a_boot_script(self, check_touches, *options, during_check=lambda: None, **env):
