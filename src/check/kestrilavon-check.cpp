@@ -512,7 +512,9 @@ int main(int argc, char **argv)
         const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
         const int status = end.handover ? keepHandedOver(*end.handover, devices, *fds, keeping) : end.status;
         if (keepingSaid) {
-            const std::string said = stopKeepingWhatIsSaid();
+            std::string said = stopKeepingWhatIsSaid();
+            if (said.empty())
+                said = "Nothing was kept: the calibration ended before it was measured.\n";
             runWindowPart(*session, {}, [&](int) {
                 return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
                     return showReport(status == 0, said, monitor, monitorName);
