@@ -50,9 +50,8 @@ private slots:
                 || std::string(std::getenv("USER")) != "nobody")
                 ::_exit(14);
             gid_t groups[64];
-            const int count = ::getgroups(64, groups);
-            if (std::find(groups, groups + std::max(count, 0), gid_t(44)) == groups + std::max(count, 0)
-                || std::find(groups, groups + std::max(count, 0), gid_t(0)) != groups + std::max(count, 0))
+            const std::vector<gid_t> held(groups, groups + std::max(::getgroups(64, groups), 0));
+            if (std::count(held.begin(), held.end(), 44u) != 1 || std::count(held.begin(), held.end(), 0u) != 0)
                 ::_exit(15);
             char read[8] = {};
             const int fd = ::open(std::getenv("XAUTHORITY"), O_RDONLY | O_CLOEXEC);
