@@ -8,6 +8,7 @@
 #include "CheckWidget.h"
 #include "check_calibrate.h"
 #include "root_part.h"
+#include "unprivileged_session.h"
 #include "window_start.h"
 #include "input/devices.h"
 #include "framebuffer/framebuffer.h"
@@ -25,6 +26,7 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,7 +93,9 @@ const char kHelp[] =
     "                 or with --install keep it (not both).\n"
     "                 Without DEVICE: the one touch screen here, or the one you touch.\n"
     "                 Under sudo or pkexec the window runs as the user who asked, in that\n"
-    "                 user's session, and root keeps what it hands back\n"
+    "                 user's session, and root keeps what it hands back; run by root alone,\n"
+    "                 as the owner of the logind session, else as nobody handed the X\n"
+    "                 cookie or the framebuffer's group (else as root, and said)\n"
     "  --wayland-display NAME  with --calibrate under sudo: the user's Wayland socket to use\n"
     "                 (wayland-0, ...), where the user has several\n"
     "  --show-report  with --calibrate under sudo or pkexec: at the end, the outcome and the\n"
@@ -251,16 +255,56 @@ int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHe
     return status;
 }
 
-// Root run by a user through sudo or pkexec: that user's session, which the window runs in as
-// that user. nullopt for root on its own; *status 2 with a line said when the user or the
-// session cannot be told.
-std::optional<UserSession> invokingSession(const std::string &waylandName, int *status)
+// Whether the window part, once dropped as the session says, reaches its display: X with what
+// it was handed, or the framebuffer through its group. Asked in a part of its own, as it runs.
+bool reachesDisplay(const UserSession &session, char **argv, const FramebufferChoice &framebuffer)
+{
+    const WindowPartEnd end = runWindowPart(session, {}, [&](int) {
+        if (!session.framebuffer)
+            return xDisplayProblem(1, argv).empty() ? 0 : 1;
+        const int fd = ::open(framebuffer.path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0 ? 0 : 1;
+    }, std::chrono::seconds(20));
+    return end.status == 0;
+}
+
+// The session the window part runs in when root runs the program: as the user who ran sudo or
+// pkexec, else as the owner of the logind session the command runs in, else (root's own
+// session, or none) as nobody handed only what the display needs. nullopt where the window
+// runs as root: the display cannot be reached otherwise, said in one line. *status 2 with a
+// line said when the user or the session cannot be told.
+std::optional<UserSession> windowSession(char **argv, const std::string &waylandName,
+                                         const FramebufferChoice &framebuffer, int *status)
 {
     std::string problem;
-    const std::optional<uid_t> uid = invokingUid(std::getenv("SUDO_UID"), std::getenv("PKEXEC_UID"), &problem);
-    std::optional<UserSession> session = uid ? findUserSession(*uid, waylandName, &problem) : std::nullopt;
-    if (!problem.empty())
+    const std::optional<uid_t> invoking = invokingUid(std::getenv("SUDO_UID"), std::getenv("PKEXEC_UID"), &problem);
+    const std::optional<LogindSession> logind = problem.empty() ? logindSession() : std::nullopt;
+    const std::optional<uid_t> user = sessionUser(invoking, logind ? std::optional(logind->owner) : std::nullopt);
+    std::optional<UserSession> session;
+    if (user) {
+        session = findUserSession(*user, waylandName, &problem);
+    } else if (problem.empty()) {
+        std::string why;
+        session = unprivilegedSession(framebuffer, &why);
+        if (session && !reachesDisplay(*session, argv, framebuffer))
+            why = "user " + session->environment.name + " cannot reach the display with what it is handed";
+        if (!why.empty()) {
+            std::fprintf(stderr, "kestrilavon-check: the window runs as root: %s\n", printable(why).c_str());
+            return std::nullopt;
+        }
+    }
+    // Drawn on the bare framebuffer while a window system holds the display, the targets would
+    // lie behind it, where no one sees them.
+    if (session && session->framebuffer && logind && graphicalSessionType(logind->type))
+        problem = "this runs in a " + printable(logind->type) + " session, whose display was not found (no "
+                  "DISPLAY, no Wayland socket of user " + session->environment.name + "): the framebuffer lies "
+                  "behind it; run from a terminal of that session";
+    if (!problem.empty()) {
         *status = fail(problem) + 1;
+        return std::nullopt;
+    }
     // Root reads sway's answer back after the install: under pkexec, which sets no SUDO_UID,
     // from the socket found here.
     if (session) {
@@ -426,10 +470,12 @@ int main(int argc, char **argv)
                     + ", which takes root: " + asRootCommand(argc, argv));
     if (devicePath.empty() && !calibrate)
         return listDevices();
-    // Under sudo or pkexec the window runs as the user who asked, in that user's session.
+    // Under sudo or pkexec the window runs as the user who asked, in that user's session; run
+    // by root alone, as the session's owner, or as nobody.
     int sessionStatus = 0;
     const std::optional<UserSession> session =
-        calibrate && !tslib && ::geteuid() == 0 ? invokingSession(waylandName, &sessionStatus) : std::nullopt;
+        calibrate && !tslib && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus)
+                                                : std::nullopt;
     if (sessionStatus != 0)
         return sessionStatus;
     // The monitor the touch screen lies on: the one named, else the one that holds the pointer.

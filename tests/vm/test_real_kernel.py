@@ -94,8 +94,13 @@ class Xorg(XServer):
     """A real X server: dummy video, one input device given by its driver; or, with a
     configuration folder, the devices that udev reports, set up by its InputClass files."""
 
-    def __init__(self, folder, driver, device, config_folder=None, width=1024):
+    def __init__(self, folder, driver, device, config_folder=None, width=1024, cookie=False):
         config = os.path.join(folder, "xorg.conf")
+        # As startx runs it: a cookie in a file only root may read.
+        auth = os.path.join(folder, "Xauthority")
+        if cookie:
+            subprocess.run(["xauth", "-q", "-f", auth, "add", ":7", ".", os.urandom(16).hex()],
+                           stderr=subprocess.DEVNULL, check=True)
         text = XORG_CONF.replace("{driver}", driver).replace("{device}", device) \
             .replace("{mode}", f"{width}x768")
         if config_folder:
@@ -108,9 +113,9 @@ class Xorg(XServer):
         self.process = subprocess.Popen(
             ["Xorg", self.display, "-config", config, "-noreset", "-nolisten", "tcp",
              "-logfile", os.path.join(folder, "Xorg.log"),
-             *(["-configdir", config_folder] if config_folder else [])],
+             *(["-configdir", config_folder] if config_folder else []), *(["-auth", auth] if cookie else [])],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env = dict(os.environ, DISPLAY=self.display, **({"XAUTHORITY": auth} if cookie else {}))
         wait_for("Xorg", lambda: subprocess.run(["xprop", "-root"], env=self.env,
                                                 capture_output=True).returncode == 0, 60)
 
@@ -969,7 +974,7 @@ class CalibrateOnTargets(RealKernelTest):
         time.sleep(1)
         return program, printed
 
-    def multitouch_panel_on_xorg(self):
+    def multitouch_panel_on_xorg(self, cookie=False):
         """A 0..32767 multitouch panel tagged by udev, on a real Xorg that takes it from udev
         (libinput); returns that Xorg's folder of InputClass files."""
         start_udev(self)
@@ -978,7 +983,7 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(self.touch.stop)
         folder = os.path.join(self.folder.name, "xorg.conf.d")
         os.mkdir(folder)
-        self.server = Xorg(self.folder.name, "", "", config_folder=folder)
+        self.server = Xorg(self.folder.name, "", "", config_folder=folder, cookie=cookie)
         self.addCleanup(self.server.stop)
         return folder
 
@@ -1015,6 +1020,22 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertEqual(program.wait(timeout=30), 0)
         self.assertEqual(window_part_uids(), [])
         self.assert_touches_land(turned, "sudo --calibrate --apply, libinput", within=2)
+
+    def test_root_alone_on_its_own_x_runs_the_window_as_nobody_with_the_cookie_it_is_handed(self):
+        # root's X from startx, no SUDO_UID, no logind session: nobody, who could not read the
+        # cookie's file, draws the window with the copy root hands it.
+        self.multitouch_panel_on_xorg(cookie=True)
+        uids = []
+
+        def window_part_started(program):
+            x, y = next(iter(calibrate_targets(1024, 768)))
+            wait_for("the first target", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+            uids.extend(window_part_uids())
+        program, printed = self.calibrate_on_targets(turned, "--apply", first=window_part_started)
+        self.assertEqual(os.stat(self.server.env["XAUTHORITY"]).st_mode & 0o077, 0)
+        self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        self.assertEqual(program.wait(timeout=30), 0)
+        self.assert_touches_land(turned, "root alone --calibrate --apply, libinput", within=2)
 
     def test_through_sudo_the_one_command_on_x_keeps_what_the_check_touch_confirms(self):
         self.multitouch_panel_on_xorg()
@@ -1767,6 +1788,8 @@ class Framebuffer(RealKernelTest):
             printed += calibrate.stdout.readline()
         printed += calibrate.stdout.readline()
         print(f"\n$ kestrilavon-check --calibrate (the bare framebuffer)\n{printed}", file=sys.stderr)
+        # The guest's devtmpfs leaves the framebuffer to root alone: nobody could not draw on it.
+        self.assertIn("the window runs as root: /dev/fb0 is not open to a group of its own", printed)
         time.sleep(1)
         self.touch.send("touch %d %d" % on_kiosk_panel(1280 - 90, 50))  # the Done box
         self.assertEqual(calibrate.wait(timeout=30), 0)
@@ -1795,10 +1818,12 @@ class Framebuffer(RealKernelTest):
         downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", printed)
         return [(float(x) * 12.8, float(y) * 8) for x, y in downs]
 
-    def one_command_from_a_boot_script(self, check_touches, *options, during_check=lambda: None, **env):
+    def one_command_from_a_boot_script(self, check_touches, *options, uids=None, during_check=lambda: None,
+                                       **env):
         """kestrilavon-check --calibrate --install as root with no one's session (a boot script):
-        the targets touched where the framebuffer shows them, then, once during_check has run,
-        the check target given these touches; its status and what it printed."""
+        the targets touched where the framebuffer shows them (the uids of its processes added to
+        uids, while the first is shown), then, once during_check has run, the check target given
+        these touches; its status and what it printed."""
         with open("/sys/class/graphics/fb0/stride") as stride, open("/dev/fb0", "wb") as fb:
             fb.write(bytes(int(stride.read()) * 800))  # the last run's targets are still there
         one = subprocess.Popen([CHECK, "--calibrate", "--install", *options, self.touch.path],
@@ -1808,6 +1833,8 @@ class Framebuffer(RealKernelTest):
         self.addCleanup(one.kill)
         for i, (x, y) in enumerate(calibrate_targets(1280, 800)):
             wait_for(f"target {i + 1} on the framebuffer", lambda: self.at(x, y) == (255, 0, 0), 60)
+            if i == 0 and uids is not None:
+                uids.extend(window_part_uids())
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
         x, y = check_target(1280, 800)
         wait_for("the check target", lambda: self.at(x, y) == (255, 0, 0) or one.poll() is not None, 60)
@@ -1871,6 +1898,24 @@ class Framebuffer(RealKernelTest):
         self.assertEqual(status, 0, printed)
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         self.assertLessEqual(self.tslib_touches(calibfile), 1)
+
+    def test_root_alone_draws_as_nobody_through_the_framebuffers_group_and_the_check_still_keeps(self):
+        # The framebuffer as Debian's udev leaves it, open to the video group: nobody draws, and
+        # the check reads the touch through libinput on the descriptor root opened.
+        start_udev(self)
+        subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
+                       env=dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"), check=True)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        before = os.stat("/dev/fb0")
+        shutil.chown("/dev/fb0", group="video")
+        os.chmod("/dev/fb0", 0o660)
+        self.addCleanup(os.chown, "/dev/fb0", before.st_uid, before.st_gid)
+        self.addCleanup(os.chmod, "/dev/fb0", before.st_mode & 0o7777)
+        uids = []
+        status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], uids=uids)
+        self.assertEqual(status, 0, printed)
+        self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
 
     def test_pointercal_takes_the_visible_size_where_the_virtual_one_is_twice_as_high(self):
         # Panning drivers (i.MX IPU, sunxi) keep two or three screens' height in the framebuffer.

@@ -4,6 +4,7 @@
 #include "desktops/sway_inputs.h"
 
 #include <dirent.h>
+#include <systemd/sd-login.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -79,6 +80,21 @@ bool closeAllBut(std::vector<int> keep)
     return ::close_range(from, UINT_MAX, 0) == 0;
 }
 
+// Adds the group to those initgroups() gave.
+bool addGroup(const std::optional<gid_t> &group)
+{
+    if (!group)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count < 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count) + 1);
+    if (::getgroups(count, groups.data()) != count)
+        return false;
+    groups[static_cast<size_t>(count)] = *group;
+    return ::setgroups(groups.size(), groups.data()) == 0;
+}
+
 } // namespace
 
 std::optional<UserSession> findUserSession(uid_t uid, const std::string &waylandName, std::string *problem)
@@ -142,11 +158,27 @@ std::optional<UserSession> findUserSession(uid_t uid, const std::string &wayland
     return session;
 }
 
-bool dropToUser(const UserSession &session, const std::vector<int> &keep, std::string *problem)
+std::optional<LogindSession> logindSession()
+{
+    char *name = nullptr;
+    if (::sd_pid_get_session(0, &name) < 0)
+        return std::nullopt;
+    LogindSession session;
+    char *type = nullptr;
+    const bool known = ::sd_session_get_uid(name, &session.owner) >= 0;
+    if (known && ::sd_session_get_type(name, &type) >= 0)
+        session.type = type;
+    std::free(type);
+    std::free(name);
+    return known ? std::optional(session) : std::nullopt;
+}
+
+bool dropToUser(const UserSession &session, std::vector<int> keep, std::string *problem)
 {
     const std::string &name = session.environment.name;
     const pid_t parent = ::getppid();
-    if (::initgroups(name.c_str(), session.gid) != 0 || ::setresgid(session.gid, session.gid, session.gid) != 0
+    if (::initgroups(name.c_str(), session.gid) != 0 || !addGroup(session.displayGroup)
+        || ::setresgid(session.gid, session.gid, session.gid) != 0
         || ::setresuid(session.uid, session.uid, session.uid) != 0) {
         *problem = "could not become user " + name + ": " + std::strerror(errno);
         return false;
@@ -169,6 +201,8 @@ bool dropToUser(const UserSession &session, const std::vector<int> &keep, std::s
         *problem = "the root part is gone";
         return false;
     }
+    if (session.cookieFd >= 0)
+        keep.push_back(session.cookieFd);
     if (!closeAllBut(keep)) {
         *problem = std::string("could not close root's descriptors: ") + std::strerror(errno);
         return false;

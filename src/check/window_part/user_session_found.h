@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
-// The user who ran sudo or pkexec, and what of their session the window part runs in.
+// The user the window part runs as (who ran sudo or pkexec, the session's owner, or an
+// unprivileged user), and what of the session the window part runs in.
 struct UserSession {
     uid_t uid = 0;
     gid_t gid = 0;
     WindowEnvironment environment;
+    std::optional<gid_t> displayGroup;  // a group more, that of the framebuffer it draws on
+    int cookieFd = -1;                  // kept open: the X cookie that XAUTHORITY names
     bool wayland = false;     // the window goes on the session's Wayland display
     bool framebuffer = false;  // no session holds the display: the bare framebuffer
 };
@@ -24,10 +27,18 @@ struct UserSession {
 // that names no user, several sockets and none named, or a session that cannot be told.
 std::optional<UserSession> findUserSession(uid_t uid, const std::string &waylandName, std::string *problem);
 
+// The logind session this process runs in: its owner and type ("x11", "wayland", "tty", ...).
+struct LogindSession {
+    uid_t owner = 0;
+    std::string type;
+};
+// nullopt where the process runs in no session (a boot script, a service) or logind is not there.
+std::optional<LogindSession> logindSession();
+
 // In the forked window part, before the toolkit starts: for good to the session's user (its
-// groups, its real, effective and saved ids, no new privileges), root checked to be out of
-// reach; every descriptor closed but the standard three and those kept; the environment the
+// groups (and the display's group, where one is given), its real, effective and saved ids, no new privileges), root checked to be out of
+// reach; every descriptor closed but the standard three, those kept and the cookie's; the environment the
 // session's alone. False, with *problem, when any step fails: the caller must then exit.
-bool dropToUser(const UserSession &session, const std::vector<int> &keep, std::string *problem);
+bool dropToUser(const UserSession &session, std::vector<int> keep, std::string *problem);
 
 #endif

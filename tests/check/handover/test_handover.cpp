@@ -102,6 +102,37 @@ private slots:
         }
     }
 
+    void rootAloneRunsTheWindowAsItsSessionsOwnerElseAsAnUnprivilegedUser()
+    {
+        QCOMPARE(sessionUser(1000, 1001), std::optional<uid_t>(1000));  // sudo from another's session
+        QCOMPARE(sessionUser(std::nullopt, 1001), std::optional<uid_t>(1001));  // su - in a user's session
+        QVERIFY(!sessionUser(std::nullopt, 0));  // root's own startx
+        QVERIFY(!sessionUser(std::nullopt, std::nullopt));  // a boot script
+    }
+
+    void onlyTheLocalDisplaysCookiesAreHandedOn()
+    {
+        QCOMPARE(localXDisplayNumber(":0"), std::optional<std::string>("0"));
+        QCOMPARE(localXDisplayNumber("unix:12.1"), std::optional<std::string>("12"));
+        for (const char *remote : {"localhost:10.0", "host:0", "[::1]:0", ":", ":x", ""})
+            QVERIFY2(!localXDisplayNumber(remote), remote);
+        QVERIFY(localCookieFor(256, "0", "0") && localCookieFor(65535, "0", "0"));
+        QVERIFY(!localCookieFor(256, "1", "0") && !localCookieFor(0, "0", "0"));  // another display, a host's
+    }
+
+    void theFramebufferIsHandedOnOnlyThroughAGroupOfItsOwnThatMayWriteIt()
+    {
+        struct stat node {};
+        node.st_mode = S_IFCHR | 0660;
+        node.st_gid = 44;
+        QCOMPARE(framebufferGroup(node), std::optional<gid_t>(44));
+        struct stat roots = node, readOnly = node, file = node;
+        roots.st_gid = 0;
+        readOnly.st_mode = S_IFCHR | 0640;
+        file.st_mode = S_IFREG | 0660;
+        QVERIFY(!framebufferGroup(roots) && !framebufferGroup(readOnly) && !framebufferGroup(file));
+    }
+
     void aRuntimeFolderCountsOnlyAsTheUsersOwnClosedFolder()
     {
         struct stat folder {};

@@ -5,9 +5,11 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 // The window part's drop, as root makes it in a forked child: nothing of root's is left.
@@ -23,7 +25,12 @@ private slots:
         UserSession session;
         session.uid = nobody->pw_uid;
         session.gid = nobody->pw_gid;
-        session.environment = {"nobody", nobody->pw_dir, std::nullopt, {{"DISPLAY", ":7"}}};
+        // Root alone hands nobody the X cookie on a sealed descriptor, and the framebuffer's group.
+        session.displayGroup = 44;
+        session.cookieFd = ::memfd_create("cookie", MFD_CLOEXEC);
+        QCOMPARE(::write(session.cookieFd, "cookie", 6), ssize_t(6));
+        const std::string cookie = "/proc/self/fd/" + std::to_string(session.cookieFd);
+        session.environment = {"nobody", nobody->pw_dir, std::nullopt, {{"DISPLAY", ":7"}, {"XAUTHORITY", cookie}}};
         const int kept = ::open("/dev/null", O_RDONLY | O_CLOEXEC), dropped = ::open("/dev/null", O_RDONLY);
         ::setenv("KESTRILAVON_ROOTS_OWN", "1", 1);
         const pid_t child = ::fork();
@@ -42,6 +49,14 @@ private slots:
             if (std::getenv("KESTRILAVON_ROOTS_OWN") || !std::getenv("DISPLAY") || std::getenv("XDG_RUNTIME_DIR")
                 || std::string(std::getenv("USER")) != "nobody")
                 ::_exit(14);
+            gid_t groups[64];
+            const std::vector<gid_t> held(groups, groups + std::max(::getgroups(64, groups), 0));
+            if (std::count(held.begin(), held.end(), 44u) != 1 || std::count(held.begin(), held.end(), 0u) != 0)
+                ::_exit(15);
+            char read[8] = {};
+            const int fd = ::open(std::getenv("XAUTHORITY"), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::read(fd, read, sizeof read) != 6 || std::string(read) != "cookie")
+                ::_exit(16);
             ::_exit(0);
         }
         int status = 0;
@@ -49,6 +64,7 @@ private slots:
         ::unsetenv("KESTRILAVON_ROOTS_OWN");
         ::close(kept);
         ::close(dropped);
+        ::close(session.cookieFd);
         QVERIFY(WIFEXITED(status));
         QCOMPARE(WEXITSTATUS(status), 0);
     }

@@ -38,6 +38,47 @@ std::optional<uid_t> invokingUid(const char *sudoUid, const char *pkexecUid, std
     return found;
 }
 
+std::optional<uid_t> sessionUser(std::optional<uid_t> invoking, std::optional<uid_t> sessionOwner)
+{
+    if (invoking)
+        return invoking;
+    if (sessionOwner && *sessionOwner != 0)
+        return sessionOwner;
+    return std::nullopt;
+}
+
+bool graphicalSessionType(const std::string &type)
+{
+    return type == "x11" || type == "wayland" || type == "mir";
+}
+
+std::optional<std::string> localXDisplayNumber(const std::string &display)
+{
+    const size_t colon = display.rfind(':');
+    if (colon == std::string::npos)
+        return std::nullopt;
+    const std::string host = display.substr(0, colon);
+    const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
+    if ((!host.empty() && host != "unix") || number.empty() || number.size() > 9
+        || std::strspn(number.c_str(), "0123456789") != number.size())
+        return std::nullopt;
+    return number;
+}
+
+bool localCookieFor(unsigned family, const std::string &number, const std::string &displayNumber)
+{
+    // The families as X11/Xauth.h numbers them.
+    constexpr unsigned kFamilyLocal = 256, kFamilyWild = 65535;
+    return (family == kFamilyLocal || family == kFamilyWild) && number == displayNumber;
+}
+
+std::optional<gid_t> framebufferGroup(const struct stat &node)
+{
+    if (!S_ISCHR(node.st_mode) || node.st_gid == 0 || (node.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return std::nullopt;
+    return node.st_gid;
+}
+
 std::string runtimeFolderProblem(const struct stat &status, uid_t uid)
 {
     if (S_ISLNK(status.st_mode))

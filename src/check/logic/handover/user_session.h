@@ -18,6 +18,29 @@
 // not a plain number, is root's own, or the two disagree.
 std::optional<uid_t> invokingUid(const char *sudoUid, const char *pkexecUid, std::string *problem);
 
+// The user whose session the window part runs in: the one who ran sudo or pkexec, else the owner
+// of the logind session the command runs in. nullopt where that is root or there is no session
+// (root's own X from startx, a boot script, su - on a console): the window part then runs as an
+// unprivileged user handed only what the display needs.
+std::optional<uid_t> sessionUser(std::optional<uid_t> invoking, std::optional<uid_t> sessionOwner);
+
+// Whether logind's type of a session is one whose display a window system holds.
+bool graphicalSessionType(const std::string &type);
+
+// The display number of an X display reached through this machine's own socket (":0", ":0.1",
+// "unix:0"); nullopt for one reached over the network ("localhost:10", as ssh forwards it) or
+// no display name.
+std::optional<std::string> localXDisplayNumber(const std::string &display);
+
+// Whether an entry of an X authority file (its family and display number, as libXau reads
+// them) is a cookie for this machine's display of that number: an entry of this host's own
+// (FamilyLocal) or of any (FamilyWild). Those of other hosts and displays are not handed on.
+bool localCookieFor(unsigned family, const std::string &number, const std::string &displayNumber);
+
+// The group through which an unprivileged user may draw on the framebuffer with this stat():
+// the device's own, where it may read and write it and is not root's; nullopt otherwise.
+std::optional<gid_t> framebufferGroup(const struct stat &node);
+
 // Why a folder with this lstat() is no runtime folder of uid's (a link, another owner, open to
 // others), or an empty string.
 std::string runtimeFolderProblem(const struct stat &status, uid_t uid);
