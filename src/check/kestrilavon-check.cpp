@@ -546,7 +546,7 @@ int main(int argc, char **argv)
             fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
                  + " minutes: it was stopped, and nothing was kept");
         Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}};
-        if (keeping.install) {
+        if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
                     return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {

@@ -1003,24 +1003,6 @@ class CalibrateOnTargets(RealKernelTest):
         time.sleep(2)
         self.assert_touches_land(turned, "--calibrate's udev rule, libinput", within=2)
 
-    def test_through_sudo_the_window_runs_as_the_user_on_x_and_root_applies_what_it_hands_over(self):
-        self.multitouch_panel_on_xorg()
-        allow_sudo(self)
-        uids = []
-
-        def window_part_started(program):
-            # Once the window is drawn: the drop comes before the toolkit starts.
-            x, y = next(iter(calibrate_targets(1024, 768)))
-            wait_for("the first target", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
-            uids.extend(window_part_uids())
-        program, printed = self.calibrate_on_targets(
-            turned, "--apply", command=("sudo", CHECK), user=dict(user="nobody", group="nogroup"),
-            first=window_part_started)
-        self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
-        self.assertEqual(program.wait(timeout=30), 0)
-        self.assertEqual(window_part_uids(), [])
-        self.assert_touches_land(turned, "sudo --calibrate --apply, libinput", within=2)
-
     def test_root_alone_on_its_own_x_runs_the_window_as_nobody_with_the_cookie_it_is_handed(self):
         # root's X from startx, no SUDO_UID, no logind session: nobody, who could not read the
         # cookie's file, draws the window with the copy root hands it.
@@ -1034,15 +1016,19 @@ class CalibrateOnTargets(RealKernelTest):
         program, printed = self.calibrate_on_targets(turned, "--apply", first=window_part_started)
         self.assertEqual(os.stat(self.server.env["XAUTHORITY"]).st_mode & 0o077, 0)
         self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        x, y = check_target(1024, 768)
+        wait_for("the check target", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+        self.touch.send("touch %d %d" % turned(x, y))
         self.assertEqual(program.wait(timeout=30), 0)
         self.assert_touches_land(turned, "root alone --calibrate --apply, libinput", within=2)
 
-    def test_through_sudo_the_one_command_on_x_keeps_what_the_check_touch_confirms(self):
-        self.multitouch_panel_on_xorg()
-        allow_sudo(self)
-        self.addCleanup(DriverForms.load_udev_rule, None)
+    def one_command_on_x(self, form, check_touches, at_check=lambda: None):
+        """sudo kestrilavon-check --calibrate FORM as nobody on X: the targets touched where they
+        are, then at_check() and these touches (pixels) once the check target shows; its status
+        and what it printed. The window runs as nobody, root's part as root, and neither
+        outlives it."""
         # The guest's root is a chroot to systemd's eyes, where udevadm ignores requests.
-        program = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path],
+        program = subprocess.Popen(["sudo", CHECK, "--calibrate", form, self.touch.path],
                                    env=dict(self.server.env, SYSTEMD_IGNORE_CHROOT="1"),
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    text=True, user="nobody", group="nogroup")
@@ -1050,6 +1036,8 @@ class CalibrateOnTargets(RealKernelTest):
         self.addCleanup(program.kill)
         for i, (x, y) in enumerate(calibrate_targets(1024, 768)):
             wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
+            if i == 0:  # once the window is drawn: the drop comes before the toolkit starts
+                self.assertEqual(sorted(window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
             self.touch.send("touch %d %d" % turned(x, y))
         x, y = check_target(1024, 768)
         try:
@@ -1057,10 +1045,56 @@ class CalibrateOnTargets(RealKernelTest):
         finally:
             if program.poll() is not None:
                 print(program.stdout.read(), file=sys.stderr)
-        self.touch.send("touch %d %d" % turned(x, y))
+        at_check()
+        for x, y in check_touches:
+            self.touch.send("touch %d %d" % turned(x, y))
+            time.sleep(1)
         status = program.wait(timeout=60)
         printed = program.stdout.read()
-        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody, on X)\n{printed}", file=sys.stderr)
+        print(f"\n$ sudo kestrilavon-check --calibrate {form} (as nobody, on X)\n{printed}", file=sys.stderr)
+        self.assertEqual(window_part_uids(), [])
+        return status, printed
+
+    def test_through_sudo_apply_puts_the_old_x_properties_back_unless_the_check_touch_confirms_it(self):
+        self.multitouch_panel_on_xorg()
+        allow_sudo(self)
+        name, env = "kestrilavon test touch screen", self.server.env
+        wait_for("the X device", lambda: subprocess.run(["xinput", "list", name], env=env, capture_output=True).returncode == 0, 30)
+        subprocess.run(["xinput", "set-prop", name, "libinput Calibration Matrix", *"0.9 0 0.05 0 0.9 0.05 0 0 1".split()],
+                       env=env, check=True)
+        props = lambda: subprocess.run(["xinput", "list-props", name], env=env, capture_output=True, text=True).stdout
+        before = props()
+        status, printed = self.one_command_on_x("--apply", [(900, 600)] * 2)
+        self.assertEqual(status, 1, printed)
+        self.assertRegex(printed, r"The touch landed \d{3} px from the target, twice")
+        self.assertIn("The old calibration is back.", printed)
+        self.assertEqual(props(), before)
+
+        status, printed = self.one_command_on_x("--apply", [check_target(1024, 768)])
+        self.assertEqual(status, 0, printed)
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        self.assert_touches_land(turned, "sudo --calibrate --apply, libinput", within=2)
+
+    def test_through_sudo_the_one_command_on_x_keeps_what_the_check_touch_confirms(self):
+        self.multitouch_panel_on_xorg()
+        allow_sudo(self)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        with open(rules, "w") as file:
+            file.write("# kept by hand\n")
+
+        # Killed mid-check (as a power loss would end it): nothing is written before the check.
+        kill_root_part = lambda: subprocess.run(["pkill", "-KILL", "-u", "0", "-x", "kestrilavon-che"], check=True)
+        for check_touches, at_check in (([], kill_root_part), ([(900, 600)] * 2, lambda: None)):
+            status, printed = self.one_command_on_x("--install", check_touches, at_check)
+            self.assertIn("Set on the running X first", printed)
+            with open(rules) as file:
+                self.assertEqual(file.read(), "# kept by hand\n")
+        self.assertEqual(status, 1, printed)
+        self.assertIn("Nothing was written to /etc/udev/rules.d/99-kestrilavon.rules.\nThe old calibration is back.",
+                      printed)
+
+        status, printed = self.one_command_on_x("--install", [check_target(1024, 768)])
         self.assertEqual(status, 0, printed)
         self.assertRegex(printed, r"Opened again after the re-add by Xorg \(pid \d+\)")
         # No sway holds the device: its missing runtime folder is nothing to report.
@@ -1415,8 +1449,8 @@ class Sway(RealKernelTest):
         time.sleep(1)
         self.assert_touches_land("--calibrate --apply natively on sway, through its IPC")
 
-    def one_command(self, check_touches, what, stop_once_changed=None, show_report=False):
-        """sudo kestrilavon-check --calibrate --install as the session's user: the targets touched
+    def one_command(self, check_touches, what, stop_once_changed=None, show_report=False, form="--install"):
+        """sudo kestrilavon-check --calibrate FORM as the session's user: the targets touched
         where they are, then the check target's window given these touches (pixels); its status
         and what it printed. With stop_once_changed, a file: SIGTERM the moment root changed it.
         With show_report, the report's window is awaited, then closed as a user closes it."""
@@ -1425,7 +1459,7 @@ class Sway(RealKernelTest):
                 before = file.read()
         # Run by the session's user with the session's variables, which sudo drops.
         report = ["--show-report"] if show_report else []
-        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", *report, self.touch.path], env=self.env,
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", form, *report, self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
@@ -1457,7 +1491,7 @@ class Sway(RealKernelTest):
             self.swaymsg('[app_id="kestrilavon-check"]', "kill")
         status = one.wait(timeout=120)
         printed = (printed + one.stdout.read()).decode()
-        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody), {what}\n{printed}",
+        print(f"\n$ sudo kestrilavon-check --calibrate {form} (as nobody), {what}\n{printed}",
               file=sys.stderr)
         self.assertEqual(window_part_uids(), [])
         return status, printed
@@ -1513,6 +1547,23 @@ class Sway(RealKernelTest):
         self.assertEqual(subprocess.run(["udevadm", "info", "--query=property", self.touch.path],
                                         capture_output=True, text=True).stdout.count("LIBINPUT_CALIBRATION_MATRIX"),
                          udev_before.count("LIBINPUT_CALIBRATION_MATRIX"))
+
+    def test_one_command_with_apply_puts_sways_old_matrix_back_or_keeps_what_the_check_touch_confirms(self):
+        allow_sudo(self)
+        matrix = lambda: re.findall(r'"calibration_matrix": \[[^]]*\]', self.swaymsg("-t", "get_inputs"))
+        uncalibrated, before = self.landed(1000, 740), matrix()
+        self.assertEqual(len(before), 1)
+        status, printed = self.one_command([(900, 600)] * 2, "touched far off twice", form="--apply")
+        self.assertEqual(status, 1, printed)
+        self.assertRegex(printed, r"The touch landed \d{3} px from the target, twice")
+        self.assertIn("The old calibration is back.", printed)
+        self.assertEqual(matrix(), before)
+        self.assertEqual(self.landed(1000, 740), uncalibrated)
+
+        status, printed = self.one_command([check_target(1024, 768)], "the check target touched", form="--apply")
+        self.assertEqual(status, 0, printed)
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        self.assert_touches_land("sudo kestrilavon-check --calibrate --apply on sway")
 
     def test_through_sudo_with_two_wayland_sessions_the_one_to_use_must_be_named(self):
         allow_sudo(self)

@@ -6,6 +6,8 @@
 #include "geometry/target_sequence.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "sway_ipc.h"
+#include "udev/rules_file.h"
 #include "signals/signals_at_start.h"
 #include "windows/TouchCheckWidget.h"
 
@@ -121,13 +123,67 @@ int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<
     return status;
 }
 
+// What was set on the running X or sway put back and read back, after why it is put back.
+void restoreLive(const ApplyReport &live, const DeviceInfo &info, const std::string &why)
+{
+    const std::string notBack = live.swayBefore ? restoreSway(info, *live.swayBefore) : restoreXProperties(live.xBefore);
+    std::printf("%s\n%s\n", why.c_str(),
+                notBack.empty() ? "The old calibration is back." : ("The old calibration is NOT back: " + notBack).c_str());
+}
+
+// The lines that end a check that kept nothing, once what was set live is put back: status 1,
+// or the end a held signal asks for.
+int putBackLive(const ApplyReport &live, const DeviceInfo &info, const std::string &why, int signal)
+{
+    restoreLive(live, info, why);
+    const int status = finishOutput(1);
+    if (signal)
+        std::_Exit(128 + signal);
+    return status;
+}
+
+// On X with libinput the calibration is tried on the running X's devices before the rules file
+// is written: a power loss or SIGKILL during the check leaves the old file, and the re-add that
+// follows the write gives the devices udev's matrix again. Not on sway, whose run-time setting
+// would stay an override of udev's and hide the one in its config that the read-back must see;
+// nor where X does not drive the device with libinput (evdev, Xwayland).
+std::optional<ApplyReport> tryOnX(const Handover &handover, const DeviceInfo &info,
+                                  const std::optional<OntoMonitor> &onto, const Keeping &keeping)
+{
+    if (!keeping.layout || inSway())
+        return std::nullopt;
+    ApplyReport live = applyToRunningX(info.path, {handover.kept(), std::nullopt, *info.x, *info.y, onto});
+    if (!live.ok)
+        return std::nullopt;
+    std::fputs("Set on the running X first; the rules file is written once the check has passed.\n", stdout);
+    return live;
+}
+
 int installAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
                     const Keeping &keeping)
 {
     // From here on a signal ends the program only once what was written is put back.
     const HeldUntilRestored held;
+    const std::optional<ApplyReport> live = tryOnX(handover, info, onto, keeping);
+    std::optional<int> livePixels;
+    if (live && !held.signal()) {
+        std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
+        finishOutput(0);
+        const WindowPartEnd end = keeping.touchCheck(handover.device, handover.bound);
+        const std::optional<TouchVerdict> verdict =
+            end.handover ? readTouchVerdict(*end.handover, handover.bound) : std::nullopt;
+        if (held.signal() || !verdict || verdict->kind != TouchVerdict::Kind::Kept)
+            return putBackLive(*live, info, whyNotKept(end, verdict, held.signal()) + " Nothing was written to "
+                                   + kRulesFolder + "/" + kRulesFile + ".", held.signal());
+        livePixels = verdict->pixels;
+    }
+    if (live && !livePixels)
+        return putBackLive(*live, info, whyNotKept({}, std::nullopt, held.signal()), held.signal());
     RulesChange change;
     const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change);
+    if (live && !change.written && (installed != 0 || change.signal || held.signal()))
+        return putBackLive(*live, info, "\nNot kept: the rules file was not written.",
+                           change.signal ? change.signal : held.signal());
     if (!change.signal)
         change.signal = held.signal();
     // Stopped before the check could start, or the read-back found that the session does not
@@ -145,8 +201,35 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     }
     if (installed != 0)
         return installed;
+    if (livePixels) {
+        std::printf("Kept: your touch landed %d px from the target.\n", *livePixels);
+        return finishOutput(0);
+    }
     return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); },
                          [&](const std::string &why, int *signal) { restoreRules(info, change, onto, why, signal); });
+}
+
+// --apply checked by a touch: what it set on the running X or sway is put back, and read back,
+// unless the touch lands within the bound. Nothing is written: a power loss leaves the old state.
+int applyAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
+                  const Keeping &keeping)
+{
+    const HeldUntilRestored held;
+    const std::optional<Borders> borders = axisAlignedBorders(
+        calibrationFromLibinput(handover.fit, *info.x, *info.y), handover.width, handover.height);
+    const ApplyReport report =
+        applyInSession(info, {handover.fit, borders, *info.x, *info.y, onto}, keeping.monitorName);
+    if (!report.ok) {
+        const int status = fail(report.text.substr(0, report.text.size() - 1));
+        if (held.signal())
+            std::_Exit(128 + held.signal());
+        return status;
+    }
+    std::fputs(report.text.c_str(), stdout);
+    if (held.signal())
+        return putBackLive(report, info, whyNotKept({}, std::nullopt, held.signal()), held.signal());
+    return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); },
+                         [&](const std::string &why, int *) { restoreLive(report, info, why); });
 }
 
 } // namespace
@@ -248,6 +331,8 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
         return installAndCheck(*handover, info, onto, keeping);
     if (keeping.install)
         return installCalibration(info, handover->kept(), onto, keeping.port);
+    if (keeping.touchCheck)
+        return applyAndCheck(*handover, info, onto, keeping);
     const std::optional<Borders> borders = axisAlignedBorders(
         calibrationFromLibinput(handover->fit, *info.x, *info.y), handover->width, handover->height);
     const ApplyReport report =

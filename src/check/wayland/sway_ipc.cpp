@@ -252,5 +252,21 @@ ApplyReport applyToSway(const DeviceInfo &device, const Matrix &matrix, const st
     report.text += "A matrix set this way overrides udev's until sway reloads its config. To keep "
                    "it for libinput everywhere (X, any compositor): " + keep + "\n";
     report.ok = true;
+    report.swayBefore = SwayBefore{input->identifier, before, !mapping.empty()};
     return report;
+}
+
+std::string restoreSway(const DeviceInfo &device, const SwayBefore &before)
+{
+    const std::string restore = swayCalibrationCommand(before.identifier, *Matrix::parse(before.matrix));
+    const std::string unmap = "input \"" + before.identifier + "\" map_to_output *";
+    const bool sent = swayCommandSucceeded(ask(RunCommand, restore).value_or(""))
+        && (!before.mapped || swayCommandSucceeded(ask(RunCommand, unmap).value_or("")));
+    const std::optional<std::string> shown = swayMatrixOf(device);
+    const std::optional<Matrix> now = shown ? Matrix::parse(*shown) : std::nullopt;
+    if (sent && now && now->same(*Matrix::parse(before.matrix)))
+        return {};
+    return std::string(!sent ? "sway refused or did not answer" : !shown ? "sway does not answer"
+                       : "sway's input shows " + (shown->empty() ? std::string("no matrix") : printable(*shown)))
+        + ". Finish it by hand: swaymsg '" + restore + "'" + (before.mapped ? "; swaymsg '" + unmap + "'" : "");
 }

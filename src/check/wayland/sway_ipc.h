@@ -33,6 +33,11 @@ bool inSway();
 // nothing. The report, as --apply's on X.
 ApplyReport applyToSway(const DeviceInfo &device, const Matrix &matrix, const std::string &output);
 
+// Sets the input's old matrix again (and spreads it over every output, where the apply mapped
+// it), then reads it back: an empty string when sway shows the old matrix; otherwise what it
+// shows, and the swaymsg commands that finish it by hand.
+std::string restoreSway(const DeviceInfo &device, const SwayBefore &before);
+
 // The matrix sway's input for the device uses now, as text; empty when sway shows no such input
 // or no matrix; nullopt when sway does not answer (within kSwayCallTime, and by until).
 std::optional<std::string> swayMatrixOf(const DeviceInfo &device, std::chrono::steady_clock::time_point until =

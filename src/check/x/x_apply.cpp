@@ -73,7 +73,7 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
     // calibration, the transformation after it (identity, or the map onto the monitor), and
     // evdev's swap and inversion, which it applies before the calibration.
     const Atom floatType = XInternAtom(display, "FLOAT", False);
-        std::vector<Setting> settings;
+    std::vector<Setting> settings;
     for (const int id : ids) {
         const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
         const bool evdev = readProperty(display, id, kEvdevCalibration).exists();
@@ -163,8 +163,9 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
                                          : std::string(" (the whole screen)"));
             out << "\n  before: "
                 << (before.items.empty() ? "(empty: uncalibrated)" : values(display, before)) << "\n";
-            undo += "  to undo: xinput set-prop " + std::to_string(id) + " \"" + setting.name + "\" "
-                + old + "\n";
+            const std::string command = "xinput set-prop " + std::to_string(id) + " \"" + setting.name + "\" " + old;
+            undo += "  to undo: " + command + "\n";
+            report.xBefore.push_back({id, setting.name, before.type, before.format, before.items, command});
         }
         out << undo;
     }
@@ -208,4 +209,24 @@ std::string setTransformation(const std::string &path, const Matrix &transformat
                 + "\": " + refused;
     }
     return {};
+}
+
+std::string restoreXProperties(const std::vector<XPropertyBefore> &before)
+{
+    const DisplayPointer owned = openDisplayWithXInput2();
+    if (!owned)
+        return "cannot reach the X display " + displayName() + " with XInput 2";
+    Display *display = owned.get();
+    std::string notBack, byHand;
+    for (const XPropertyBefore &old : before) {
+        const std::string refused = setAndSync(display, old.device, old.name.c_str(), old.type, old.format, old.items);
+        const Property now = readProperty(display, old.device, old.name.c_str());
+        if (refused.empty() && now.type == old.type && now.format == old.format && now.items == old.items)
+            continue;
+        notBack += (notBack.empty() ? "" : "; ") + quotedName(display, old.device) + " \"" + old.name + "\" "
+            + (refused.empty() ? "reads " + (now.items.empty() ? std::string("(empty)") : values(display, now))
+                               : "refused it: " + refused);
+        byHand += (byHand.empty() ? "" : "; ") + old.undo;
+    }
+    return notBack.empty() ? std::string() : notBack + ". Finish it by hand: " + byHand;
 }

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,11 +50,34 @@ struct XCalibration {
 // Sets the calibration on every X device that reads the kernel device at path, and returns
 // the report for the user; on failure (no such X device, or a driver that reads neither
 // property) nothing is set and ok is false.
+// One X device property as it was before it was set: what puts it back.
+struct XPropertyBefore {
+    int device = 0;
+    std::string name;
+    unsigned long type = 0;  // an X atom
+    int format = 0;
+    std::vector<std::uint32_t> items;
+    std::string undo;  // the xinput command that sets it back by hand
+};
+// sway's input as it was before it was set: its identifier, its matrix, and whether it was
+// mapped onto an output since (sway does not say where it was mapped before).
+struct SwayBefore {
+    std::string identifier;
+    std::string matrix;
+    bool mapped = false;
+};
 struct ApplyReport {
     bool ok = false;
     std::string text;
+    // Where ok: what was there before, on X or on sway.
+    std::vector<XPropertyBefore> xBefore;
+    std::optional<SwayBefore> swayBefore;
 };
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration);
+
+// Sets each property back as it was, then reads each again: an empty string when all read as
+// they did before; otherwise what differs, and the xinput commands that finish it by hand.
+std::string restoreXProperties(const std::vector<XPropertyBefore> &before);
 
 // What the X devices reading the kernel device at path hold now: for each, its id, its name
 // (made printable), whether X's libinput driver reads it and the libinput matrix it uses.
