@@ -2048,19 +2048,6 @@ class Gnome(Desktop):
         else:
             self.run_as_user("gsettings", "reset", self.TOUCH_SETTING, "output")
 
-    # mutter turns these touches with the output (touchlog sees them turned before any calibration),
-    # yet the window's measure of the compositor's map does not come out as a turn on mutter, even
-    # on the normal output ("libinput uses another matrix than udev's"): the matrix is made with the
-    # turn in it and is turned twice. The one command's check touch misses, and the old calibration
-    # is put back; the two commands keep it.
-    @unittest.expectedFailure
-    def test_3_one_command_on_the_turned_output_keeps_what_the_check_touch_confirms(self):
-        super().test_3_one_command_on_the_turned_output_keeps_what_the_check_touch_confirms()
-
-    @unittest.expectedFailure
-    def test_4_calibrate_then_install_on_the_turned_output_lands_under_the_finger(self):
-        super().test_4_calibrate_then_install_on_the_turned_output_lands_under_the_finger()
-
 
 class Kde(Desktop):
     """KDE's compositor: KWin 5.27 on DRM (its default), without the rest of Plasma."""
