@@ -1870,7 +1870,7 @@ class Desktop(RealKernelTest):
             fcntl.ioctl(tty, 0x5606, 2)  # VT_ACTIVATE
             fcntl.ioctl(tty, 0x5607, 2)  # VT_WAITACTIVE
         started = time.monotonic()
-        # One panel for the whole session: mutter 43 may end when a touch screen is unplugged.
+        # One panel for the whole session: mutter 43 ended once when the panel of a case was unplugged.
         cls.touch = TouchScreen(*cls.WIDE_PANEL, "--name", f"kestrilavon {cls.__name__.lower()} panel")
         cls.addClassCleanup(cls.touch.stop)
         subprocess.run(["systemd-run", "--unit=desk", f"--uid={cls.USER}", "-p", "PAMName=login",
