@@ -4,6 +4,7 @@ touch screens, Xvfb, and a real Xorg whose evdev or libinput driver turns each t
 click, as on a user's desk. The raw targets are those of the markers on a 1024 x 768 screen
 with axes of 0..2047: (510, 510) and (1535, 1535), whose borders are exactly (-2, 2047)."""
 import fcntl
+import json
 import os
 import random
 import re
@@ -168,10 +169,11 @@ class RealKernelTest(EndToEnd):
             self.server = XServer(1024, 768)
         self.addCleanup(self.server.stop)
 
+    WIDE_PANEL = ("--button", "touch", "--multitouch", "--x-max", "32767", "--y-max", "32767")
+
     def wide_panel(self, name, udev=True):
         """A multitouch panel of 0..32767 (with udev, tagged for libinput)."""
-        self.touch = TouchScreen("--button", "touch", "--multitouch", "--x-max", "32767",
-                                 "--y-max", "32767", "--name", name)
+        self.touch = TouchScreen(*self.WIDE_PANEL, "--name", name)
         self.addCleanup(self.touch.stop)
         # udev may have started after the device came: have it tag the device for libinput.
         if udev:
@@ -923,12 +925,12 @@ def window_part_uids():
             pass
     return uids
 
-def allow_sudo(test):
-    """nobody may run anything as root through sudo, with sudo's own environment but for the
+def allow_sudo(test, user="nobody"):
+    """The user may run anything as root through sudo, with sudo's own environment but for the
     variable without which udevadm takes this guest for a chroot and ignores the re-add."""
     sudoers = "/etc/sudoers.d/kestrilavon-test"
     with open(sudoers, "w") as file:
-        file.write('Defaults env_keep += "SYSTEMD_IGNORE_CHROOT"\nnobody ALL=(root) NOPASSWD: ALL\n')
+        file.write(f'Defaults env_keep += "SYSTEMD_IGNORE_CHROOT"\n{user} ALL=(root) NOPASSWD: ALL\n')
     os.chmod(sudoers, 0o440)
     test.addCleanup(os.unlink, sudoers)
 
@@ -1269,12 +1271,12 @@ def on_sway_panel(x, y, width=1024, height=768):
 SWAY_PANEL_MATRIX = "%f 0 %f 0 %f %f" % (32768 / 26000, -3000 / 26000, -32768 / 28000, 30000 / 28000)
 
 
-class WevLog:
-    """wev's output, line by line (a pipe here, which stdio would fill before passing on): where
-    the compositor says each touch went down."""
+class ClientLog:
+    """What a client that logs touches prints, line by line (a pipe here, which stdio would fill
+    before passing on): where the compositor says each touch went down."""
 
-    def __init__(self, test, env, user):
-        self.process = subprocess.Popen(["stdbuf", "-oL", "wev"], env=env, stdout=subprocess.PIPE,
+    def __init__(self, test, command, env, user):
+        self.process = subprocess.Popen(["stdbuf", "-oL", *command], env=env, stdout=subprocess.PIPE,
                                         **user)
         test.addCleanup(self.process.stdout.close)
         test.addCleanup(self.process.wait)
@@ -1282,14 +1284,14 @@ class WevLog:
         self.test, self.lines, self.last_time = test, b"", None
 
     def forget_so_far(self):
-        """Drops what wev has printed until now."""
+        """Drops what the client has printed until now."""
         while select.select([self.process.stdout], [], [], 0.5)[0]:
             if not os.read(self.process.stdout.fileno(), 65536):
                 break
         self.lines = b""
 
     def lines_within(self, timeout):
-        """wev's lines as they come, for at most timeout seconds."""
+        """The client's lines as they come, for at most timeout seconds."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if b"\n" not in self.lines:
@@ -1299,22 +1301,55 @@ class WevLog:
             line, self.lines = self.lines.split(b"\n", 1)
             yield line
 
-    def touch_down(self, touch, raw):
+    def touch_down(self, touch, raw, timeout=30):
         """Touches the raw position; where the touch went down."""
         touch.send("touch %d %d" % raw)
-        for line in self.lines_within(30):
-            line = line.decode(errors="replace")
-            if "wl_touch" in line and "down" in line:
-                # ... down: serial: 3; time: 11198; surface: 3; id: 0; x, y: 512.500000, 384.500000
-                # After a re-add of the device wev binds the seat's touch again and hears each
-                # touch twice, at one time: the second is no touch of its own.
-                when = line.split("time:")[1].split(";")[0]
-                if when == self.last_time:
-                    continue
-                self.last_time = when
-                x, y = line.split("x, y:")[1].split(",")[:2]
-                return float(x), float(y)
-        self.test.fail("wev saw no touch go down")
+        for line in self.lines_within(timeout):
+            down = self.down_in(line.decode(errors="replace"))
+            # After a re-add of the device a client may bind the seat's touch again and hear each
+            # touch twice, at one time: the second is no touch of its own.
+            if down and down[0] != self.last_time:
+                self.last_time = down[0]
+                return down[1:]
+        if timeout >= 30:
+            self.test.fail("the client saw no touch go down")
+        return None
+
+    def wait_for_device(self, touch, raw, timeout=60):
+        """Touches until one reaches the client: the compositor has (again) opened the device."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.touch_down(touch, raw, 2):
+                return
+        self.test.fail("no touch reached the client: the compositor has not opened the device")
+
+    def worst_error(self, touch, raw_at, points, what):
+        """Touches each pixel; the largest distance, on either axis, from its centre to where the
+        touch went down."""
+        # What was printed before (touches on windows that have closed since) answers none of these.
+        self.forget_so_far()
+        worst = 0
+        for x, y in points:
+            at = self.touch_down(touch, raw_at(x, y))
+            worst = max(worst, abs(at[0] - x - 0.5), abs(at[1] - y - 0.5))
+            print(f"\n{what}: touched ({x}, {y}), the compositor put it at {at}", file=sys.stderr)
+        return worst
+
+
+class WevLog(ClientLog):
+    """wev's view."""
+
+    def __init__(self, test, env, user):
+        super().__init__(test, ["wev"], env, user)
+
+    @staticmethod
+    def down_in(line):
+        """(time, x, y) of a touch's down in one of wev's lines, else None."""
+        if "wl_touch" not in line or "down" not in line:
+            return None
+        # ... down: serial: 3; time: 11198; surface: 3; id: 0; x, y: 512.500000, 384.500000
+        x, y = line.split("x, y:")[1].split(",")[:2]
+        return line.split("time:")[1].split(";")[0], float(x), float(y)
 
     def wait_until_covered(self, timeout=60):
         """Until the compositor tells wev's window it is no longer the active one: another
@@ -1329,18 +1364,6 @@ class WevLog:
                 return
             configured = b"xdg_toplevel] configure" in line
         self.test.fail("no window covered wev's")
-
-    def worst_error(self, touch, raw_at, points, what):
-        """Touches each pixel; the largest distance, on either axis, from its centre to where the
-        touch went down."""
-        # What wev printed before (touches on windows that have closed since) answers none of these.
-        self.forget_so_far()
-        worst = 0
-        for x, y in points:
-            at = self.touch_down(touch, raw_at(x, y))
-            worst = max(worst, abs(at[0] - x - 0.5), abs(at[1] - y - 0.5))
-            print(f"\n{what}: touched ({x}, {y}), the compositor put it at {at}", file=sys.stderr)
-        return worst
 
 
 class Sway(RealKernelTest):
@@ -1983,6 +2006,282 @@ class Framebuffer(RealKernelTest):
         self.assertEqual(printed.stdout.rstrip().splitlines()[-1].split()[7:], ["1280", "400", "0"])
 
 
+TOUCHLOG = os.environ.get("TOUCHLOG", "build/touchlog")
+
+
+class TouchLog(ClientLog):
+    """touchlog's view: a full-screen Qt client, for compositors that make no window of wev's
+    full screen."""
+
+    def __init__(self, test, env, user):
+        super().__init__(test, [TOUCHLOG], env, user)
+        self.wait_until("active", 120)
+
+    @staticmethod
+    def down_in(line):
+        # down 81234 320.500000 200.500000
+        if not line.startswith("down "):
+            return None
+        when, x, y = line.split()[1:4]
+        return when, float(x), float(y)
+
+    def wait_until(self, state, timeout):
+        for line in self.lines_within(timeout):
+            if line == state.encode():
+                return
+        self.test.fail(f"touchlog's window never became {state}")
+
+    def wait_until_covered(self, timeout=90):
+        """Until another window, made the active one, covers touchlog's."""
+        self.wait_until("inactive", timeout)
+
+    def wait_until_covered_again(self, timeout=90):
+        """Until a second window covers touchlog's, the first one gone: touchlog's is the active
+        one in between, unless the second came before the first had gone."""
+        for line in self.lines_within(30):
+            if line == b"active":
+                self.wait_until_covered(timeout)
+                return
+            print(f"\ntouchlog: {line.decode(errors='replace')}", file=sys.stderr)
+        print("\ntouchlog's window was not made the active one between the two windows", file=sys.stderr)
+
+
+def on_turned_desktop(x, y):
+    """The raw position of a touch on a pixel of the 1280 x 800 monitor turned by 90 degrees (to
+    800 x 1280), with the kiosk's panel glued to the monitor, which turns with it."""
+    return on_kiosk_panel(y, 799 - x)
+
+
+class Desktop(RealKernelTest):
+    """A desktop's compositor as its users have it: systemd in the guest, a user's session on
+    tty2 opened by logind (pam_systemd) and the compositor run in it under the session's D-Bus;
+    qemu's bochs-display its one 1280 x 800 monitor; touchlog full screen says where the
+    compositor puts each touch. One session for all the cases of a group."""
+    USER = "desk"
+    COMPOSITOR = ""
+    ENVIRONMENT = ()
+    NORMAL_POINTS = ((100, 100), (1100, 120), (150, 700), (1200, 740))
+    TURNED_POINTS = ((100, 100), (700, 120), (150, 1100), (600, 1200))
+
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run(["useradd", "--create-home", "--shell", "/bin/sh", "--groups", "input,video,render",
+                        cls.USER], check=True)
+        uid = int(subprocess.run(["id", "-u", cls.USER], capture_output=True, text=True).stdout)
+        runtime = f"/run/user/{uid}"
+        bus_file = os.path.join(runtime, "kestrilavon-bus")
+        cls.log = f"/tmp/{cls.__name__}-session.log"
+        script = f"/tmp/{cls.__name__}-session"
+        with open(script, "w") as file:
+            file.write(f"#!/bin/sh\nexec dbus-run-session -- sh -c "
+                       f"'echo \"$DBUS_SESSION_BUS_ADDRESS\" > {bus_file}; exec {cls.COMPOSITOR}'\n")
+        os.chmod(script, 0o755)
+        # chvt 2: the session's virtual terminal in front, as a display manager leaves it.
+        with open("/dev/tty0", "wb") as tty:
+            fcntl.ioctl(tty, 0x5606, 2)  # VT_ACTIVATE
+            fcntl.ioctl(tty, 0x5607, 2)  # VT_WAITACTIVE
+        started = time.monotonic()
+        # One panel for the whole session: mutter 43 ended once when the panel of a case was unplugged.
+        cls.touch = TouchScreen(*cls.WIDE_PANEL, "--name", f"kestrilavon {cls.__name__.lower()} panel")
+        cls.addClassCleanup(cls.touch.stop)
+        subprocess.run(["systemd-run", "--unit=desk", f"--uid={cls.USER}", "-p", "PAMName=login",
+                        "-p", "TTYPath=/dev/tty2", "-p", "StandardInput=tty", "-p", f"StandardOutput=file:{cls.log}",
+                        "-p", "StandardError=inherit", "-E", "XDG_SESSION_TYPE=wayland",
+                        *(f"-E{assignment}" for assignment in cls.ENVIRONMENT), script], check=True)
+        cls.addClassCleanup(subprocess.run, ["systemctl", "stop", "desk"])
+        cls.addClassCleanup(cls.show_log)
+        socket_path = os.path.join(runtime, "wayland-0")
+        try:
+            wait_for("the compositor's socket", lambda: os.path.exists(socket_path) and os.path.exists(bus_file), 120)
+        except AssertionError:
+            cls.show_log()
+            raise
+        print(f"\n{cls.__name__}: the compositor's socket after {time.monotonic() - started:.0f} s", file=sys.stderr)
+        with open(bus_file) as file:
+            bus = file.read().strip()
+        cls.user = dict(user=cls.USER, group=cls.USER, extra_groups=["input", "video", "render"])
+        cls.env = {name: value for name, value in os.environ.items() if name not in ("DISPLAY", "QT_QPA_PLATFORM")}
+        cls.env.update(XDG_RUNTIME_DIR=runtime, WAYLAND_DISPLAY="wayland-0", DBUS_SESSION_BUS_ADDRESS=bus,
+                       HOME=f"/home/{cls.USER}", USER=cls.USER, XDG_SESSION_TYPE="wayland")
+
+    @classmethod
+    def show_log(cls):
+        with open(cls.log, errors="replace") as file:
+            print(f"\n{cls.__name__}'s session:\n{file.read()[-6000:]}", file=sys.stderr)
+        journal = subprocess.run(["journalctl", "--no-pager", "-b", "-n", "15", "_PID=1", "+", "_TRANSPORT=kernel"],
+                                 capture_output=True, text=True).stdout
+        print(f"\nthe journal's last lines of systemd and the kernel:\n{journal}", file=sys.stderr)
+
+    def setUp(self):
+        super().setUp()
+        with open("/proc/uptime") as file:
+            print(f"\n{self.id()} starts at {float(file.read().split()[0]):.0f} s of uptime", file=sys.stderr)
+        allow_sudo(self, self.USER)
+        # Each case starts from no calibration: no rule, and the panel re-added as if re-plugged.
+        DriverForms.load_udev_rule(None)
+        self.re_add()
+        self.log = TouchLog(self, dict(self.env, QT_QPA_PLATFORM="wayland"), self.user)
+        time.sleep(2)
+        self.log.wait_for_device(self.touch, on_kiosk_panel(640, 400))
+
+    def re_add(self):
+        """The panel removed and added again to udev's and the compositor's eyes, as if re-plugged."""
+        node = "/sys/class/input/" + os.path.basename(self.touch.path)
+        for action in ("remove", "add"):
+            subprocess.run(["udevadm", "trigger", "--settle", f"--action={action}", node], check=True)
+
+    def run_as_user(self, *command, check=True):
+        run = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=120, **self.user)
+        if check:
+            self.assertEqual(run.returncode, 0, f"{command}: {run.stdout}{run.stderr}")
+        return run.stdout
+
+    def turn(self, turned):
+        """Turns the monitor by 90 degrees (or back), live."""
+        raise NotImplementedError
+
+    def one_command(self, raw_at, width, height, what):
+        """sudo kestrilavon-check --calibrate --install as the session's user, with the session's
+        variables (which sudo drops): the targets touched where they are drawn, then the check
+        target; what it printed, once it ended with status 0."""
+        self.log.forget_so_far()
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
+        self.addCleanup(one.stdout.close)
+        self.addCleanup(one.kill)
+        self.log.wait_until_covered()
+        time.sleep(4)
+        for x, y in calibrate_targets(width, height):
+            self.touch.send("touch %d %d" % raw_at(x, y))
+            time.sleep(0.7)
+        printed = read_until(one, b"Check: touch the target")
+        self.log.wait_until_covered_again()
+        time.sleep(4)
+        self.touch.send("touch %d %d" % raw_at(*check_target(width, height)))
+        status = one.wait(timeout=90)
+        printed = (printed + one.stdout.read()).decode()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install (as {self.USER}, {what})\n{printed}",
+              file=sys.stderr)
+        self.assertEqual(status, 0, printed)
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        return printed
+
+    def two_commands(self, raw_at, width, height, what):
+        """kestrilavon-check --calibrate as the session's user, its targets touched, then its Done
+        box; then sudo kestrilavon-check --install --matrix as it printed."""
+        self.log.forget_so_far()
+        calibrate = subprocess.Popen([CHECK, "--calibrate", self.touch.path], env=self.env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True, **self.user)
+        self.addCleanup(calibrate.stdout.close)
+        self.addCleanup(calibrate.kill)
+        self.log.wait_until_covered()
+        time.sleep(4)
+        for x, y in calibrate_targets(width, height):
+            self.touch.send("touch %d %d" % raw_at(x, y))
+            time.sleep(0.7)
+        printed = ""
+        while "sudo kestrilavon-check --install --matrix" not in printed and calibrate.poll() is None:
+            printed += calibrate.stdout.readline()
+        print(f"\n$ kestrilavon-check --calibrate (as {self.USER}, {what})\n{printed}", file=sys.stderr)
+        self.touch.send("touch %d %d" % raw_at(width - 90, 50))  # the Done box
+        self.assertEqual(calibrate.wait(timeout=30), 0)
+        matrix = printed.split('--install --matrix "')[1].split('"')[0]
+        install = subprocess.run(["sudo", CHECK, "--install", "--matrix", matrix, self.touch.path], env=self.env,
+                                 capture_output=True, text=True, timeout=120, **self.user)
+        print(f"\n$ sudo kestrilavon-check --install --matrix \"{matrix}\"\n{install.stdout}{install.stderr}",
+              file=sys.stderr)
+        self.assertEqual(install.returncode, 0, install.stderr)
+        return printed + install.stdout
+
+    def assert_touches_land(self, raw_at, points, what):
+        worst = self.log.worst_error(self.touch, raw_at, points, what)
+        print(f"\n{type(self).__name__}, {what}: the worst touch landed {worst:.2f} px off", file=sys.stderr)
+        self.assertLessEqual(worst, 1.0, what)
+
+    def test_1_one_command_on_the_normal_output_keeps_what_the_check_touch_confirms(self):
+        self.one_command(on_kiosk_panel, 1280, 800, "normal output")
+        self.assert_touches_land(on_kiosk_panel, self.NORMAL_POINTS, "one command, normal output")
+
+    def test_2_calibrate_then_install_on_the_normal_output_lands_under_the_finger(self):
+        self.two_commands(on_kiosk_panel, 1280, 800, "normal output")
+        self.assert_touches_land(on_kiosk_panel, self.NORMAL_POINTS, "two commands, normal output")
+
+    def turned(self):
+        """The monitor turned by 90 degrees for this case, and touchlog's window with it: one
+        full screen at the former size keeps that size."""
+        self.turn(True)
+        self.addCleanup(self.turn, False)
+        self.log.process.kill()
+        self.log = TouchLog(self, dict(self.env, QT_QPA_PLATFORM="wayland"), self.user)
+        time.sleep(2)
+        self.log.wait_for_device(self.touch, (8192, 8192))
+        landed = [self.log.touch_down(self.touch, raw) for raw in ((8192, 8192), (24576, 8192), (8192, 24576))]
+        print(f"\nturned, uncalibrated: raw (8192, 8192), (24576, 8192), (8192, 24576) went down at {landed}",
+              file=sys.stderr)
+
+    def test_3_one_command_on_the_turned_output_keeps_what_the_check_touch_confirms(self):
+        self.turned()
+        printed = self.one_command(on_turned_desktop, 800, 1280, "output turned 90 degrees")
+        self.assertIn("# Measured: the compositor turns touches with the output", printed)
+        self.assert_touches_land(on_turned_desktop, self.TURNED_POINTS, "one command, output turned 90 degrees")
+
+    def test_4_calibrate_then_install_on_the_turned_output_lands_under_the_finger(self):
+        self.turned()
+        printed = self.two_commands(on_turned_desktop, 800, 1280, "output turned 90 degrees")
+        self.assert_touches_land(on_turned_desktop, self.TURNED_POINTS, "two commands, output turned 90 degrees")
+        self.assertIn("# Measured: the compositor turns touches with the output", printed)
+
+
+class Gnome(Desktop):
+    """GNOME's compositor: mutter 43 as the whole display server, no X."""
+    COMPOSITOR = "mutter --wayland --display-server --no-x11"
+    TOUCH_SETTING = ("org.gnome.desktop.peripherals.touchscreen:"
+                     "/org/gnome/desktop/peripherals/touchscreens/1d6b:0104/")
+
+    def display_config(self, method, *arguments):
+        return self.run_as_user("busctl", "--user", "--json=short", "call", "org.gnome.Mutter.DisplayConfig",
+                                "/org/gnome/Mutter/DisplayConfig", "org.gnome.Mutter.DisplayConfig", method,
+                                *arguments)
+
+    def turn(self, turned):
+        state = json.loads(self.display_config("GetCurrentState"))["data"]
+        serial, monitors = state[0], state[1]
+        (connector, vendor, product, serial_number), modes = monitors[0][0], monitors[0][1]
+        mode = next(mode[0] for mode in modes if mode[6].get("is-current", {}).get("data"))
+        # Method 1: temporary, without the confirmation a person would give.
+        self.display_config("ApplyMonitorsConfig", "uua(iiduba(ssa{sv}))a{sv}", str(serial), "1",
+                            "1", "0", "0", "1", "1" if turned else "0", "true", "1", connector, mode, "0", "0")
+        if turned:
+            # As GNOME's settings map the touch screen of a monitor onto it: mutter turns touches
+            # with the output only then.
+            self.run_as_user("gsettings", "set", self.TOUCH_SETTING, "output",
+                             f"['{vendor}', '{product}', '{serial_number}']")
+        else:
+            self.run_as_user("gsettings", "reset", self.TOUCH_SETTING, "output")
+
+
+class Kde(Desktop):
+    """KDE's compositor: KWin 5.27 on DRM (its default), without the rest of Plasma."""
+    COMPOSITOR = "kwin_wayland --no-lockscreen --no-kactivities --no-global-shortcuts --socket wayland-0"
+    ENVIRONMENT = ("KWIN_COMPOSE=Q", "KWIN_DRM_DEVICES=/dev/dri/card0")
+
+    def turn(self, turned):
+        # kscreen's backend out of process, started by D-Bus with the session's variables; it
+        # would hang the next call if it outlived this one.
+        self.run_as_user("dbus-update-activation-environment", "WAYLAND_DISPLAY=wayland-0",
+                         f"XDG_RUNTIME_DIR={self.env['XDG_RUNTIME_DIR']}")
+        run = subprocess.run(["kscreen-doctor", f"output.Virtual-1.rotation.{'left' if turned else 'none'}"],
+                             env=dict(self.env, KSCREEN_BACKEND_INPROCESS="0", QT_QPA_PLATFORM="wayland"),
+                             capture_output=True, text=True, timeout=120, **self.user)
+        print(f"\n$ kscreen-doctor (turned: {turned})\n{run.stdout}{run.stderr}", file=sys.stderr)
+        launcher = subprocess.run(["pgrep", "-u", self.USER, "-x", "kscreen_backend"], capture_output=True,
+                                  text=True).stdout.split()
+        for pid in launcher:
+            os.kill(int(pid), signal.SIGTERM)
+        self.assertEqual(run.returncode, 0)
+
+
+del Desktop
 del EndToEnd
 
 if __name__ == "__main__":

@@ -143,7 +143,9 @@ bool CalibrateWidget::event(QEvent *event)
         if (point.state() == QEventPoint::Pressed)
             pairing.compositorPressed(point.id(), clock.elapsed(), x, y,
                                       static_cast<long long>(static_cast<QTouchEvent *>(event)->timestamp()));
-        else if (point.state() != QEventPoint::Stationary)
+        // A release tells only that the finger left (Wayland's up has no position): Qt gives some
+        // releases under mutter at the window's corner, which would drag the median there.
+        else if (point.state() == QEventPoint::Updated)
             pairing.compositorMoved(point.id(), x, y);
     }
     // Taken here, so that the toolkit makes no mouse events of them.
