@@ -2149,6 +2149,17 @@ class Desktop(RealKernelTest):
         """Turns the monitor by 90 degrees (or back), live."""
         raise NotImplementedError
 
+    def touch_the_targets(self, program, raw_at, width, height):
+        """Once the program's window covers touchlog's (and is drawn), each target touched where
+        it is; the program is stopped at the test's end."""
+        self.addCleanup(program.stdout.close)
+        self.addCleanup(program.kill)
+        self.log.wait_until_covered()
+        time.sleep(4)
+        for x, y in calibrate_targets(width, height):
+            self.touch.send("touch %d %d" % raw_at(x, y))
+            time.sleep(0.7)
+
     def one_command(self, raw_at, width, height, what):
         """sudo kestrilavon-check --calibrate --install as the session's user, with the session's
         variables (which sudo drops): the targets touched where they are drawn, then the check
@@ -2156,13 +2167,7 @@ class Desktop(RealKernelTest):
         self.log.forget_so_far()
         one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
-        self.addCleanup(one.stdout.close)
-        self.addCleanup(one.kill)
-        self.log.wait_until_covered()
-        time.sleep(4)
-        for x, y in calibrate_targets(width, height):
-            self.touch.send("touch %d %d" % raw_at(x, y))
-            time.sleep(0.7)
+        self.touch_the_targets(one, raw_at, width, height)
         printed = read_until(one, b"Check: touch the target")
         self.log.wait_until_covered_again()
         time.sleep(4)
@@ -2181,13 +2186,7 @@ class Desktop(RealKernelTest):
         self.log.forget_so_far()
         calibrate = subprocess.Popen([CHECK, "--calibrate", self.touch.path], env=self.env, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, text=True, **self.user)
-        self.addCleanup(calibrate.stdout.close)
-        self.addCleanup(calibrate.kill)
-        self.log.wait_until_covered()
-        time.sleep(4)
-        for x, y in calibrate_targets(width, height):
-            self.touch.send("touch %d %d" % raw_at(x, y))
-            time.sleep(0.7)
+        self.touch_the_targets(calibrate, raw_at, width, height)
         printed = ""
         while "sudo kestrilavon-check --install --matrix" not in printed and calibrate.poll() is None:
             printed += calibrate.stdout.readline()

@@ -43,16 +43,25 @@ class ReadBackLimitsTest : public QObject {
     Q_OBJECT
     QTemporaryDir folder;
 
+    // A listening socket in the folder, named as SWAYSOCK; -1 where it cannot be made.
+    int swaySocketAt(const char *name)
+    {
+        sockaddr_un address{AF_UNIX, {}};
+        const std::string path = folder.filePath(name).toStdString();
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(listening, 8) != 0)
+            return -1;
+        ::setenv("SWAYSOCK", path.c_str(), 1);
+        return listening;
+    }
+
 private slots:
     // A sway that hangs: its socket takes every connection and never answers.
     void aSilentSwayHoldsACallTwoSecondsAndTheReadBackItsTotal()
     {
-        sockaddr_un address{AF_UNIX, {}};
-        const std::string path = folder.filePath("sway.sock").toStdString();
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        QVERIFY(::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listening, 8) == 0);
-        ::setenv("SWAYSOCK", path.c_str(), 1);
+        const int listening = swaySocketAt("sway.sock");
+        QVERIFY(listening >= 0);
         QElapsedTimer timer;
         timer.start();
         QVERIFY(!swayMatrixOf(DeviceInfo{}));
@@ -67,12 +76,8 @@ private slots:
     // sway answers success but still shows another matrix: not back, and how to finish it.
     void swaysOldMatrixIsBackOnlyWhenReadBack()
     {
-        sockaddr_un address{AF_UNIX, {}};
-        const std::string path = folder.filePath("deaf.sock").toStdString();
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        QVERIFY(::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listening, 8) == 0);
-        ::setenv("SWAYSOCK", path.c_str(), 1);
+        const int listening = swaySocketAt("deaf.sock");
+        QVERIFY(listening >= 0);
         DeviceInfo panel;
         panel.name = "panel";
         std::thread sway(deafSway, listening, 3);
