@@ -342,9 +342,9 @@ QString handOver(int fd, const Handover &handover, int *status)
 } // namespace
 
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName)
+                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib)
 {
-    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName);
+    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib);
     // Unwritten, root hears no verdict and puts the old calibration back.
     if (end.handover)
         writeAll(verdictFd, *end.handover);

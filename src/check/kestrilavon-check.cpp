@@ -380,6 +380,43 @@ void readdBeforeMeasuring(const std::string &path)
                              "while it is measured\n", printable(path).c_str());
 }
 
+// The check of tslib's new pointercal in the window part: tslib there reads the file just
+// written and root's ts.conf as sealed copies, since the user it runs as may not read them
+// where they lie, and a calibration file tslib cannot open leaves its touches uncalibrated.
+WindowPartEnd tslibCheckAsUser(const UserSession &session, char **argv, const std::vector<int> &fds,
+                               const std::string &path, size_t device, int bound,
+                               const FramebufferChoice &framebuffer, const std::optional<Monitor> &monitor,
+                               const std::string &monitorName)
+{
+    const char *conf = std::getenv("TSLIB_CONFFILE");
+    const char *plugins = std::getenv("TSLIB_PLUGINDIR");
+    const std::string pluginFolder = plugins ? plugins : "";
+    std::string problem;
+    const int calibration = sealedCopyOf(pointercalPath(), &problem);
+    const int settings = calibration < 0 ? -1 : sealedCopyOf(conf && *conf ? conf : "/etc/ts.conf", &problem);
+    WindowPartEnd end;
+    if (settings < 0) {
+        fail("the check cannot hand tslib its files: " + problem);
+    } else {
+        std::vector<int> kept = fds;
+        kept.insert(kept.end(), {calibration, settings});
+        end = runWindowPart(session, kept, [&](int verdictFd) {
+            ::setenv("TSLIB_CALIBFILE", ("/proc/self/fd/" + std::to_string(calibration)).c_str(), 1);
+            ::setenv("TSLIB_CONFFILE", ("/proc/self/fd/" + std::to_string(settings)).c_str(), 1);
+            if (!pluginFolder.empty())
+                ::setenv("TSLIB_PLUGINDIR", pluginFolder.c_str(), 1);
+            return windowsOn(argv, fds, framebuffer, [&](const std::vector<int> &open) {
+                return runTouchCheck(open[device], path, bound, verdictFd, monitor, monitorName, true);
+            });
+        }, kCheckTime);
+    }
+    for (const int fd : {calibration, settings}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return end;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -474,7 +511,7 @@ int main(int argc, char **argv)
     // by root alone, as the session's owner, or as nobody.
     int sessionStatus = 0;
     const std::optional<UserSession> session =
-        calibrate && !tslib && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus)
+        calibrate && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus)
                                                 : std::nullopt;
     if (sessionStatus != 0)
         return sessionStatus;
@@ -556,7 +593,17 @@ int main(int argc, char **argv)
             };
         }
         const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
-        const int status = end.handover ? keepHandedOver(*end.handover, devices, *fds, keeping) : end.status;
+        // tslib's touch is read on the bare framebuffer alone: under a window system the check's
+        // touch would be the session's, not tslib's, and the line is written unchecked.
+        const auto tslibCheck = [&](size_t device, int bound) {
+            return tslibCheckAsUser(*session, argv, *fds, paths[device], device, bound, framebuffer, monitor,
+                                    monitorName);
+        };
+        const int status = !end.handover ? end.status
+            : tslib && keeping.install
+            ? keepPointercalHandedOver(*end.handover, devices, framebuffer,
+                                       session->framebuffer ? std::function(tslibCheck) : nullptr)
+            : keepHandedOver(*end.handover, devices, *fds, keeping);
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();
             if (said.empty())
