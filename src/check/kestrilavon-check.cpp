@@ -243,6 +243,30 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     return finishOutput(0);
 }
 
+// The X screen the windows go on, and the monitor the touch screen lies on: the one named, else
+// the one that holds the pointer. None in a Wayland session, where X (Xwayland) knows nothing of
+// the outputs: the compositor does. Status 2 for a name X does not know, 1 for a name and no X
+// to ask, said; else 0.
+int placeOnX(const std::string &monitorName, std::optional<XScreenLayout> *layout, std::optional<Monitor> *monitor)
+{
+    const bool wayland = useWaylandWindows() || inSway();
+    *layout = wayland ? std::nullopt : xScreenLayout();
+    if (*layout) {
+        *monitor = chooseMonitor(**layout, monitorName);
+        if (!*monitor) {
+            std::string names;
+            for (const Monitor &m : (*layout)->monitors)
+                names += (names.empty() ? "" : ", ") + printable(m.name);
+            std::fprintf(stderr, "kestrilavon-check: no monitor %s on this X display; its monitors: %s\n",
+                         printable(monitorName).c_str(), names.c_str());
+            return 2;
+        }
+    } else if (!monitorName.empty() && !wayland) {
+        return fail("--output needs the X display, and it does not answer");
+    }
+    return 0;
+}
+
 // The windows on the devices at paths, which are closed when they are done.
 int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHeld,
              const FramebufferChoice &framebuffer, const std::function<int(const std::vector<int> &devices)> &body)
@@ -515,23 +539,13 @@ int main(int argc, char **argv)
                                                 : std::nullopt;
     if (sessionStatus != 0)
         return sessionStatus;
-    // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
-    // In a Wayland session X (Xwayland) knows nothing of the outputs: the compositor does.
-    const std::optional<XScreenLayout> layout =
-        useWaylandWindows() || inSway() || (session && session->wayland) ? std::nullopt : xScreenLayout();
+    // The monitor the touch screen lies on. Under a window part, that part asks X itself as the
+    // user: root connects to no one's display before it keeps what it is handed.
+    std::optional<XScreenLayout> layout;
     std::optional<Monitor> monitor;
-    if (layout) {
-        monitor = chooseMonitor(*layout, monitorName);
-        if (!monitor) {
-            std::string names;
-            for (const Monitor &m : layout->monitors)
-                names += (names.empty() ? "" : ", ") + printable(m.name);
-            std::fprintf(stderr, "kestrilavon-check: no monitor %s on this X display; its monitors: %s\n",
-                         printable(monitorName).c_str(), names.c_str());
-            return 2;
-        }
-    } else if (!monitorName.empty() && !useWaylandWindows() && !inSway()) {
-        return fail("--output needs the X display, and it does not answer");
+    if (!session) {
+        if (const int status = placeOnX(monitorName, &layout, &monitor))
+            return status;
     }
     if (calibrate) {
         std::vector<DeviceInfo> devices;
@@ -550,7 +564,8 @@ int main(int argc, char **argv)
         std::vector<std::string> paths;
         for (const DeviceInfo &device : devices)
             paths.push_back(device.path);
-        const auto calibrateOn = [&](const std::vector<int> &fds, int handoverFd) {
+        const auto calibrateOn = [&](const std::vector<int> &fds, int handoverFd,
+                                     const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
             CalibrateOptions options;
             options.askFirst = devicePath.empty() && askFirst(devices);
             options.apply = asked(Form::Apply);
@@ -559,14 +574,21 @@ int main(int argc, char **argv)
             options.tslib = tslib;
             options.framebuffer = framebuffer;
             options.handoverFd = handoverFd;
-            return runCalibration(fds, devices, options, layout, monitor, monitorName);
+            return runCalibration(fds, devices, options, xLayout, on, monitorName);
+        };
+        const auto placed = [&](const std::function<int(const std::optional<XScreenLayout> &,
+                                                        const std::optional<Monitor> &)> &window) {
+            std::optional<XScreenLayout> ownLayout;
+            std::optional<Monitor> ownMonitor;
+            const int status = placeOnX(monitorName, &ownLayout, &ownMonitor);
+            return status ? status : window(ownLayout, ownMonitor);
         };
         // A grab tells whether another program holds a device; with several to choose from,
         // the one touched cannot be held, and a grab of each would take a touch from X.
         const WhenHeld whenHeld = paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show;
         if (!session)
             return inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
-                return calibrateOn(fds, -1);
+                return calibrateOn(fds, -1, layout, monitor);
             });
         // Root opens the devices and keeps the result; the window between runs as the user.
         const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
@@ -575,8 +597,10 @@ int main(int argc, char **argv)
         if (session->wayland && paths.size() == 1)
             readdBeforeMeasuring(paths[0]);
         const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
-            return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                return calibrateOn(open, handoverFd);
+            return placed([&](const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
+                return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                    return calibrateOn(open, handoverFd, xLayout, on);
+                });
             });
         });
         if (end.timedOut)
@@ -586,8 +610,10 @@ int main(int argc, char **argv)
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
-                    return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                        return runTouchCheck(open[device], paths[device], bound, verdictFd, monitor, monitorName);
+                    return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                        return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                            return runTouchCheck(open[device], paths[device], bound, verdictFd, on, monitorName);
+                        });
                     });
                 }, kCheckTime);
             };
@@ -609,8 +635,10 @@ int main(int argc, char **argv)
             if (said.empty())
                 said = "Nothing was kept: the calibration ended before it was measured.\n";
             runWindowPart(*session, {}, [&](int) {
-                return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
-                    return showReport(status == 0, said, monitor, monitorName);
+                return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                    return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+                        return showReport(status == 0, said, on, monitorName);
+                    });
                 });
             });
         }

@@ -320,21 +320,27 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
     const DeviceInfo &info = devices[handover->device];
     // Where X maps the device onto one monitor of several, that is the touch screen's, as the
     // window took it.
-    std::optional<Monitor> monitor = keeping.monitor;
+    Keeping given = keeping;
     struct stat node;
     if (keeping.layout && keeping.monitorName.empty() && ::fstat(fds[handover->device], &node) == 0
         && S_ISCHR(node.st_mode)) {
         if (const std::optional<Monitor> mapped = xMappedMonitor(node.st_rdev, *keeping.layout))
-            monitor = mapped;
+            given.monitor = mapped;
     }
-    const std::optional<OntoMonitor> onto = ontoMonitor(keeping.layout, monitor);
+    // A window part asked X as the user, and found that itself.
+    if (!keeping.layout && handover->onX) {
+        const XPlace &x = *handover->onX;
+        given.monitor = Monitor{x.monitor, x.x, x.y, x.width, x.height};
+        given.layout = XScreenLayout{x.screenWidth, x.screenHeight, {*given.monitor}, 0};
+    }
+    const std::optional<OntoMonitor> onto = ontoMonitor(given.layout, given.monitor);
     std::fputs("\n", stdout);
     if (keeping.install && keeping.touchCheck)
-        return installAndCheck(*handover, info, onto, keeping);
+        return installAndCheck(*handover, info, onto, given);
     if (keeping.install)
         return installCalibration(info, handover->kept(), onto, keeping.port);
     if (keeping.touchCheck)
-        return applyAndCheck(*handover, info, onto, keeping);
+        return applyAndCheck(*handover, info, onto, given);
     const std::optional<Borders> borders = axisAlignedBorders(
         calibrationFromLibinput(handover->fit, *info.x, *info.y), handover->width, handover->height);
     const ApplyReport report =
