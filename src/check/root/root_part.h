@@ -85,8 +85,4 @@ int keepPointercalHandedOver(const std::string &text, const std::vector<DeviceIn
                              const FramebufferChoice &framebuffer,
                              const std::function<WindowPartEnd(size_t device, int bound)> &touchCheck);
 
-// A sealed copy in memory of a file root reads (at most 64 KiB), for a window part that may not
-// read the file itself: -1 with *problem where it cannot be read or copied.
-int sealedCopyOf(const std::string &path, std::string *problem);
-
 #endif
