@@ -535,8 +535,7 @@ int main(int argc, char **argv)
     // by root alone, as the session's owner, or as nobody.
     int sessionStatus = 0;
     const std::optional<UserSession> session =
-        calibrate && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus)
-                                                : std::nullopt;
+        calibrate && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus) : std::nullopt;
     if (sessionStatus != 0)
         return sessionStatus;
     // The monitor the touch screen lies on. Under a window part, that part asks X itself as the
