@@ -523,7 +523,9 @@ int main(int argc, char **argv)
         return fail("--framebuffer: " + framebufferPathProblem(framebufferPath)) + 1;
     if (printable(pointercalFile) != pointercalFile)
         return fail("--pointercal: a file name without control characters, please") + 1;
-    namePointercal(pointercalFile);
+    // Pinned: the window part's fresh environment holds no TSLIB_CALIBFILE, and its forms name
+    // the file root writes.
+    namePointercal(pointercalFile.empty() ? pointercalPath() : pointercalFile);
     const FramebufferChoice framebuffer =
         chooseFramebuffer(framebufferPath, std::getenv("QT_QPA_PLATFORM"), std::getenv("TSLIB_FBDEVICE"));
     if ((asked(Form::Install) || asked(Form::Uninstall)) && ::geteuid() != 0)

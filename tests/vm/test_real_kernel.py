@@ -1993,6 +1993,7 @@ class Framebuffer(RealKernelTest):
         status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], "--tslib", uids=uids, **env)
         self.assertEqual(status, 0, printed)
         self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        self.assertIn(f"save it as {calibfile} (or", printed)  # as root names it, not the user's default
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
