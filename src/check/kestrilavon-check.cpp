@@ -707,6 +707,10 @@ int main(int argc, char **argv)
             : keepHandedOver(*end.handover, devices, *fds, keeping);
         if (status != 0)
             putMappingBack();
+        else if (mapping)
+            // Said again here, where the menu entry's report window shows it.
+            std::printf("GNOME's mapping of the touch screen onto its monitor is kept with it. To undo that, "
+                        "as your user:\n    %s\n", printable(gsettingsUndo(mapping->path, mapping->before)).c_str());
         putBackBeforeSignalEnd({});
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();

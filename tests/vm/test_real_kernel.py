@@ -2232,7 +2232,10 @@ class Desktop(RealKernelTest):
         time.sleep(4)
         if look:
             self.assert_target_shown("check", check_target(width, height))
-        self.touch.send("touch %d %d" % raw_at(*(check_at or check_target(width, height))))
+        # A first touch off the target may be a slip: a second one decides.
+        for _ in range(1 if kept else 2):
+            self.touch.send("touch %d %d" % raw_at(*(check_at or check_target(width, height))))
+            time.sleep(1.5)
         if report:
             printed += read_until(one, b"Kept: your touch landed" if kept else b"Not kept")
             self.log.wait_until_covered_again()
@@ -2368,8 +2371,13 @@ class Gnome(Desktop):
                                  stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(plain.stdout.close)
         self.addCleanup(plain.kill)
-        said = read_until(plain, b"--calibrate --install\n").decode()
+        said, deadline = b"", time.monotonic() + 60
+        while b"--calibrate --install\n" not in said and time.monotonic() < deadline:
+            if select.select([plain.stdout], [], [], 1)[0]:
+                said += os.read(plain.stdout.fileno(), 65536)
         plain.kill()
+        plain.wait()
+        said = said.decode()
         print(f"\n$ kestrilavon-check --calibrate (turned, unmapped)\n{said}", file=sys.stderr)
         self.assertIn("GNOME has not mapped this touch screen onto its monitor, which is turned", said)
         self.assertIn("result below changes once it is mapped", said)
@@ -2413,6 +2421,9 @@ class Gnome(Desktop):
         printed = self.one_command(on_kiosk_panel, 1280, 800, "the menu entry's command, through pkexec",
                                    command=[menu, self.touch.path], report=True)
         self.assertIn("GNOME now maps the touch screen onto", printed)
+        # In the report's window too, which is all a user of the menu sees.
+        self.assertIn(f"its monitor is kept with it. To undo that, as your user:\n"
+                      f"    gsettings reset {self.TOUCH_SETTING} output", printed)
         self.assert_touches_land(on_kiosk_panel, self.NORMAL_POINTS, "the menu entry's command, normal output")
 
 
