@@ -2317,6 +2317,7 @@ class Gnome(Desktop):
     TOUCH_SETTING = ("org.gnome.desktop.peripherals.touchscreen:"
                      "/org/gnome/desktop/peripherals/touchscreens/1d6b:0104/")
     QEMU_MONITOR = "['RHT', 'QEMU Monitor', '0x00000000']"
+    UNMAPPED = "['', '', '']"  # the schema's default
 
     def setUp(self):
         # Each case starts unmapped, as GNOME leaves a touch screen it does not know as built in.
@@ -2382,7 +2383,7 @@ class Gnome(Desktop):
         self.assertIn("GNOME has not mapped this touch screen onto its monitor, which is turned", said)
         self.assertIn("result below changes once it is mapped", said)
         self.assertIn("    sudo kestrilavon-check --calibrate --install\n", said)
-        self.assertEqual(self.mapping(), "@as []")
+        self.assertEqual(self.mapping(), self.UNMAPPED)
         # Mapped as GNOME's settings map it, then the two commands.
         self.run_as_user("gsettings", "set", self.TOUCH_SETTING, "output", self.QEMU_MONITOR)
         super().test_4_calibrate_then_install_on_the_turned_output_lands_under_the_finger()
@@ -2392,8 +2393,8 @@ class Gnome(Desktop):
         printed = self.one_command(on_turned_desktop, 800, 1280, "turned, unmapped, the check touched far off",
                                    check_at=(700, 1180), kept=False)
         self.assertIn("GNOME now maps the touch screen onto", printed)
-        self.assertIn("GNOME's mapping of the touch screen is put back and read back: []", printed)
-        self.assertEqual(self.mapping(), "@as []")
+        self.assertIn(f"GNOME's mapping of the touch screen is put back and read back: {self.UNMAPPED}", printed)
+        self.assertEqual(self.mapping(), self.UNMAPPED)
 
     def test_6_the_menu_entrys_command_through_pkexec_keeps_it(self):
         # pkexec runs only the program its action names, at its installed path.

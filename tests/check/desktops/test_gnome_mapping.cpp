@@ -70,12 +70,6 @@ private slots:
         QCOMPARE(step({qemu, other}, {}, "", true), GnomeStep::Unknown);
         QCOMPARE(step({qemu}, {}, "DP-9", true), GnomeStep::Unknown);
     }
-
-    void twinsAreCounted()
-    {
-        QVERIFY(gnomeTwinsNote(1).find("1 other touch screen shares") != std::string::npos);
-        QVERIFY(gnomeTwinsNote(2).find("2 other touch screens share") != std::string::npos);
-    }
 };
 
 QTEST_APPLESS_MAIN(GnomeMappingTest)
