@@ -2390,8 +2390,8 @@ class Gnome(Desktop):
 
     def test_5_a_failed_check_puts_gnomes_mapping_back(self):
         self.turned()
-        printed = self.one_command(on_turned_desktop, 800, 1280, "turned, unmapped, the check touched far off",
-                                   check_at=(700, 1180), kept=False)
+        printed = self.one_command(on_turned_desktop, 800, 1280, "turned, unmapped, the check touched 140 px off",
+                                   check_at=(330, 200), kept=False)
         self.assertIn("GNOME now maps the touch screen onto", printed)
         self.assertIn(f"GNOME's mapping of the touch screen is put back and read back: {self.UNMAPPED}", printed)
         self.assertEqual(self.mapping(), self.UNMAPPED)
