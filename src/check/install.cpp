@@ -167,7 +167,7 @@ int finishReport(const std::string &report, int status, int signal)
         std::raise(SIGTSTP);
     } else if (signal) {
         std::fflush(stderr);
-        std::_Exit(128 + signal);
+        endBySignal(128 + signal);
     }
     return status;
 }

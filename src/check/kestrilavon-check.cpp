@@ -7,6 +7,7 @@
 
 #include "CheckWidget.h"
 #include "check_calibrate.h"
+#include "gnome_settings.h"
 #include "root_part.h"
 #include "unprivileged_session.h"
 #include "window_start.h"
@@ -376,6 +377,45 @@ std::optional<std::vector<DeviceInfo>> calibrationCandidates()
     return candidates;
 }
 
+// The other touch screens with the device's vendor and product id: GNOME maps them as one.
+int twinsOf(const DeviceInfo &device)
+{
+    int twins = 0;
+    for (const DeviceInfo &other : touchScreenCandidates(listTouchDevices()))
+        twins += other.path != device.path && other.vendor == device.vendor && other.product == device.product;
+    return twins;
+}
+
+// How long the session's user may take to settle or put back GNOME's mapping.
+constexpr std::chrono::seconds kSettingTime{60};
+
+// GNOME's mapping settled by the session's user, in a window part without a window; the change
+// it made, as root checks it: its own setting's path, and a value of three strings at most.
+std::optional<GnomeMappingChange> settledAsUser(const UserSession &session, const DeviceInfo &device,
+                                                const std::string &outputName, bool writing, bool *failed)
+{
+    const int twins = twinsOf(device);
+    const WindowPartEnd end = runWindowPart(session, {}, [&](int changeFd) {
+        bool settleFailed = false;
+        const std::optional<GnomeMappingChange> change =
+            settleGnomeMapping(device, twins, outputName, writing, &settleFailed);
+        const std::string text = change ? gvariantStrings(change->before) : "";
+        if (!text.empty() && ::write(changeFd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            return 1;
+        return settleFailed ? 1 : 0;
+    }, kSettingTime);
+    const std::optional<std::vector<std::string>> before = end.handover
+        ? parseGvariantStrings(*end.handover) : std::nullopt;
+    if (end.handover && (!before || before->size() > 3)) {
+        fail("the window part's note of GNOME's mapping before is not one: " + printable(*end.handover));
+        return std::nullopt;
+    }
+    *failed = !before && end.status != 0 && writing;
+    if (!before)
+        return std::nullopt;
+    return GnomeMappingChange{gnomeTouchscreenPath(device.vendor, device.product), *before};
+}
+
 int showLive(int device, const std::string &devicePath, const std::string &resultPath,
              const std::optional<Monitor> &monitor, const std::string &monitorName)
 {
@@ -395,7 +435,7 @@ void readdBeforeMeasuring(const std::string &path)
 {
     const Replug replug = reloadAndReplug(sysfsPathOfNode(path));
     if (replug.signal)
-        std::_Exit(128 + replug.signal);
+        endBySignal(128 + replug.signal);
     if (!replug.problem.empty())
         std::fprintf(stderr, "kestrilavon-check: could not re-add %s before measuring: %s\n", printable(path).c_str(),
                      printable(replug.problem).c_str());
@@ -587,14 +627,45 @@ int main(int argc, char **argv)
         // A grab tells whether another program holds a device; with several to choose from,
         // the one touched cannot be held, and a grab of each would take a touch from X.
         const WhenHeld whenHeld = paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show;
-        if (!session)
-            return inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
+        // GNOME's mapping of the touch screen onto its monitor decides whether mutter turns its
+        // touches: settled first, so that what is measured is what is kept.
+        const bool mappingWritten = asked(Form::Install) || asked(Form::Apply) || !monitorName.empty();
+        if (!session) {
+            bool mappingFailed = false;
+            const std::optional<GnomeMappingChange> mapping =
+                ::geteuid() != 0 && useWaylandWindows() && devices.size() == 1
+                ? settleGnomeMapping(devices[0], twinsOf(devices[0]), monitorName, mappingWritten, &mappingFailed)
+                : std::nullopt;
+            if (mappingFailed)
+                return 1;
+            const int status = inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
                 return calibrateOn(fds, -1, layout, monitor);
             });
+            if (status != 0 && mapping)
+                putBackGnomeMapping(*mapping);
+            return status;
+        }
         // Root opens the devices and keeps the result; the window between runs as the user.
         const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
         if (!fds)
             return 1;
+        std::optional<GnomeMappingChange> mapping;
+        if (session->wayland && paths.size() == 1) {
+            bool mappingFailed = false;
+            mapping = settledAsUser(*session, devices[0], monitorName, mappingWritten, &mappingFailed);
+            if (mappingFailed)
+                return 1;
+        }
+        const auto putMappingBack = [&] {
+            if (mapping)
+                runWindowPart(*session, {}, [&](int) { return putBackGnomeMapping(*mapping) ? 0 : 1; }, kSettingTime);
+            mapping.reset();
+        };
+        if (mapping)
+            putBackBeforeSignalEnd(putMappingBack);
+        std::optional<HeldUntilRestored> held;
+        if (mapping)
+            held.emplace();
         if (session->wayland && paths.size() == 1)
             readdBeforeMeasuring(paths[0]);
         const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
@@ -604,6 +675,9 @@ int main(int argc, char **argv)
                 });
             });
         });
+        if (held && held->signal())
+            endBySignal(128 + held->signal());
+        held.reset();
         if (end.timedOut)
             fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
                  + " minutes: it was stopped, and nothing was kept");
@@ -631,6 +705,13 @@ int main(int argc, char **argv)
             ? keepPointercalHandedOver(*end.handover, devices, framebuffer,
                                        session->framebuffer ? std::function(tslibCheck) : nullptr)
             : keepHandedOver(*end.handover, devices, *fds, keeping);
+        if (status != 0)
+            putMappingBack();
+        else if (mapping)
+            // Said again here, where the menu entry's report window shows it.
+            std::printf("GNOME's mapping of the touch screen onto its monitor is kept with it. To undo that, "
+                        "as your user:\n    %s\n", printable(gsettingsUndo(mapping->path, mapping->before)).c_str());
+        putBackBeforeSignalEnd({});
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();
             if (said.empty())

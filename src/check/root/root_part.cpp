@@ -12,6 +12,7 @@
 #include "signals/signals_at_start.h"
 #include "windows/TouchCheckWidget.h"
 
+#include <utility>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -55,6 +56,10 @@ void noteInterruption(int signal)
 }
 
 constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// What the session's user had changed for the measurement, put back as that user before a
+// signal ends the program.
+std::function<void()> sessionPutBack;
 
 // The text the window part writes before it closes the pipe, read within the time left, or
 // until a signal noted by HeldUntilRestored came; a text longer than a hand-over is cut there
@@ -120,7 +125,7 @@ int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<
     const int signal = held.signal() ? held.signal() : duringRestore;
     const int status = finishOutput(1);
     if (signal)
-        std::_Exit(128 + signal);
+        endBySignal(128 + signal);
     return status;
 }
 
@@ -139,7 +144,7 @@ int putBackLive(const ApplyReport &live, const DeviceInfo &info, const std::stri
     restoreLive(live, info, why);
     const int status = finishOutput(1);
     if (signal)
-        std::_Exit(128 + signal);
+        endBySignal(128 + signal);
     return status;
 }
 
@@ -197,7 +202,7 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
                          : "\nNot kept: the lines above say what the session uses instead.", &duringRestore);
         const int status = finishOutput(1);
         if (change.signal || duringRestore)
-            std::_Exit(128 + (change.signal ? change.signal : duringRestore));
+            endBySignal(128 + (change.signal ? change.signal : duringRestore));
         return status;
     }
     if (installed != 0)
@@ -223,7 +228,7 @@ int applyAndCheck(const Handover &handover, const DeviceInfo &info, const std::o
     if (!report.ok) {
         const int status = fail(report.text.substr(0, report.text.size() - 1));
         if (held.signal())
-            std::_Exit(128 + held.signal());
+            endBySignal(128 + held.signal());
         return status;
     }
     std::fputs(report.text.c_str(), stdout);
@@ -234,6 +239,24 @@ int applyAndCheck(const Handover &handover, const DeviceInfo &info, const std::o
 }
 
 } // namespace
+
+void putBackBeforeSignalEnd(std::function<void()> putBack)
+{
+    sessionPutBack = std::move(putBack);
+}
+
+void endBySignal(int status)
+{
+    if (const std::function<void()> putBack = std::exchange(sessionPutBack, {})) {
+        // The window part that puts it back must not be cut short by the signal already noted.
+        interruptedBy = 0;
+        std::fflush(stdout);
+        putBack();
+        std::fflush(stdout);
+        std::fflush(stderr);
+    }
+    std::_Exit(status);
+}
 
 HeldUntilRestored::HeldUntilRestored()
 {
@@ -357,7 +380,7 @@ int installPointercalAndCheck(const std::string &line, int bound, const std::fun
     const int installed = installPointercal(line, &change);
     if (installed != 0 || !change.written) {
         if (held.signal())
-            std::_Exit(128 + held.signal());
+            endBySignal(128 + held.signal());
         return installed;
     }
     return keptIfTouched(held, bound, touchCheck, [&](const std::string &why, int *) { restorePointercal(change, why); });

@@ -46,6 +46,11 @@ private:
 // The signal a HeldUntilRestored noted, or 0: a window in this process ends on it.
 int heldSignal();
 
+// Where a held signal ends the program once root's changes are put back (endBySignal, with
+// 128 + the signal), putBack runs first: what the session's user changed for the measurement.
+void putBackBeforeSignalEnd(std::function<void()> putBack);
+[[noreturn]] void endBySignal(int status);
+
 // Forks the window part, which drops to the session's user keeping only the devices and the
 // hand-over's pipe, then runs window with the pipe's end to write to. Waits for the hand-over
 // for at most limit (less when a signal is held); the child is killed and reaped before this
