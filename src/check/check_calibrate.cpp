@@ -553,7 +553,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         });
     }
     if (toKeep) {
-        Keeping keeping{true, options.port, layout, monitor, monitorName, {}};
+        Keeping keeping{true, options.port, layout, monitor, monitorName, {}, {}};
         keeping.touchCheck = [&](size_t index, int pixels) {
             return checkInWindow(devices[index], infos[index].path, pixels, monitor, monitorName);
         };

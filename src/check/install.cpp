@@ -2,6 +2,7 @@
 #include "install.h"
 
 #include "check_calibrate.h"
+#include "desktops/kwin_input.h"
 #include "desktops/unchecked_compositors.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
@@ -103,7 +104,7 @@ std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::o
 // signal that came meanwhile: then only what is known at once is said.
 std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matrix> &expected,
                               const std::string &rules, const std::optional<OntoMonitor> &onto, bool *ok,
-                              int *signal)
+                              int *signal, const AskKWin &askKWin = {})
 {
     const std::string sysfsPath = sysfsPathOfNode(device.path);
     struct stat node;
@@ -151,8 +152,16 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
         report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
                   "uses was not checked.\n";
-    for (const std::string &compositor : uncheckedCompositors(holderNames))
-        report += notCheckedLine(compositor, device.stablePath());
+    const bool kwinAsked = askKWin && expected
+        && std::find(holderNames.begin(), holderNames.end(), "kwin_wayland") != holderNames.end();
+    if (kwinAsked) {
+        const std::optional<std::string> handed = askKWin(*expected);
+        report += kwinReadBackLine(handed ? readKWinAnswer(*handed) : std::nullopt, *expected, ok);
+    }
+    for (const std::string &compositor : uncheckedCompositors(holderNames)) {
+        if (!(kwinAsked && compositor == "KWin"))
+            report += notCheckedLine(compositor, device.stablePath());
+    }
     return report;
 }
 
@@ -257,7 +266,7 @@ std::string asRootCommand(int argc, char **argv)
 }
 
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,
-                       const std::optional<OntoMonitor> &onto, bool port, RulesChange *change)
+                       const std::optional<OntoMonitor> &onto, bool port, RulesChange *change, const AskKWin &askKWin)
 {
     const std::optional<RuleTarget> target = ruleTarget(device, port);
     if (!target)
@@ -313,7 +322,7 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
     }
     bool ok = true;
     int signal = 0;
-    report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal);
+    report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal, askKWin);
     const std::string portWord = port ? "--port " : "";
     if (old)
         report += "To undo: sudo kestrilavon-check --install " + portWord + "--matrix \"" + old->text()

@@ -6,6 +6,7 @@
 #include "udev/rule_edits.h"
 #include "x_input.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,9 +35,15 @@ struct RulesChange {
     int signal = 0;        // one that came during the re-add (a stop has already been taken)
 };
 
+// KWin's answer for the device once it shows the expected matrix (or the time is up), asked by
+// the session's user in a part of its own: the text that part handed over, unchecked; nullopt
+// where it handed none. Given, the read-back checks what KWin uses rather than saying that it
+// was not checked.
+using AskKWin = std::function<std::optional<std::string>(const Matrix &expected)>;
+
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,
                        const std::optional<OntoMonitor> &onto, bool port = false,
-                       RulesChange *change = nullptr);
+                       RulesChange *change = nullptr, const AskKWin &askKWin = {});
 
 // Puts the rules file back as it was before the install, when it is still as the install left
 // it (another change since is not undone), re-adds the device and reads udev back: "the old

@@ -14,6 +14,7 @@
 #include "input/devices.h"
 #include "framebuffer/framebuffer.h"
 #include "install.h"
+#include "kwin_dbus.h"
 #include "input/listing.h"
 #include "udev/rule_edits.h"
 #include "udev/rules_file.h"
@@ -681,7 +682,7 @@ int main(int argc, char **argv)
         if (end.timedOut)
             fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
                  + " minutes: it was stopped, and nothing was kept");
-        Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}};
+        Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}, {}};
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
@@ -691,6 +692,13 @@ int main(int argc, char **argv)
                         });
                     });
                 }, kCheckTime);
+            };
+        }
+        if (keeping.install && session->wayland) {
+            keeping.askKWin = [&](size_t device, const Matrix &expected) {
+                return runWindowPart(*session, {}, [&](int answerFd) {
+                    return handOverKWinAnswer(answerFd, paths[device], expected);
+                }, kKWinReadBackTime + std::chrono::seconds(10)).handover;
             };
         }
         const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();

@@ -2432,11 +2432,14 @@ class Kde(Desktop):
     """KDE's compositor: KWin 5.27 on DRM (its default), without the rest of Plasma."""
     COMPOSITOR = "kwin_wayland --no-lockscreen --no-kactivities --no-global-shortcuts --socket wayland-0"
     ENVIRONMENT = ("KWIN_COMPOSE=Q", "KWIN_DRM_DEVICES=/dev/dri/card0")
+    SESSION_BUS = "env DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus"
 
     def turn(self, turned):
-        # kscreen's backend out of process, started by D-Bus with the session's variables; it
-        # would hang the next call if it outlived this one.
-        self.run_as_user("dbus-update-activation-environment", "WAYLAND_DISPLAY=wayland-0",
+        # kscreen's backend out of process, started by D-Bus with the session's variables (on
+        # the user's bus through systemd's user manager, which needs them too); it would hang
+        # the next call if it outlived this one.
+        self.run_as_user("dbus-update-activation-environment", "--systemd", "WAYLAND_DISPLAY=wayland-0",
+                         "XDG_SESSION_TYPE=wayland", "QT_QPA_PLATFORM=wayland",
                          f"XDG_RUNTIME_DIR={self.env['XDG_RUNTIME_DIR']}")
         run = subprocess.run(["kscreen-doctor", f"output.Virtual-1.rotation.{'left' if turned else 'none'}"],
                              env=dict(self.env, KSCREEN_BACKEND_INPROCESS="0", QT_QPA_PLATFORM="wayland"),
@@ -2447,6 +2450,46 @@ class Kde(Desktop):
         for pid in launcher:
             os.kill(int(pid), signal.SIGTERM)
         self.assertEqual(run.returncode, 0)
+
+    def kwin_device(self, verb, *arguments):
+        """busctl on the session's bus ($XDG_RUNTIME_DIR/bus), on KWin's object of the panel."""
+        return self.run_as_user("busctl", "--user", verb, "org.kde.KWin",
+                                "/org/kde/KWin/InputDevice/" + os.path.basename(self.touch.path),
+                                "org.kde.KWin.InputDevice", *arguments)
+
+    def one_command(self, *arguments):
+        printed = super().one_command(*arguments)
+        self.assertIn("KWin reads it now.", printed)
+        return printed
+
+    def test_5_kwins_own_calibration_makes_the_one_command_put_the_old_rule_back(self):
+        old = subprocess.run(["sudo", CHECK, "--install", "--matrix", "1.01 0 -0.005 0 1.01 -0.005", self.touch.path],
+                             env=self.env, capture_output=True, text=True, timeout=120, **self.user)
+        self.assertEqual(old.returncode, 0, old.stdout + old.stderr)
+        with open("/etc/udev/rules.d/99-kestrilavon.rules") as file:
+            rules = file.read()
+        # As KDE's settings set it: KWin keeps it in kcminputrc and sets it again on every add,
+        # for the rest of the session (so this case comes last); set back, it stays pinned.
+        self.kwin_device("set-property", "calibrationMatrix", "ad", "16",
+                         *"0.9 0 0.05 0 0 0.9 0.05 0 0 0 1 0 0 0 0 1".split())
+        self.addCleanup(self.kwin_device, "set-property", "calibrationMatrix", "ad", "16",
+                        *"1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1".split())
+        self.log.forget_so_far()
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
+        self.touch_the_targets(one, on_kiosk_panel, 1280, 800)
+        status = one.wait(timeout=120)
+        printed = one.stdout.read().decode()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install (KWin's own calibration set)\n{printed}",
+              file=sys.stderr)
+        self.assertEqual(status, 1, printed)
+        overridden = [line for line in printed.splitlines() if "KWin's own calibration" in line]
+        self.assertEqual(len(overridden), 1, printed)
+        self.assertTrue(overridden[0].startswith("KWin uses 0.9 0 0.05 0 0.9 0.05, not udev's matrix"), printed)
+        self.assertNotIn("Check: touch the target", printed)
+        self.assertIn("The old calibration is back.", printed)
+        with open("/etc/udev/rules.d/99-kestrilavon.rules") as file:
+            self.assertEqual(file.read(), rules)
 
 
 del Desktop

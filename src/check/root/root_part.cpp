@@ -186,7 +186,10 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     if (live && !livePixels)
         return putBackLive(*live, info, whyNotKept({}, std::nullopt, held.signal()), held.signal());
     RulesChange change;
-    const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change);
+    AskKWin askKWin;
+    if (keeping.askKWin)
+        askKWin = [&](const Matrix &expected) { return keeping.askKWin(handover.device, expected); };
+    const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change, askKWin);
     if (live && !change.written && (installed != 0 || change.signal || held.signal()))
         return putBackLive(*live, info, "\nNot kept: the rules file was not written.",
                            change.signal ? change.signal : held.signal());

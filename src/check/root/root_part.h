@@ -69,6 +69,9 @@ struct Keeping {
     // Shows the check target on the device (its index) with the bound, as the user, and
     // returns what that window part handed over; none where nothing is to be checked.
     std::function<WindowPartEnd(size_t device, int bound)> touchCheck;
+    // Asks KWin, as the user, what matrix it uses for the device (its index) after the re-add;
+    // none where no user's part can ask.
+    std::function<std::optional<std::string>(size_t device, const Matrix &expected)> askKWin;
 };
 
 // Checks the hand-over as --matrix is checked (nothing kept on a problem, status 1), then

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include "desktops/kwin_input.h"
 #include "desktops/unchecked_compositors.h"
+#include "kwin_dbus.h"
 #include "sway_ipc.h"
 
 #include <QtTest>
@@ -95,6 +97,56 @@ private slots:
                  (std::vector<std::string>{"weston", "KWin"}));
         QCOMPARE(notCheckedLine("KWin", "/dev/input/a b"),
                  std::string("What KWin uses was not checked: touch the screen in kestrilavon-check '/dev/input/a b'\n"));
+    }
+
+    // KWin sends libinput's matrix as the first two rows of a 4x4 one, row by row.
+    void kwinsFourByFourGivesLibinputsSixNumbersInOrder()
+    {
+        const std::optional<Matrix> matrix = matrixFromKWin({0.5, 0.1, 0.25, 0, 0.2, 0.6, 0.125, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+        QVERIFY(matrix);
+        QCOMPARE(matrix->text(), std::string("0.5 0.1 0.25 0.2 0.6 0.125"));
+        QVERIFY(!matrixFromKWin({0.5, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0}));
+        QVERIFY(!matrixFromKWin({1, 0, 0, 0, 0, 1, 0, 0, 0.5, 0, 1, 0, 0, 0, 0, 1}));
+        QCOMPARE(kwinDeviceObject("/dev/input/event12"), std::string("/org/kde/KWin/InputDevice/event12"));
+        QCOMPARE(kwinDeviceObject("/dev/input/event1/../mouse0"), std::string());
+    }
+
+    // Root takes from the user's part only the one line it writes, and says what it saw.
+    void kwinsAnswerIsCheckedByRootAndOnlyItsOwnOverrideFails()
+    {
+        const Matrix udevs = *Matrix::parse("1.1 0 -0.05 0 1.2 -0.1");
+        const std::optional<KWinAnswer> same = readKWinAnswer(kwinAnswerText({Matrix::parse("1.1 0 -0.05 0 1.2 -0.1000001"), {}}));
+        bool ok = true;
+        QCOMPARE(kwinReadBackLine(same, udevs, &ok), std::string("KWin reads it now.\n"));
+        QVERIFY(ok);
+        const std::string line = kwinReadBackLine(readKWinAnswer("matrix 1 0 0 0 1 0\n"), udevs, &ok);
+        QVERIFY(!ok);
+        QVERIFY2(line.rfind("KWin uses 1 0 0 0 1 0, not udev's matrix: KWin's own calibration", 0) == 0, line.c_str());
+        QCOMPARE(std::count(line.begin(), line.end(), '\n'), 1);
+        for (const char *refused : {"matrix 1 0 0 0 1\n", "matrix 1 0 0 0 1 0\nmatrix 1 0 0 0 1 0\n", "unseen \n",
+                                    "seen 1 0 0 0 1 0\n", "matrix 1 0 0 0 1 0"})
+            QVERIFY2(!readKWinAnswer(refused), refused);
+        ok = true;
+        QCOMPARE(kwinReadBackLine(readKWinAnswer(kwinAnswerText({std::nullopt, "no\x1b[2Jbus"})), udevs, &ok),
+                 std::string("What KWin uses was not checked: no?[2Jbus.\n"));
+        QCOMPARE(kwinReadBackLine(std::nullopt, udevs, &ok),
+                 std::string("KWin's answer did not come, or not in its form: what it uses was not checked.\n"));
+        QVERIFY(ok);
+    }
+
+    // Without the session's bus the user's part says so at once: it never launches one.
+    void kwinIsNotAskedWithoutTheSessionsBus()
+    {
+        const QByteArray runtime = folder.filePath("runtime").toLocal8Bit();
+        QVERIFY(QDir().mkpath(folder.filePath("runtime")));
+        ::setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
+        QElapsedTimer timer;
+        timer.start();
+        const KWinAnswer answer = askKWinMatrix("/dev/input/event3", Matrix::identity(), std::chrono::seconds(3));
+        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(!answer.matrix);
+        QCOMPARE(answer.unseen, std::string("the session's bus ($XDG_RUNTIME_DIR/bus) does not answer"));
+        QCOMPARE(QDir(folder.filePath("runtime")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 };
 

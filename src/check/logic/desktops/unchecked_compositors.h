@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-// The compositors whose use of a device the read-back after a re-add cannot ask: weston, GNOME
-// (gnome-shell, mutter) and KDE (kwin_wayland) tell no program outside them the calibration
-// matrix they use. sway's IPC and X's properties are read back elsewhere.
+// The compositors whose use of a device the read-back after a re-add cannot ask: weston and GNOME
+// (gnome-shell, mutter) tell no program outside them the calibration matrix they use; KDE
+// (kwin_wayland) tells it on the session's bus, which only the user's part may ask, so it is
+// here where no such part runs. sway's IPC and X's properties are read back elsewhere.
 
 // Those among the processes that held the device (their names, as they set them), as the
 // read-back names them, each once.
