@@ -200,6 +200,14 @@ std::string chainText(const ChainOff &off)
         + off.device.libinput.text();
 }
 
+// How far off that chain puts touches, to end a line.
+std::string howFar(const ChainFinding &finding)
+{
+    return std::isfinite(finding.worstPixels)
+        ? "up to " + std::to_string(std::lround(finding.worstPixels)) + " px from the targets"
+        : "off any calibration's plane (its last row is not 0 0 1)";
+}
+
 int installAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
                     const Keeping &keeping)
 {
@@ -256,8 +264,7 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     if (const std::optional<ChainOff> off = keeping.layout && !inSway() ? xChainOff(info, handover, onto) : std::nullopt) {
         const std::optional<Matrix> undone = off->finding.turn ? off->finding.turn->inverse() : std::nullopt;
         if (!undone)
-            return putBack("\nNot kept: " + chainText(*off) + ", which puts touches up to "
-                           + std::to_string(std::lround(off->finding.worstPixels)) + " px from the targets.");
+            return putBack("\nNot kept: " + chainText(*off) + ", which puts touches " + howFar(off->finding) + ".");
         const Matrix kept = undone->after(off->device.libinput);
         std::printf("%s, set when X added the device, which turns touches a second time (up to %ld px off): "
                     "keeping %s instead, with that turn undone, and checking again.\n",
@@ -272,8 +279,8 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
                                    + " during the re-add: not kept."
                                          : "\nNot kept: the lines above say what the session uses instead.");
         if (const std::optional<ChainOff> still = xChainOff(info, handover, onto))
-            return putBack("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches up to "
-                           + std::to_string(std::lround(still->finding.worstPixels)) + " px from the targets.");
+            return putBack("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches "
+                           + howFar(still->finding) + ".");
         // The touch on the live calibration judged another chain: this one is judged afresh.
         livePixels.reset();
     }
