@@ -17,6 +17,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import unittest.mock
@@ -1053,11 +1054,11 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertEqual(program.wait(timeout=30), 0)
         self.assert_touches_land(turned, "root alone --calibrate --apply, libinput", within=2)
 
-    def one_command_on_x(self, form, check_touches, at_check=lambda: None):
+    def one_command_on_x(self, form, check_touches, at_check=lambda: None, checks=1):
         """sudo kestrilavon-check --calibrate FORM as nobody on X: the targets touched where they
-        are, then at_check() and these touches (pixels) once the check target shows; its status
-        and what it printed. The window runs as nobody, root's part as root, and neither
-        outlives it."""
+        are, then at_check() and these touches (pixels) once the check target shows (each time
+        it shows, where checks is more than one); its status and what it printed. The window
+        runs as nobody, root's part as root, and neither outlives it."""
         # The guest's root is a chroot to systemd's eyes, where udevadm ignores requests.
         program = subprocess.Popen(["sudo", CHECK, "--calibrate", form, self.touch.path],
                                    env=dict(self.server.env, SYSTEMD_IGNORE_CHROOT="1"),
@@ -1071,15 +1072,19 @@ class CalibrateOnTargets(RealKernelTest):
                 self.assertEqual(sorted(window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
             self.touch.send("touch %d %d" % turned(x, y))
         x, y = check_target(1024, 768)
-        try:
-            wait_for("the check target", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
-        finally:
-            if program.poll() is not None:
-                print(program.stdout.read(), file=sys.stderr)
-        at_check()
-        for x, y in check_touches:
-            self.touch.send("touch %d %d" % turned(x, y))
-            time.sleep(1)
+        for shown in range(checks):
+            if shown:
+                wait_for("the check window to close", lambda: self.server.capture().at(x, y) != (255, 0, 0), 60)
+            try:
+                wait_for("the check target", lambda: self.server.capture().at(x, y) == (255, 0, 0), 90)
+            finally:
+                if program.poll() is not None:
+                    print(program.stdout.read(), file=sys.stderr)
+            if not shown:
+                at_check()
+            for touched in check_touches:
+                self.touch.send("touch %d %d" % turned(*touched))
+                time.sleep(1)
         status = program.wait(timeout=60)
         printed = program.stdout.read()
         print(f"\n$ sudo kestrilavon-check --calibrate {form} (as nobody, on X)\n{printed}", file=sys.stderr)
@@ -1132,6 +1137,45 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertNotIn("What sway uses", printed)
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         self.assert_touches_land(turned, "sudo --calibrate --install on X, libinput", within=1)
+
+    TURN = "0 -1 1 1 0 0 0 0 1"  # a monitor turned to the left, as GNOME's window manager sets it
+
+    def desktop_turning_the_panel_at_each_add(self):
+        """A client that sets the touch screen's Coordinate Transformation Matrix to a turn each
+        time X adds it (enables a new device), as GNOME's window manager on X does for a touch
+        screen mapped onto a turned monitor; stopped at the test's end."""
+        env = self.server.env
+        watch = subprocess.Popen(["xinput", "test-xi2", "--root"], env=env, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(watch.stdout.close)
+        self.addCleanup(watch.wait, timeout=10)
+        self.addCleanup(watch.terminate)
+        turned_at = []
+
+        def turn_each_add():
+            for line in watch.stdout:
+                if "changes:" in line and "[device enabled]" in line:
+                    done = subprocess.run(["xinput", "set-prop", "kestrilavon test touch screen",
+                                           "Coordinate Transformation Matrix", *self.TURN.split()],
+                                          env=env, capture_output=True)
+                    if done.returncode == 0:
+                        turned_at.append(time.monotonic())
+        threading.Thread(target=turn_each_add, daemon=True).start()
+        return turned_at
+
+    def test_through_sudo_the_one_command_undoes_a_turn_that_the_desktop_adds_at_each_add(self):
+        # Run where mutter --x11 could not be: on the dummy driver, which cannot turn an output.
+        self.multitouch_panel_on_xorg()
+        turned_at = self.desktop_turning_the_panel_at_each_add()
+        allow_sudo(self)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        status, printed = self.one_command_on_x("--install", [check_target(1024, 768)], checks=2)
+        self.assertEqual(status, 0, printed)
+        self.assertGreaterEqual(len(turned_at), 2)
+        self.assertRegex(printed, r"applies its Coordinate Transformation Matrix 0 -1 1 1 0 0 after libinput's matrix "
+                                  r"[-\d. e]+, set when X added the device, which turns touches a second time "
+                                  r"\(up to \d+ px off\): keeping [-\d. e]+ instead, with that turn undone, and checking again\.")
+        self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
+        self.assert_touches_land(turned, "sudo --calibrate --install, the desktop's turn undone", within=1)
 
     def test_a_straying_finger_is_told_its_expected_error_and_exact_touches_land_within_a_pixel(self):
         start_udev(self)

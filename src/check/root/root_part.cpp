@@ -5,6 +5,7 @@
 #include "forms/driver_forms.h"
 #include "geometry/fit.h"
 #include "geometry/target_sequence.h"
+#include "geometry/x_chain.h"
 #include "handover/handover.h"
 #include "install.h"
 #include "sway_ipc.h"
@@ -24,6 +25,8 @@
 #include <csignal>
 #include <cstring>
 #include <cstdio>
+#include <cmath>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -165,6 +168,52 @@ std::optional<ApplyReport> tryOnX(const Handover &handover, const DeviceInfo &in
     return live;
 }
 
+// How long a desktop may take to set its own properties on a device X has added again, and how
+// long they must then stay unchanged before what X applies is read.
+constexpr std::chrono::seconds kDesktopLimit{6};
+constexpr std::chrono::seconds kDesktopQuiet{2};
+
+// The first X device whose whole chain (its Coordinate Transformation Matrix after libinput's
+// matrix) does not put the targets where the fit does, once the re-add is done; none where all
+// agree or X drives no device of the node with libinput.
+struct ChainOff {
+    XChain device;
+    ChainFinding finding;
+};
+
+std::optional<ChainOff> xChainOff(const DeviceInfo &info, const Handover &handover,
+                                  const std::optional<OntoMonitor> &onto)
+{
+    for (const XChain &x : xChainsOnceSettled(info.path, kDesktopQuiet, kDesktopLimit)) {
+        // Seen from the monitor the fit was measured on: X's map onto it undone.
+        Matrix chain = x.chain();
+        if (const std::optional<Matrix> fromMonitor = onto ? onto->transformation.inverse() : std::nullopt)
+            chain = fromMonitor->after(chain);
+        ChainFinding finding;
+        finding.worstPixels = std::numeric_limits<double>::infinity();
+        if (x.affine)
+            finding = compareChain(chain, handover.fit, handover.width, handover.height);
+        if (!finding.agrees())
+            return ChainOff{x, finding};
+    }
+    return std::nullopt;
+}
+
+std::string chainText(const ChainOff &off)
+{
+    return "X device " + std::to_string(off.device.id) + " \"" + off.device.name + "\" applies its Coordinate Transformation Matrix "
+        + off.device.transformation.text() + " after libinput's matrix "
+        + off.device.libinput.text();
+}
+
+// How far off that chain puts touches, to end a line.
+std::string howFar(const ChainFinding &finding)
+{
+    return std::isfinite(finding.worstPixels)
+        ? "up to " + std::to_string(std::lround(finding.worstPixels)) + " px from the targets"
+        : "off any calibration's plane (its last row is not 0 0 1)";
+}
+
 int installAndCheck(const Handover &handover, const DeviceInfo &info, const std::optional<OntoMonitor> &onto,
                     const Keeping &keeping)
 {
@@ -189,7 +238,7 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     AskKWin askKWin;
     if (keeping.askKWin)
         askKWin = [&](const Matrix &expected) { return keeping.askKWin(handover.device, expected); };
-    const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change, askKWin);
+    int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change, askKWin);
     if (live && !change.written && (installed != 0 || change.signal || held.signal()))
         return putBackLive(*live, info, "\nNot kept: the rules file was not written.",
                            change.signal ? change.signal : held.signal());
@@ -210,6 +259,40 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     }
     if (installed != 0)
         return installed;
+    const auto putBack = [&](const std::string &why) {
+        int duringRestore = 0;
+        restoreRules(info, change, onto, why, &duringRestore);
+        const int status = finishOutput(1);
+        const int signal = change.signal ? change.signal : held.signal() ? held.signal() : duringRestore;
+        if (signal)
+            endBySignal(128 + signal);
+        return status;
+    };
+    // A desktop may set the transformation when X adds the device (GNOME on X turns it with the
+    // monitor): what X applies now is measured, and a turn it adds is undone in the rule, once.
+    if (const std::optional<ChainOff> off = keeping.layout && !inSway() ? xChainOff(info, handover, onto) : std::nullopt) {
+        const std::optional<Matrix> undone = off->finding.turn ? off->finding.turn->inverse() : std::nullopt;
+        if (!undone)
+            return putBack("\nNot kept: " + chainText(*off) + ", which puts touches " + howFar(off->finding) + ".");
+        const Matrix kept = undone->after(off->device.libinput);
+        std::printf("%s, set when X added the device, which turns touches a second time (up to %ld px off): "
+                    "keeping %s instead, with that turn undone, and checking again.\n",
+                    chainText(*off).c_str(), std::lround(off->finding.worstPixels), kept.text().c_str());
+        RulesChange again;
+        installed = kept.driverProblem().empty() ? installCalibration(info, kept, onto, keeping.port, &again) : 1;
+        if (again.written)
+            change.after = again.after;
+        change.signal = again.signal ? again.signal : held.signal();
+        if (change.signal || installed != 0)
+            return putBack(change.signal ? "\nInterrupted by signal " + std::to_string(change.signal)
+                                   + " during the re-add: not kept."
+                                         : "\nNot kept: the lines above say what the session uses instead.");
+        if (const std::optional<ChainOff> still = xChainOff(info, handover, onto))
+            return putBack("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches "
+                           + howFar(still->finding) + ".");
+        // The touch on the live calibration judged another chain: this one is judged afresh.
+        livePixels.reset();
+    }
     if (livePixels) {
         std::printf("Kept: your touch landed %d px from the target.\n", *livePixels);
         return finishOutput(0);

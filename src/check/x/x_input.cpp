@@ -8,6 +8,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -240,4 +241,55 @@ std::string describeXMapping(dev_t rdev, const XScreenLayout &layout)
             + where + "\n";
     }
     return text;
+}
+
+std::vector<XChain> xChainsOnceSettled(const std::string &path, std::chrono::milliseconds quiet,
+                                       std::chrono::milliseconds limit)
+{
+    std::vector<XChain> chains;
+    struct stat node;
+    if (::stat(path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return chains;
+    int opcode = 0;
+    std::vector<int> ids;
+    const DisplayPointer owned(watchDevicesOf(node.st_rdev, {XI_PropertyEvent}, &opcode, &ids), XCloseDisplay);
+    Display *display = owned.get();
+    if (!display)
+        return chains;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    auto quietFrom = std::chrono::steady_clock::now();
+    while (true) {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            XGenericEventCookie *cookie = &event.xcookie;
+            if (cookie->type != GenericEvent || cookie->extension != opcode || !XGetEventData(display, cookie))
+                continue;
+            const auto *changed = static_cast<const XIPropertyEvent *>(cookie->data);
+            if (std::find(ids.begin(), ids.end(), changed->deviceid) != ids.end())
+                quietFrom = std::chrono::steady_clock::now();
+            XFreeEventData(display, cookie);
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - quietFrom >= quiet || now >= deadline)
+            break;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::min(quietFrom + quiet, deadline) - now).count();
+        pollfd ready{ConnectionNumber(display), POLLIN, 0};
+        ::poll(&ready, 1, static_cast<int>(std::max<long long>(wait, 1)));
+    }
+    for (const int id : devicesOnNode(display, node.st_rdev)) {
+        const Property libinput = readProperty(display, id, kLibinputMatrix);
+        if (libinput.items.size() < 6)
+            continue;
+        XChain chain{id, printable(deviceName(display, id)), Matrix::identity(), libinput.asMatrix(), true};
+        const Property transformation = readProperty(display, id, kTransformation);
+        if (transformation.items.size() >= 9) {
+            chain.transformation = transformation.asMatrix();
+            chain.affine = transformation.asFloat(6) == 0 && transformation.asFloat(7) == 0
+                && transformation.asFloat(8) == 1;
+        }
+        chains.push_back(chain);
+    }
+    return chains;
 }

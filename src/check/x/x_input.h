@@ -116,6 +116,20 @@ private:
     dev_t node = 0;
 };
 
+// What X applies to a touch of the kernel device at path: for each X device that libinput
+// drives, its Coordinate Transformation Matrix after libinput's matrix. A desktop sets its own
+// transformation once it has seen the device added, so this waits until no property of those
+// devices has changed for `quiet`, for at most limit; empty where X has no such device.
+struct XChain {
+    int id = 0;
+    std::string name;  // made printable
+    Matrix transformation, libinput;
+    bool affine = true;  // the transformation's last row is 0 0 1, as a calibration's is
+    Matrix chain() const { return transformation.after(libinput); }
+};
+std::vector<XChain> xChainsOnceSettled(const std::string &path, std::chrono::milliseconds quiet,
+                                       std::chrono::milliseconds limit);
+
 // Where X itself puts the pointer for one kernel device, on a connection of its own: it hears the
 // raw events of that device's X devices (and of no other: a real mouse does not count) and
 // after each asks X where the pointer now is. Works under any toolkit event loop: read when
