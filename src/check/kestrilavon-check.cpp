@@ -67,7 +67,9 @@ const char kHelp[] =
     "  --result FILE  the result file of kestrilavon (default /tmp/kestrilavon.tmp)\n"
     "  --output NAME  the X monitor the touch screen lies on, as xrandr --listmonitors names\n"
     "                 it (default: the one that holds the pointer); on several monitors the\n"
-    "                 forms also map the device onto it\n"
+    "                 forms also map the device onto it. Without X (Wayland), the output as the\n"
+    "                 compositor names it (HDMI-A-1, Virtual-2): --install also sets the rule's\n"
+    "                 WL_OUTPUT, which weston maps the touch screen onto\n"
     "  --xorg         print an xorg.conf.d section for DEVICE: the Boder lines for the\n"
     "                 screen's own driver, Calibration for evdev, CalibrationMatrix for libinput\n"
     "  --udev         print a udev rule that gives libinput the calibration of DEVICE: for X's\n"
@@ -199,7 +201,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
             return fail("will not use that matrix: " + trouble) + 1;
         if (tslib)
             return tslibForm(*device, *matrix, form == Form::Install, monitor, framebuffer);
-        return form == Form::Install ? installCalibration(*device, *matrix, onto, port)
+        return form == Form::Install
+            ? installCalibration(*device, *matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName))
                                      : printUdevRule(*device, *matrix, port);
     }
     const ResultFile result = readResultFile(resultPath);
@@ -222,7 +225,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     if (tslib)
         return tslibForm(*device, matrix, form == Form::Install, monitor, framebuffer);
     if (form == Form::Install)
-        return installCalibration(*device, matrix, onto, port);
+        return installCalibration(*device, matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName));
     if (form == Form::Apply) {
         const ApplyReport report = applyInSession(
             *device, {matrix, *result.borders, *device->x, *device->y, onto}, monitorName);
@@ -493,9 +496,14 @@ int main(int argc, char **argv)
                          printable(monitorName).c_str(), names.c_str());
             return 2;
         }
-    } else if (!monitorName.empty() && !useWaylandWindows() && !inSway()) {
+    } else if (!monitorName.empty() && !useWaylandWindows() && !inSway() && !(session && session->wayland)
+               && !(form == Form::Install && !calibrate && !tslib)) {
         return fail("--output needs the X display, and it does not answer");
     }
+    // Without X, --install keeps the output as udev's WL_OUTPUT for weston: checked before
+    // anything is measured.
+    if (!layout && !monitorName.empty() && asked(Form::Install) && !tslib && !waylandOutputProblem(monitorName).empty())
+        return fail("--output " + printable(monitorName) + ": " + waylandOutputProblem(monitorName)) + 1;
     if (calibrate) {
         std::vector<DeviceInfo> devices;
         if (devicePath.empty()) {

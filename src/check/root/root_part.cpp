@@ -180,7 +180,8 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     if (live && !livePixels)
         return putBackLive(*live, info, whyNotKept({}, std::nullopt, held.signal()), held.signal());
     RulesChange change;
-    const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change);
+    const int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change,
+                                             waylandOutputOf(keeping.layout, keeping.monitorName));
     if (live && !change.written && (installed != 0 || change.signal || held.signal()))
         return putBackLive(*live, info, "\nNot kept: the rules file was not written.",
                            change.signal ? change.signal : held.signal());
@@ -330,7 +331,8 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
     if (keeping.install && keeping.touchCheck)
         return installAndCheck(*handover, info, onto, keeping);
     if (keeping.install)
-        return installCalibration(info, handover->kept(), onto, keeping.port);
+        return installCalibration(info, handover->kept(), onto, keeping.port, nullptr,
+                                  waylandOutputOf(keeping.layout, keeping.monitorName));
     if (keeping.touchCheck)
         return applyAndCheck(*handover, info, onto, keeping);
     const std::optional<Borders> borders = axisAlignedBorders(
