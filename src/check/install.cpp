@@ -435,7 +435,8 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
     report += replugAndReadBack(device, std::nullopt, edit.text, std::nullopt, &ok, &signal);
     if (const std::optional<Matrix> old = edit.oldMatrix ? Matrix::parse(*edit.oldMatrix) : std::nullopt)
         report += "To undo: sudo kestrilavon-check --install " + std::string(port ? "--port " : "")
-            + "--matrix \"" + old->text() + "\" " + shellWord(device.stablePath()) + "\n";
+            + "--matrix \"" + old->text() + "\" " + (edit.oldOutput.empty() ? "" : "--output " + edit.oldOutput + " ")
+            + shellWord(device.stablePath()) + "\n";
     return finishReport(report, ok ? 0 : 1, signal);
 }
 
