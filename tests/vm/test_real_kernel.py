@@ -1727,38 +1727,40 @@ class Weston(RealKernelTest):
         with open(saved) as file:
             return file.read().strip()
 
-    def one_command_on_turned_weston(self, what):
+    def one_command_on_turned_weston(self, what, options=(), outputs=None, size=(768, 1024)):
         """sudo kestrilavon-check --calibrate --install as the session's user, on weston turned by
-        90 degrees with its socket in the user's runtime folder: the targets touched, then the
-        check target; what it printed, once it ended with status 0."""
+        90 degrees (or on the outputs given, the touch screen on one of this size) with its socket
+        in the user's runtime folder: the targets touched, then the check target; what it printed,
+        once it ended with status 0."""
         self.runtime = "/run/user/65534"
         os.makedirs(self.runtime, 0o700)
         self.addCleanup(shutil.rmtree, self.runtime, True)
         os.chown(self.runtime, 65534, 65534)
         self.env.update(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-1")
         allow_sudo(self)
-        raw_at = on_turned_weston("rotate-90")
-        self.start_weston("rotate-90")
-        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+        raw_at = on_turned_weston("rotate-90") if not outputs else on_sway_panel
+        self.start_weston("rotate-90", outputs=outputs)
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", *options, self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
         self.wev.wait_until_covered()
         time.sleep(3)
-        for x, y in calibrate_targets(768, 1024):
+        for x, y in calibrate_targets(*size):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
         printed = read_until(one, b"Check: touch the target")
         self.wev.wait_until_covered()  # by the check's window, once the targets' has gone
         time.sleep(3)
-        self.touch.send("touch %d %d" % raw_at(*check_target(768, 1024)))
+        self.touch.send("touch %d %d" % raw_at(*check_target(*size)))
         status = one.wait(timeout=60)
         printed = (printed + one.stdout.read()).decode()
         print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody, weston turned, {what})\n{printed}",
               file=sys.stderr)
         self.assertEqual(status, 0, printed)
         self.assertIn("re-added /dev/input/event", printed)
-        self.assertIn("# Measured: the compositor turns touches with the output", printed)
+        if not outputs:
+            self.assertIn("# Measured: the compositor turns touches with the output", printed)
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         return printed
 
@@ -1874,6 +1876,17 @@ class WestonTwoOutputs(Weston):
         self.assertIn('ENV{WL_OUTPUT}="Virtual-2" was not written by this program: kept.', said)
         self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
         self.assertTrue(self.reaches_wev())
+
+    def test_one_command_with_output_keeps_the_calibration_and_the_output_the_check_touch_confirms(self):
+        # The user's session: the check's windows go on the second output by their app id too.
+        printed = self.one_command_on_turned_weston(
+            "on Virtual-2", ("--output", "Virtual-2"),
+            self.OUTPUTS.replace("app-ids=wev", "app-ids=wev,kestrilavon-check"), (1024, 768))
+        self.assertIn("udev gives it WL_OUTPUT=Virtual-2: weston maps it onto that output.", printed)
+        self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
+        worst = self.wev.worst_error(self.touch, on_sway_panel, self.POINTS, "one command, --output Virtual-2")
+        print(f"\none command with --output Virtual-2: worst {worst:.2f} px", file=sys.stderr)
+        self.assertLessEqual(worst, 1.0)
 
     def test_beside_an_identical_panel_the_output_goes_on_the_port_rule_of_the_one_named(self):
         twin = TouchScreen(*self.WIDE_PANEL, "--name", "kestrilavon weston panel")
