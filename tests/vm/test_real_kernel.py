@@ -1755,8 +1755,8 @@ class Weston(RealKernelTest):
         self.touch.send("touch %d %d" % raw_at(*check_target(*size)))
         status = one.wait(timeout=60)
         printed = (printed + one.stdout.read()).decode()
-        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody, weston turned, {what})\n{printed}",
-              file=sys.stderr)
+        print(f"\n$ sudo kestrilavon-check --calibrate --install {' '.join(options)} (as nobody, weston "
+              f"{'on two outputs' if outputs else 'turned'}, {what})\n{printed}", file=sys.stderr)
         self.assertEqual(status, 0, printed)
         self.assertIn("re-added /dev/input/event", printed)
         if not outputs:
