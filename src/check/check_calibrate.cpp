@@ -339,12 +339,21 @@ QString handOver(int fd, const Handover &handover, int *status)
     return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
 }
 
+// X's screen and the monitor the window took, for root to map the device onto again.
+std::optional<XPlace> xPlace(const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor)
+{
+    if (!layout || !monitor)
+        return std::nullopt;
+    return XPlace{layout->width, layout->height, monitor->x, monitor->y, monitor->width, monitor->height,
+                  printable(monitor->name)};
+}
+
 } // namespace
 
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName)
+                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib)
 {
-    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName);
+    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib);
     // Unwritten, root hears no verdict and puts the old calibration back.
     if (end.handover)
         writeAll(verdictFd, *end.handover);
@@ -490,13 +499,14 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
         }
         if (keepHere && !options.tslib) {
             toKeep = handoverText({chosen, matrix, frame.map, frame.paired, TargetSequence::kTargets, w, h,
-                                   window->checkBoundPixels()});
+                                   window->checkBoundPixels(), xPlace(layout, monitor)});
             QTimer::singleShot(0, window, &QWidget::close);
             return QString("Measured: the check follows.");
         }
         if (options.handoverFd >= 0 && (options.install || options.apply))
             return handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
-                                                 TargetSequence::kTargets, w, h, window->checkBoundPixels()},
+                                                 TargetSequence::kTargets, w, h, window->checkBoundPixels(),
+                                                 xPlace(layout, monitor)},
                             &status);
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);

@@ -82,7 +82,7 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
 
 // The same in the window part: the verdict goes to verdictFd, which is closed.
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName);
+                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib = false);
 
 // The axes tslib's raw module reads on the device: the multitouch axes where it has them.
 AxisRange tslibX(const DeviceInfo &device);

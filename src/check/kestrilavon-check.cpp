@@ -246,6 +246,31 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     return finishOutput(0);
 }
 
+// The X screen the windows go on, and the monitor the touch screen lies on: the one named, else
+// the one that holds the pointer. None in a Wayland session, where X (Xwayland) knows nothing of
+// the outputs: the compositor does. Status 2 for a name X does not know, 1 for a name and no X
+// to ask (unless the name may be a Wayland output's), said; else 0.
+int placeOnX(const std::string &monitorName, std::optional<XScreenLayout> *layout, std::optional<Monitor> *monitor,
+             bool waylandNameAllowed = false)
+{
+    const bool wayland = useWaylandWindows() || inSway();
+    *layout = wayland ? std::nullopt : xScreenLayout();
+    if (*layout) {
+        *monitor = chooseMonitor(**layout, monitorName);
+        if (!*monitor) {
+            std::string names;
+            for (const Monitor &m : (*layout)->monitors)
+                names += (names.empty() ? "" : ", ") + printable(m.name);
+            std::fprintf(stderr, "kestrilavon-check: no monitor %s on this X display; its monitors: %s\n",
+                         printable(monitorName).c_str(), names.c_str());
+            return 2;
+        }
+    } else if (!monitorName.empty() && !wayland && !waylandNameAllowed) {
+        return fail("--output needs the X display, and it does not answer");
+    }
+    return 0;
+}
+
 // The windows on the devices at paths, which are closed when they are done.
 int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHeld,
              const FramebufferChoice &framebuffer, const std::function<int(const std::vector<int> &devices)> &body)
@@ -383,6 +408,43 @@ void readdBeforeMeasuring(const std::string &path)
                              "while it is measured\n", printable(path).c_str());
 }
 
+// The check of tslib's new pointercal in the window part: tslib there reads the file just
+// written and root's ts.conf as sealed copies, since the user it runs as may not read them
+// where they lie, and a calibration file tslib cannot open leaves its touches uncalibrated.
+WindowPartEnd tslibCheckAsUser(const UserSession &session, char **argv, const std::vector<int> &fds,
+                               const std::string &path, size_t device, int bound,
+                               const FramebufferChoice &framebuffer, const std::optional<Monitor> &monitor,
+                               const std::string &monitorName)
+{
+    const char *conf = std::getenv("TSLIB_CONFFILE");
+    const char *plugins = std::getenv("TSLIB_PLUGINDIR");
+    const std::string pluginFolder = plugins ? plugins : "";
+    std::string problem;
+    const int calibration = sealedCopyOf(pointercalPath(), &problem);
+    const int settings = calibration < 0 ? -1 : sealedCopyOf(conf && *conf ? conf : "/etc/ts.conf", &problem);
+    WindowPartEnd end;
+    if (settings < 0) {
+        fail("the check cannot hand tslib its files: " + problem);
+    } else {
+        std::vector<int> kept = fds;
+        kept.insert(kept.end(), {calibration, settings});
+        end = runWindowPart(session, kept, [&](int verdictFd) {
+            ::setenv("TSLIB_CALIBFILE", ("/proc/self/fd/" + std::to_string(calibration)).c_str(), 1);
+            ::setenv("TSLIB_CONFFILE", ("/proc/self/fd/" + std::to_string(settings)).c_str(), 1);
+            if (!pluginFolder.empty())
+                ::setenv("TSLIB_PLUGINDIR", pluginFolder.c_str(), 1);
+            return windowsOn(argv, fds, framebuffer, [&](const std::vector<int> &open) {
+                return runTouchCheck(open[device], path, bound, verdictFd, monitor, monitorName, true);
+            });
+        }, kCheckTime);
+    }
+    for (const int fd : {calibration, settings}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return end;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -465,7 +527,9 @@ int main(int argc, char **argv)
         return fail("--framebuffer: " + framebufferPathProblem(framebufferPath)) + 1;
     if (printable(pointercalFile) != pointercalFile)
         return fail("--pointercal: a file name without control characters, please") + 1;
-    namePointercal(pointercalFile);
+    // Pinned: the window part's fresh environment holds no TSLIB_CALIBFILE, and its forms name
+    // the file root writes.
+    namePointercal(pointercalFile.empty() ? pointercalPath() : pointercalFile);
     const FramebufferChoice framebuffer =
         chooseFramebuffer(framebufferPath, std::getenv("QT_QPA_PLATFORM"), std::getenv("TSLIB_FBDEVICE"));
     if ((asked(Form::Install) || asked(Form::Uninstall)) && ::geteuid() != 0)
@@ -477,32 +541,24 @@ int main(int argc, char **argv)
     // by root alone, as the session's owner, or as nobody.
     int sessionStatus = 0;
     const std::optional<UserSession> session =
-        calibrate && !tslib && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus)
-                                                : std::nullopt;
+        calibrate && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus) : std::nullopt;
     if (sessionStatus != 0)
         return sessionStatus;
-    // The monitor the touch screen lies on: the one named, else the one that holds the pointer.
-    // In a Wayland session X (Xwayland) knows nothing of the outputs: the compositor does.
-    const std::optional<XScreenLayout> layout =
-        useWaylandWindows() || inSway() || (session && session->wayland) ? std::nullopt : xScreenLayout();
+    // The monitor the touch screen lies on. Under a window part, that part asks X itself as the
+    // user: root connects to no one's display before it keeps what it is handed.
+    std::optional<XScreenLayout> layout;
     std::optional<Monitor> monitor;
-    if (layout) {
-        monitor = chooseMonitor(*layout, monitorName);
-        if (!monitor) {
-            std::string names;
-            for (const Monitor &m : layout->monitors)
-                names += (names.empty() ? "" : ", ") + printable(m.name);
-            std::fprintf(stderr, "kestrilavon-check: no monitor %s on this X display; its monitors: %s\n",
-                         printable(monitorName).c_str(), names.c_str());
-            return 2;
-        }
-    } else if (!monitorName.empty() && !useWaylandWindows() && !inSway() && !(session && session->wayland)
-               && !(form == Form::Install && !calibrate && !tslib)) {
-        return fail("--output needs the X display, and it does not answer");
+    if (!session) {
+        // Without X, --install's --output names weston's output (udev's WL_OUTPUT).
+        const bool westonsOutput = form == Form::Install && !calibrate && !tslib;
+        if (const int status = placeOnX(monitorName, &layout, &monitor, westonsOutput))
+            return status;
     }
     // Without X, --install keeps the output as udev's WL_OUTPUT for weston: checked before
     // anything is measured.
-    if (!layout && !monitorName.empty() && asked(Form::Install) && !tslib && !waylandOutputProblem(monitorName).empty())
+    const bool waylandOutput = session ? session->wayland : !layout;
+    if (waylandOutput && !monitorName.empty() && asked(Form::Install) && !tslib
+        && !waylandOutputProblem(monitorName).empty())
         return fail("--output " + printable(monitorName) + ": " + waylandOutputProblem(monitorName)) + 1;
     if (calibrate) {
         std::vector<DeviceInfo> devices;
@@ -521,7 +577,8 @@ int main(int argc, char **argv)
         std::vector<std::string> paths;
         for (const DeviceInfo &device : devices)
             paths.push_back(device.path);
-        const auto calibrateOn = [&](const std::vector<int> &fds, int handoverFd) {
+        const auto calibrateOn = [&](const std::vector<int> &fds, int handoverFd,
+                                     const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
             CalibrateOptions options;
             options.askFirst = devicePath.empty() && askFirst(devices);
             options.apply = asked(Form::Apply);
@@ -530,14 +587,21 @@ int main(int argc, char **argv)
             options.tslib = tslib;
             options.framebuffer = framebuffer;
             options.handoverFd = handoverFd;
-            return runCalibration(fds, devices, options, layout, monitor, monitorName);
+            return runCalibration(fds, devices, options, xLayout, on, monitorName);
+        };
+        const auto placed = [&](const std::function<int(const std::optional<XScreenLayout> &,
+                                                        const std::optional<Monitor> &)> &window) {
+            std::optional<XScreenLayout> ownLayout;
+            std::optional<Monitor> ownMonitor;
+            const int status = placeOnX(monitorName, &ownLayout, &ownMonitor);
+            return status ? status : window(ownLayout, ownMonitor);
         };
         // A grab tells whether another program holds a device; with several to choose from,
         // the one touched cannot be held, and a grab of each would take a touch from X.
         const WhenHeld whenHeld = paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show;
         if (!session)
             return inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
-                return calibrateOn(fds, -1);
+                return calibrateOn(fds, -1, layout, monitor);
             });
         // Root opens the devices and keeps the result; the window between runs as the user.
         const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
@@ -546,8 +610,10 @@ int main(int argc, char **argv)
         if (session->wayland && paths.size() == 1)
             readdBeforeMeasuring(paths[0]);
         const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
-            return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                return calibrateOn(open, handoverFd);
+            return placed([&](const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
+                return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                    return calibrateOn(open, handoverFd, xLayout, on);
+                });
             });
         });
         if (end.timedOut)
@@ -557,21 +623,35 @@ int main(int argc, char **argv)
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
-                    return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                        return runTouchCheck(open[device], paths[device], bound, verdictFd, monitor, monitorName);
+                    return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                        return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                            return runTouchCheck(open[device], paths[device], bound, verdictFd, on, monitorName);
+                        });
                     });
                 }, kCheckTime);
             };
         }
         const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
-        const int status = end.handover ? keepHandedOver(*end.handover, devices, *fds, keeping) : end.status;
+        // tslib's touch is read on the bare framebuffer alone: under a window system the check's
+        // touch would be the session's, not tslib's, and the line is written unchecked.
+        const auto tslibCheck = [&](size_t device, int bound) {
+            return tslibCheckAsUser(*session, argv, *fds, paths[device], device, bound, framebuffer, monitor,
+                                    monitorName);
+        };
+        const int status = !end.handover ? end.status
+            : tslib && keeping.install
+            ? keepPointercalHandedOver(*end.handover, devices, framebuffer,
+                                       session->framebuffer ? std::function(tslibCheck) : nullptr)
+            : keepHandedOver(*end.handover, devices, *fds, keeping);
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();
             if (said.empty())
                 said = "Nothing was kept: the calibration ended before it was measured.\n";
             runWindowPart(*session, {}, [&](int) {
-                return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
-                    return showReport(status == 0, said, monitor, monitorName);
+                return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                    return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+                        return showReport(status == 0, said, on, monitorName);
+                    });
                 });
             });
         }

@@ -5,6 +5,7 @@ click, as on a user's desk. The raw targets are those of the markers on a 1024 x
 with axes of 0..2047: (510, 510) and (1535, 1535), whose borders are exactly (-2, 2047)."""
 import fcntl
 import json
+import math
 import os
 import random
 import re
@@ -787,6 +788,27 @@ def calibrate_targets(width, height):
     corners a sixteenth in, twice round, then the centre."""
     corners = ((1, 1), (15, 1), (15, 15), (1, 15))
     return [(sx * width // 16, sy * height // 16) for sx, sy in corners * 2 + ((8, 8),)]
+
+
+def screendump(name):
+    """What the display shows, as qemu takes it (run-in-vm --display): the width, the height
+    and the pixels, three bytes each."""
+    picture = f"/vmshare/{name}.ppm"
+    open(f"/vmshare/{name}.screendump", "w").close()
+    wait_for(f"the screendump {name}", lambda: os.path.exists(picture), 30)
+    with open(picture, "rb") as file:
+        kind, width, height, _, pixels = file.read().split(maxsplit=4)
+    width, height = int(width), int(height)
+    assert kind == b"P6" and len(pixels) == width * height * 3, f"{picture} is no picture of qemu's"
+    return width, height, pixels
+
+
+def red_centre(width, pixels):
+    """The centre of what is drawn in pure red, as --calibrate draws a target, or None."""
+    spots = [match.start() // 3 for match in re.finditer(b"\xff\x00\x00", pixels) if match.start() % 3 == 0]
+    if not spots:
+        return None
+    return (sum(spot % width for spot in spots) / len(spots), sum(spot // width for spot in spots) / len(spots))
 
 
 class UdevRules(RealKernelTest):
@@ -2025,6 +2047,14 @@ class Framebuffer(RealKernelTest):
         print(f"\n$ kestrilavon-check --calibrate --install (root, the bare framebuffer)\n{printed}", file=sys.stderr)
         return status, printed
 
+    def framebuffer_to_video_group(self):
+        """The framebuffer as Debian's udev leaves it, open to the video group, until the test ends."""
+        before = os.stat("/dev/fb0")
+        shutil.chown("/dev/fb0", group="video")
+        os.chmod("/dev/fb0", 0o660)
+        self.addCleanup(os.chown, "/dev/fb0", before.st_uid, before.st_gid)
+        self.addCleanup(os.chmod, "/dev/fb0", before.st_mode & 0o7777)
+
     def test_the_one_command_from_a_boot_script_is_checked_through_libinput(self):
         start_udev(self)
         subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
@@ -2055,6 +2085,7 @@ class Framebuffer(RealKernelTest):
         env = dict(TSLIB_CALIBFILE=calibfile, TSLIB_CONFFILE=conf)
         status, printed = self.one_command_from_a_boot_script([(900, 600), (900, 600)], "--tslib", **env)
         self.assertEqual(status, 1, printed)
+        self.assertIn("the window runs as root: /dev/fb0 is not open to a group of its own", printed)
         self.assertRegex(printed, r"The touch landed \d+ px from the target, twice")
         self.assertIn(f"Put {calibfile} back as it was.\nThe old calibration is back.", printed)
         with open(calibfile) as file:
@@ -2071,8 +2102,14 @@ class Framebuffer(RealKernelTest):
         self.assertIn(f"Finish it by hand: echo '1 0 0 0 1 0 1 1280 800 0' | sudo tee {calibfile}", printed)
         with open(calibfile) as file:
             self.assertEqual(file.read(), theirs)
-        status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], "--tslib", **env)
+        # The framebuffer open to the video group: the windows run as nobody, and the check's tslib
+        # reads the files nobody may not open where they lie (the test's folder is root's).
+        self.framebuffer_to_video_group()
+        uids = []
+        status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], "--tslib", uids=uids, **env)
         self.assertEqual(status, 0, printed)
+        self.assertEqual(sorted(uids), [["0", "0", "0"], ["65534", "65534", "65534"]])
+        self.assertIn(f"save it as {calibfile} (or", printed)  # as root names it, not the user's default
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         self.assertLessEqual(self.tslib_touches(calibfile), 1)
 
@@ -2083,11 +2120,7 @@ class Framebuffer(RealKernelTest):
         subprocess.run(["udevadm", "trigger", "--settle", "--action=add", self.touch.path],
                        env=dict(os.environ, SYSTEMD_IGNORE_CHROOT="1"), check=True)
         self.addCleanup(DriverForms.load_udev_rule, None)
-        before = os.stat("/dev/fb0")
-        shutil.chown("/dev/fb0", group="video")
-        os.chmod("/dev/fb0", 0o660)
-        self.addCleanup(os.chown, "/dev/fb0", before.st_uid, before.st_gid)
-        self.addCleanup(os.chmod, "/dev/fb0", before.st_mode & 0o7777)
+        self.framebuffer_to_video_group()
         uids = []
         status, printed = self.one_command_from_a_boot_script([check_target(1280, 800)], uids=uids)
         self.assertEqual(status, 0, printed)
@@ -2243,28 +2276,41 @@ class Desktop(RealKernelTest):
         """Turns the monitor by 90 degrees (or back), live."""
         raise NotImplementedError
 
-    def touch_the_targets(self, program, raw_at, width, height):
+    def touch_the_targets(self, program, raw_at, width, height, look=False):
         """Once the program's window covers touchlog's (and is drawn), each target touched where
-        it is; the program is stopped at the test's end."""
+        it is; the program is stopped at the test's end. With look, the first target must first
+        show where it is drawn."""
         self.addCleanup(program.stdout.close)
         self.addCleanup(program.kill)
         self.log.wait_until_covered()
         time.sleep(4)
+        if look:
+            self.assert_target_shown("calibrate", calibrate_targets(width, height)[0])
         for x, y in calibrate_targets(width, height):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
 
-    def one_command(self, raw_at, width, height, what):
+    def assert_target_shown(self, what, where):
+        """The display, in a screendump kept as WHAT-GROUP, shows the red target at where."""
+        screen_width, _, pixels = screendump(f"{what}-{type(self).__name__.lower()}")
+        shown = red_centre(screen_width, pixels)
+        print(f"\nthe screendump shows the {what} target at {shown}", file=sys.stderr)
+        self.assertIsNotNone(shown, f"no {what} target on the display")
+        self.assertLessEqual(math.dist(shown, where), 2)
+
+    def one_command(self, raw_at, width, height, what, look=False):
         """sudo kestrilavon-check --calibrate --install as the session's user, with the session's
         variables (which sudo drops): the targets touched where they are drawn, then the check
         target; what it printed, once it ended with status 0."""
         self.log.forget_so_far()
         one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
-        self.touch_the_targets(one, raw_at, width, height)
+        self.touch_the_targets(one, raw_at, width, height, look)
         printed = read_until(one, b"Check: touch the target")
         self.log.wait_until_covered_again()
         time.sleep(4)
+        if look:
+            self.assert_target_shown("check", check_target(width, height))
         self.touch.send("touch %d %d" % raw_at(*check_target(width, height)))
         status = one.wait(timeout=90)
         printed = (printed + one.stdout.read()).decode()
@@ -2301,7 +2347,7 @@ class Desktop(RealKernelTest):
         self.assertLessEqual(worst, 1.0, what)
 
     def test_1_one_command_on_the_normal_output_keeps_what_the_check_touch_confirms(self):
-        self.one_command(on_kiosk_panel, 1280, 800, "normal output")
+        self.one_command(on_kiosk_panel, 1280, 800, "normal output", look=True)
         self.assert_touches_land(on_kiosk_panel, self.NORMAL_POINTS, "one command, normal output")
 
     def test_2_calibrate_then_install_on_the_normal_output_lands_under_the_finger(self):

@@ -2,6 +2,7 @@
 #include "root_part.h"
 
 #include "check_calibrate.h"
+#include "forms/driver_forms.h"
 #include "geometry/fit.h"
 #include "geometry/target_sequence.h"
 #include "handover/handover.h"
@@ -319,22 +320,28 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
     const DeviceInfo &info = devices[handover->device];
     // Where X maps the device onto one monitor of several, that is the touch screen's, as the
     // window took it.
-    std::optional<Monitor> monitor = keeping.monitor;
+    Keeping given = keeping;
     struct stat node;
     if (keeping.layout && keeping.monitorName.empty() && ::fstat(fds[handover->device], &node) == 0
         && S_ISCHR(node.st_mode)) {
         if (const std::optional<Monitor> mapped = xMappedMonitor(node.st_rdev, *keeping.layout))
-            monitor = mapped;
+            given.monitor = mapped;
     }
-    const std::optional<OntoMonitor> onto = ontoMonitor(keeping.layout, monitor);
+    // A window part asked X as the user, and found that itself.
+    if (!keeping.layout && handover->onX) {
+        const XPlace &x = *handover->onX;
+        given.monitor = Monitor{x.monitor, x.x, x.y, x.width, x.height};
+        given.layout = XScreenLayout{x.screenWidth, x.screenHeight, {*given.monitor}, 0};
+    }
+    const std::optional<OntoMonitor> onto = ontoMonitor(given.layout, given.monitor);
     std::fputs("\n", stdout);
     if (keeping.install && keeping.touchCheck)
-        return installAndCheck(*handover, info, onto, keeping);
+        return installAndCheck(*handover, info, onto, given);
     if (keeping.install)
         return installCalibration(info, handover->kept(), onto, keeping.port, nullptr,
-                                  waylandOutputOf(keeping.layout, keeping.monitorName));
+                                  waylandOutputOf(given.layout, given.monitorName));
     if (keeping.touchCheck)
-        return applyAndCheck(*handover, info, onto, keeping);
+        return applyAndCheck(*handover, info, onto, given);
     const std::optional<Borders> borders = axisAlignedBorders(
         calibrationFromLibinput(handover->fit, *info.x, *info.y), handover->width, handover->height);
     const ApplyReport report =
@@ -356,4 +363,29 @@ int installPointercalAndCheck(const std::string &line, int bound, const std::fun
         return installed;
     }
     return keptIfTouched(held, bound, touchCheck, [&](const std::string &why, int *) { restorePointercal(change, why); });
+}
+
+int keepPointercalHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,
+                             const FramebufferChoice &framebuffer,
+                             const std::function<WindowPartEnd(size_t device, int bound)> &touchCheck)
+{
+    std::string problem;
+    const std::optional<Handover> handover = readHandover(text, devices.size(), TargetSequence::kTargets, &problem);
+    if (!handover)
+        return fail(problem + "; nothing was kept");
+    const DeviceInfo &info = devices[handover->device];
+    std::string said;
+    const std::optional<std::pair<int, int>> size =
+        pointercalSize(framebuffer, std::pair(handover->width, handover->height), &said);
+    if (!size)
+        return fail(said + "; nothing was kept");
+    const std::optional<std::string> line = pointercalLine(
+        calibrationFromLibinput(handover->fit, tslibX(info), tslibY(info)), size->first, size->second);
+    if (!line)
+        return fail("the calibration does not fit tslib's integers; nothing was kept");
+    std::fputs(("\n" + said).c_str(), stdout);
+    if (!touchCheck)
+        return installPointercal(*line);
+    return installPointercalAndCheck(*line, handover->bound,
+                                     [&] { return touchCheck(handover->device, handover->bound); });
 }

@@ -2,6 +2,7 @@
 #ifndef KESTRILAVON_ROOT_PART_H
 #define KESTRILAVON_ROOT_PART_H
 
+#include "framebuffer/framebuffer.h"
 #include "input/devices.h"
 #include "user_session_found.h"
 #include "x_input.h"
@@ -75,5 +76,13 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
 // Writes tslib's pointercal line, then checks it by a touch as keepHandedOver checks a rule:
 // the file is put back unless the touch lands within the bound.
 int installPointercalAndCheck(const std::string &line, int bound, const std::function<WindowPartEnd()> &touchCheck);
+
+// --calibrate --install --tslib, root's side: the hand-over checked as keepHandedOver checks it,
+// then tslib's pointercal line made here from its fit, for the framebuffer's visible size (else
+// the window's), written, and checked by a touch where touchCheck is given, as
+// installPointercalAndCheck does.
+int keepPointercalHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,
+                             const FramebufferChoice &framebuffer,
+                             const std::function<WindowPartEnd(size_t device, int bound)> &touchCheck);
 
 #endif

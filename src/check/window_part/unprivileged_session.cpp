@@ -102,3 +102,37 @@ std::optional<UserSession> unprivilegedSession(const FramebufferChoice &framebuf
         session.environment.display.emplace_back("XAUTHORITY", "/proc/self/fd/" + std::to_string(session.cookieFd));
     return session;
 }
+
+int sealedCopyOf(const std::string &path, std::string *problem)
+{
+    constexpr size_t kLimit = 64 * 1024;
+    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (in < 0) {
+        *problem = "cannot read " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    struct stat status;
+    if (::fstat(in, &status) != 0 || !S_ISREG(status.st_mode) || static_cast<size_t>(status.st_size) > kLimit) {
+        *problem = "will not read " + path + ": not a plain file of at most 64 KiB";
+        ::close(in);
+        return -1;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while (text.size() <= kLimit && ((got = ::read(in, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
+        if (got > 0)
+            text.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(in);
+    const int copy = got == 0 && text.size() <= kLimit ? ::memfd_create("tslib file", MFD_CLOEXEC | MFD_ALLOW_SEALING) : -1;
+    const bool whole = copy >= 0 && ::write(copy, text.data(), text.size()) == static_cast<ssize_t>(text.size())
+        && ::fcntl(copy, F_ADD_SEALS, F_SEAL_SEAL | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE) == 0;
+    if (!whole) {
+        *problem = "could not copy " + path + ": " + std::strerror(errno);
+        if (copy >= 0)
+            ::close(copy);
+        return -1;
+    }
+    return copy;
+}

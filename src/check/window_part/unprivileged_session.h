@@ -17,4 +17,9 @@
 // that only root may draw on.
 std::optional<UserSession> unprivilegedSession(const FramebufferChoice &framebuffer, std::string *why);
 
+// A sealed copy in memory of a plain file root reads (at most 64 KiB), for a window part that may
+// not read the file where it lies: it opens /proc/self/fd/N of the copy, and can change nothing
+// through it. -1 with *problem where the file cannot be read or copied.
+int sealedCopyOf(const std::string &path, std::string *problem);
+
 #endif

@@ -23,6 +23,7 @@ class HandoverTest : public QObject {
         handover.width = 1280;
         handover.height = 800;
         handover.bound = 17;
+        handover.onX = XPlace{3200, 1080, 1920, 0, 1280, 800, "HDMI-2"};
         return handover;
     }
 
@@ -52,16 +53,33 @@ private slots:
         QVERIFY(back);
         QCOMPARE(back->device, size_t(1));
         QVERIFY(back->kept().same(quarterTurn.inverse()->after(fit)));
+        QVERIFY(back->onX && back->onX->screenWidth == 3200 && back->onX->x == 1920 && back->onX->height == 800
+                && back->onX->monitor == "HDMI-2");
         Handover unmeasured = measured();
         unmeasured.compositor.reset();
         unmeasured.paired = 2;
         QVERIFY(read(handoverText(unmeasured))->kept().same(fit));
+        Handover offX = measured();
+        offX.onX.reset();
+        QVERIFY(!read(handoverText(offX))->onX);
+    }
+
+    // Root maps the device onto this monitor of X's screen after the re-add, and names it.
+    void aMonitorOffItsScreenOrANameThatIsNotPlainIsRefused()
+    {
+        for (const std::string &line : std::vector<std::string>{"x 3200 1080 1920 0 1281 800 HDMI-2", "x 3200 1080 1920 281 1280 800 HDMI-2",
+                                        "x 0 1080 0 0 1 1 HDMI-2", "x 3200 1080 -1 0 1280 800 HDMI-2",
+                                        "x 3200 1080 1920 0 1280 800", "x 3200 1080 1920 0 1280 800 HDMI\x1b-2",
+                                        "x 3200 1080 1920 0 1280 800 " + std::string(256, 'A'),
+                                        "x 3200 1080 1920 0 1280 800  HDMI-2", "x none "})
+            QVERIFY2(!read(withLine(7, line)), line.c_str());
+        QCOMPARE(read(withLine(7, "x 3200 1080 1920 280 1280 800 HDMI 2"))->onX->monitor, std::string("HDMI 2"));
     }
 
     void eachFieldOutOfItsFormOrItsBoundsIsRefused()
     {
         const std::vector<std::pair<int, std::string>> bad = {
-            {0, "kestrilavon-handover 2"}, {1, "device 2"}, {1, "device -0"}, {1, "device 01"},
+            {0, "kestrilavon-handover 1"}, {1, "device 2"}, {1, "device -0"}, {1, "device 01"},
             {2, "fit 1.26  0.02 -0.115 -0.01 -1.17 1.07"}, {2, "fit 1 0 nan 0 1 0"}, {2, "fit 1 0 5 0 1 0"},
             {2, "fit 1 0 0 0 0.001 0"}, {3, "compositor 0.5 0 0 0 1 0"}, {3, "compositor 1 0 0 0 1 0 "},
             {4, "pairs 3 9"}, {4, "pairs 10 9"}, {4, "pairs 8 5"}, {5, "window 0 800"}, {5, "window 1280 99999"},

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
+#include "unprivileged_session.h"
 #include "user_session_found.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -67,6 +69,56 @@ private slots:
         ::close(session.cookieFd);
         QVERIFY(WIFEXITED(status));
         QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    // tslib's files for the check run as the user: read through the copy where they lie in a
+    // folder closed to that user, and never changed through it.
+    void aSealedCopyIsReadAfterTheDropAndChangesNothing()
+    {
+        const passwd *nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("needs root and a user named nobody");
+        QTemporaryDir folder;
+        const std::string path = folder.path().toStdString() + "/pointercal", line = "1 0 0 0 1 0 1 1280 800 0\n";
+        const auto written = [](const std::string &name, const std::string &text) {
+            std::FILE *file = std::fopen(name.c_str(), "w");
+            return file && std::fputs(text.c_str(), file) >= 0 && std::fclose(file) == 0;
+        };
+        QVERIFY(written(path, line));
+        std::string problem;
+        const int copy = sealedCopyOf(path, &problem);
+        QVERIFY2(copy >= 0, problem.c_str());
+        UserSession session;
+        session.uid = nobody->pw_uid;
+        session.gid = nobody->pw_gid;
+        session.environment = {"nobody", nobody->pw_dir, std::nullopt, {}};
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (!dropToUser(session, {copy}, &problem))
+                ::_exit(10);
+            if (::open(path.c_str(), O_RDONLY | O_CLOEXEC) >= 0)
+                ::_exit(11);
+            char read[64] = {};
+            const int fd = ::open(("/proc/self/fd/" + std::to_string(copy)).c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::read(fd, read, sizeof read) != ssize_t(line.size()) || read != line)
+                ::_exit(12);
+            if (::write(copy, "2", 1) >= 0 || ::ftruncate(copy, 0) == 0)
+                ::_exit(13);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        ::close(copy);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        // No copy of a folder, of what is missing, or of more than a configuration file holds.
+        const std::string big = path + ".big";
+        QVERIFY(written(big, "") && ::truncate(big.c_str(), 64 * 1024 + 1) == 0);
+        for (const std::string &refused : {folder.path().toStdString(), path + ".missing", big}) {
+            problem.clear();
+            QVERIFY2(sealedCopyOf(refused, &problem) < 0 && !problem.empty(), refused.c_str());
+        }
     }
 
     void aUidOfNoUserFindsNoSession()

@@ -73,6 +73,32 @@ bool isSquareSymmetry(const Matrix &map)
     return false;
 }
 
+// The longest monitor name handed over.
+constexpr size_t kLongestName = 255;
+
+// X's screen and a monitor on it as handoverText writes them: six counts, then the name.
+std::optional<XPlace> readXPlace(const std::string &words)
+{
+    long n[6];
+    size_t from = 0;
+    for (long &value : n) {
+        const size_t blank = words.find(' ', from);
+        const std::optional<long> read = blank == std::string::npos ? std::nullopt : count(words.substr(from, blank - from));
+        if (!read)
+            return std::nullopt;
+        value = *read;
+        from = blank + 1;
+    }
+    const std::string name = words.substr(from);
+    const bool plain = !name.empty() && name.size() <= kLongestName && name.front() != ' ' && name.back() != ' '
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });
+    if (!plain || n[0] < 1 || n[1] < 1 || n[0] > kLargestSide || n[1] > kLargestSide || n[4] < 1 || n[5] < 1
+        || n[2] + n[4] > n[0] || n[3] + n[5] > n[1])
+        return std::nullopt;
+    return XPlace{static_cast<int>(n[0]), static_cast<int>(n[1]), static_cast<int>(n[2]), static_cast<int>(n[3]),
+                  static_cast<int>(n[4]), static_cast<int>(n[5]), name};
+}
+
 std::optional<Handover> refused(std::string *problem, const std::string &why)
 {
     *problem = "the window part's answer is not usable: " + why;
@@ -91,11 +117,17 @@ Matrix Handover::kept() const
 
 std::string handoverText(const Handover &handover)
 {
-    return "kestrilavon-handover 1\ndevice " + std::to_string(handover.device) + "\nfit " + handover.fit.text()
+    return "kestrilavon-handover 2\ndevice " + std::to_string(handover.device) + "\nfit " + handover.fit.text()
         + "\ncompositor " + (handover.compositor ? handover.compositor->text() : std::string("none"))
         + "\npairs " + std::to_string(handover.paired) + " " + std::to_string(handover.targets) + "\nwindow "
         + std::to_string(handover.width) + " " + std::to_string(handover.height) + "\nbound "
-        + std::to_string(handover.bound) + "\n";
+        + std::to_string(handover.bound) + "\nx "
+        + (handover.onX ? std::to_string(handover.onX->screenWidth) + " " + std::to_string(handover.onX->screenHeight)
+                   + " " + std::to_string(handover.onX->x) + " " + std::to_string(handover.onX->y) + " "
+                   + std::to_string(handover.onX->width) + " " + std::to_string(handover.onX->height) + " "
+                   + handover.onX->monitor
+                         : std::string("none"))
+        + "\n";
 }
 
 std::optional<Handover> readHandover(const std::string &text, size_t devices, int targets,
@@ -104,8 +136,8 @@ std::optional<Handover> readHandover(const std::string &text, size_t devices, in
     if (text.size() > kHandoverLimit)
         return refused(problem, "longer than " + std::to_string(kHandoverLimit) + " bytes");
     const auto all = lines(text);
-    if (!all || all->size() != 7 || (*all)[0] != "kestrilavon-handover 1")
-        return refused(problem, "not seven lines of the hand-over's own format");
+    if (!all || all->size() != 8 || (*all)[0] != "kestrilavon-handover 2")
+        return refused(problem, "not eight lines of the hand-over's own format");
     Handover handover;
     const auto device = field((*all)[1], "device");
     const auto index = device ? count(*device) : std::nullopt;
@@ -139,6 +171,9 @@ std::optional<Handover> readHandover(const std::string &text, size_t devices, in
     if (!bound || *bound < 12 || *bound > std::max(handover.width, handover.height))
         return refused(problem, "the check's bound is not a distance on the screen");
     handover.bound = static_cast<int>(*bound);
+    const auto place = field((*all)[7], "x");
+    if (!place || (*place != "none" && !(handover.onX = readXPlace(*place))))
+        return refused(problem, "the X screen or its monitor is not one");
     for (const Matrix &matrix : {handover.fit, handover.kept()}) {
         const std::string trouble = matrix.driverProblem();
         if (!trouble.empty())

@@ -14,7 +14,7 @@
 // the window's size. The root part trusts none of it: readHandover checks each field as
 // --matrix is checked before anything is kept.
 //
-// The text, six lines, each ending in a newline, nothing else:
+// The text, eight lines, each ending in a newline, nothing else:
 //   kestrilavon-handover 1
 //   device N
 //   fit A B C D E F
@@ -22,6 +22,16 @@
 //   pairs PAIRED TARGETS
 //   window WIDTH HEIGHT
 //   bound PIXELS                  (how far off the check touch may land, whole pixels)
+//   x SW SH X Y W H NAME          (or: x none; X's screen and the monitor the window took)
+// Where the window ran on X: X's screen and the monitor it took (the one X maps the device
+// onto, else the one named or holding the pointer), which root maps the device onto again after
+// the re-add. The window part asks X for it as the user: root asks X nothing before it keeps.
+struct XPlace {
+    int screenWidth = 0, screenHeight = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    std::string monitor;  // printable ASCII, as printable() leaves a name
+};
+
 struct Handover {
     size_t device = 0;
     Matrix fit;
@@ -29,6 +39,7 @@ struct Handover {
     int paired = 0, targets = 0;
     int width = 0, height = 0;
     int bound = 0;
+    std::optional<XPlace> onX;
 
     // The matrix libinput is to read: the fit where the compositor's map was not measured,
     // else the map undone after the fit.
@@ -43,8 +54,8 @@ std::string handoverText(const Handover &handover);
 // The hand-over in text, when every field is exactly as handoverText writes it and sane: a
 // device among the `devices` opened, a fit and a kept matrix that driverProblem() accepts, a
 // compositor map that is one of the eight turns and mirrors, a count of paired touches that
-// solving the map takes, a window size of a screen, and a bound of at least 12 px that lies
-// within it. Otherwise nullopt, and *problem says
+// solving the map takes, a window size of a screen, a bound of at least 12 px that lies
+// within it, and a monitor that lies on its X screen. Otherwise nullopt, and *problem says
 // which field was wrong.
 std::optional<Handover> readHandover(const std::string &text, size_t devices, int targets,
                                      std::string *problem);
