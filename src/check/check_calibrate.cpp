@@ -519,7 +519,8 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
             // The re-add drops what was set on X at run time: the rule is the calibration, and
             // the mapping onto the monitor is set again after it.
             std::fputs("\n", stdout);
-            status = installCalibration(info, frame.matrix, onto, options.port);
+            status = installCalibration(info, frame.matrix, onto, options.port, nullptr,
+                                        waylandOutputOf(layout, monitorName));
             return status == 0 ? QString("Installed as a udev rule and read again by the device: "
                                          "the finger and the pointer agree now and after a restart.")
                                : QString("Not installed as it should be: the standard output says why.");

@@ -165,6 +165,20 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     return report;
 }
 
+// What udev gives the device as WL_OUTPUT after the re-add: weston maps the touch screen onto
+// the output of that name when it adds the device.
+std::string outputReadBack(const DeviceInfo &device, const std::string &expected, bool *ok)
+{
+    const std::string sysfsPath = sysfsPathOfNode(device.path);
+    const std::string given = udevPropertyOf(sysfsPath, "WL_OUTPUT");
+    if (given == expected)
+        return "udev gives it WL_OUTPUT=" + expected + ": weston maps it onto that output.\n";
+    *ok = false;
+    return "udev gives it " + (given.empty() ? std::string("no WL_OUTPUT") : "WL_OUTPUT=" + printable(given))
+        + ", not " + expected + ": another rule sets it after this one (udevadm test " + shellWord(sysfsPath)
+        + " shows what udev reads).\n";
+}
+
 // Prints the report, then ends as the signal that came during the re-add asked: a stop once
 // everything is said, anything else as the status 128 + its number.
 int finishReport(const std::string &report, int status, int signal)
@@ -266,11 +280,18 @@ std::string asRootCommand(int argc, char **argv)
 }
 
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,
-                       const std::optional<OntoMonitor> &onto, bool port, RulesChange *change, const AskKWin &askKWin)
+                       const std::optional<OntoMonitor> &onto, bool port, RulesChange *change,
+                       const std::string &waylandOutput, const AskKWin &askKWin)
 {
-    const std::optional<RuleTarget> target = ruleTarget(device, port);
+    if (!waylandOutput.empty() && !waylandOutputProblem(waylandOutput).empty())
+        return fail("--output " + printable(waylandOutput) + ": " + waylandOutputProblem(waylandOutput));
+    // Identical panels share the device's rule: an output set there would map them all onto it.
+    const bool twinsMoveToPort = !waylandOutput.empty() && !port && eventDevicesWithIds(device.identity()).size() > 1;
+    port = port || twinsMoveToPort;
+    std::optional<RuleTarget> target = ruleTarget(device, port);
     if (!target)
         return 1;
+    target->waylandOutput = waylandOutput;
     // Held until the re-add and the read-back are done: another run in between would read
     // back this rule, or this run its.
     const RulesLock held(kRulesLock);
@@ -285,6 +306,11 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
             change->before = old;
         unsure = readOtherwiseProblem(old);
         edit = withMatrix(old, *target, matrix);
+        if (unsure.empty() && !edit.personsOutput.empty())
+            unsure = "the rule on line " + std::to_string(ruleLine(old, *target)) + " of " + kRulesPath
+                + " sets " + kWaylandOutputKey + "=\"" + printable(edit.personsOutput) + "\", which this program did "
+                  "not write: it is left as it is, and nothing was changed (edit that line to map the "
+                  "touch screen onto " + waylandOutput + ")";
         if (unsure.empty() && edit.text != old)
             unsure = askUdevFirst(device, *target, matrix, old, &edit, &sharing);
         unchanged = unsure.empty() && edit.text == old;
@@ -307,6 +333,11 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
         report += "The rule was there without a matrix: the matrix is added, its other keys kept.\n";
     else
         report += port ? "The port had no rule there before.\n" : "The device had no rule there before.\n";
+    if (twinsMoveToPort)
+        report += "An identical panel shares the device's rule: the output is set on this panel's port "
+                  "rule, so that the other one is not mapped onto it too.\n";
+    if (!edit.oldOutput.empty() && edit.oldOutput != waylandOutput)
+        report += "WL_OUTPUT was " + edit.oldOutput + ", as this program set it before.\n";
     report += editReport(edit);
     const std::vector<std::string> matched = matchedByRule(device.identity());
     report += "It matches";
@@ -323,10 +354,12 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
     bool ok = true;
     int signal = 0;
     report += replugAndReadBack(device, matrix, edit.text, onto, &ok, &signal, askKWin);
+    if (!waylandOutput.empty())
+        report += outputReadBack(device, waylandOutput, &ok);
     const std::string portWord = port ? "--port " : "";
     if (old)
-        report += "To undo: sudo kestrilavon-check --install " + portWord + "--matrix \"" + old->text()
-            + "\" " + shellWord(device.stablePath()) + "\n";
+        report += "To undo: sudo kestrilavon-check --install " + portWord + "--matrix \"" + old->text() + "\" "
+            + (edit.oldOutput.empty() ? "" : "--output " + edit.oldOutput + " ") + shellWord(device.stablePath()) + "\n";
     else if (!edit.oldMatrix)
         report += "To undo: sudo kestrilavon-check --uninstall " + portWord + shellWord(device.stablePath()) + "\n";
     if (change && signal != SIGTSTP) {
@@ -400,13 +433,19 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
             + (edit.text.empty() ? " (and the file: nothing else was in it).\n" : ".\n")
         : "Removed the matrix from the rule on line " + std::to_string(edit.line) + " of " + kRulesPath
             + "; its other keys are kept:\n" + printable(ruleAt(edit.text, edit.line)) + "\n";
+    if (!edit.oldOutput.empty())
+        report += "Removed WL_OUTPUT=" + edit.oldOutput + ", which this program set.\n";
+    if (!edit.personsOutput.empty())
+        report += "The rule's " + std::string(kWaylandOutputKey) + "=\"" + printable(edit.personsOutput)
+            + "\" was not written by this program: kept.\n";
     report += editReport(edit);
     bool ok = true;
     int signal = 0;
     report += replugAndReadBack(device, std::nullopt, edit.text, std::nullopt, &ok, &signal);
     if (const std::optional<Matrix> old = edit.oldMatrix ? Matrix::parse(*edit.oldMatrix) : std::nullopt)
         report += "To undo: sudo kestrilavon-check --install " + std::string(port ? "--port " : "")
-            + "--matrix \"" + old->text() + "\" " + shellWord(device.stablePath()) + "\n";
+            + "--matrix \"" + old->text() + "\" " + (edit.oldOutput.empty() ? "" : "--output " + edit.oldOutput + " ")
+            + shellWord(device.stablePath()) + "\n";
     return finishReport(report, ok ? 0 : 1, signal);
 }
 

@@ -41,9 +41,18 @@ struct RulesChange {
 // was not checked.
 using AskKWin = std::function<std::optional<std::string>(const Matrix &expected)>;
 
+// With waylandOutput, the rule also sets WL_OUTPUT to it (on the port rule where an identical
+// panel shares the device's rule), for weston; udev's answer is read back after the re-add.
 int installCalibration(const DeviceInfo &device, const Matrix &matrix,
                        const std::optional<OntoMonitor> &onto, bool port = false,
-                       RulesChange *change = nullptr, const AskKWin &askKWin = {});
+                       RulesChange *change = nullptr, const std::string &waylandOutput = "",
+                       const AskKWin &askKWin = {});
+
+// The output --output names, where it is a Wayland output: with no X screen to name monitors.
+inline std::string waylandOutputOf(const std::optional<XScreenLayout> &layout, const std::string &outputName)
+{
+    return layout ? std::string() : outputName;
+}
 
 // Puts the rules file back as it was before the install, when it is still as the install left
 // it (another change since is not undone), re-adds the device and reads udev back: "the old

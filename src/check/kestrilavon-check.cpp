@@ -69,7 +69,9 @@ const char kHelp[] =
     "  --result FILE  the result file of kestrilavon (default /tmp/kestrilavon.tmp)\n"
     "  --output NAME  the X monitor the touch screen lies on, as xrandr --listmonitors names\n"
     "                 it (default: the one that holds the pointer); on several monitors the\n"
-    "                 forms also map the device onto it\n"
+    "                 forms also map the device onto it. Without X (Wayland), the output as the\n"
+    "                 compositor names it (HDMI-A-1, Virtual-2): --install also sets the rule's\n"
+    "                 WL_OUTPUT, which weston maps the touch screen onto\n"
     "  --xorg         print an xorg.conf.d section for DEVICE: the Boder lines for the\n"
     "                 screen's own driver, Calibration for evdev, CalibrationMatrix for libinput\n"
     "  --udev         print a udev rule that gives libinput the calibration of DEVICE: for X's\n"
@@ -201,7 +203,8 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
             return fail("will not use that matrix: " + trouble) + 1;
         if (tslib)
             return tslibForm(*device, *matrix, form == Form::Install, monitor, framebuffer);
-        return form == Form::Install ? installCalibration(*device, *matrix, onto, port)
+        return form == Form::Install
+            ? installCalibration(*device, *matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName))
                                      : printUdevRule(*device, *matrix, port);
     }
     const ResultFile result = readResultFile(resultPath);
@@ -224,7 +227,7 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
     if (tslib)
         return tslibForm(*device, matrix, form == Form::Install, monitor, framebuffer);
     if (form == Form::Install)
-        return installCalibration(*device, matrix, onto, port);
+        return installCalibration(*device, matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName));
     if (form == Form::Apply) {
         const ApplyReport report = applyInSession(
             *device, {matrix, *result.borders, *device->x, *device->y, onto}, monitorName);
@@ -248,8 +251,9 @@ int printForm(Form form, const std::string &devicePath, const std::string &resul
 // The X screen the windows go on, and the monitor the touch screen lies on: the one named, else
 // the one that holds the pointer. None in a Wayland session, where X (Xwayland) knows nothing of
 // the outputs: the compositor does. Status 2 for a name X does not know, 1 for a name and no X
-// to ask, said; else 0.
-int placeOnX(const std::string &monitorName, std::optional<XScreenLayout> *layout, std::optional<Monitor> *monitor)
+// to ask (unless the name may be a Wayland output's), said; else 0.
+int placeOnX(const std::string &monitorName, std::optional<XScreenLayout> *layout, std::optional<Monitor> *monitor,
+             bool waylandNameAllowed = false)
 {
     const bool wayland = useWaylandWindows() || inSway();
     *layout = wayland ? std::nullopt : xScreenLayout();
@@ -263,7 +267,7 @@ int placeOnX(const std::string &monitorName, std::optional<XScreenLayout> *layou
                          printable(monitorName).c_str(), names.c_str());
             return 2;
         }
-    } else if (!monitorName.empty() && !wayland) {
+    } else if (!monitorName.empty() && !wayland && !waylandNameAllowed) {
         return fail("--output needs the X display, and it does not answer");
     }
     return 0;
@@ -586,9 +590,17 @@ int main(int argc, char **argv)
     std::optional<XScreenLayout> layout;
     std::optional<Monitor> monitor;
     if (!session) {
-        if (const int status = placeOnX(monitorName, &layout, &monitor))
+        // Without X, --install's --output names weston's output (udev's WL_OUTPUT).
+        const bool westonsOutput = form == Form::Install && !calibrate && !tslib;
+        if (const int status = placeOnX(monitorName, &layout, &monitor, westonsOutput))
             return status;
     }
+    // Without X, --install keeps the output as udev's WL_OUTPUT for weston: checked before
+    // anything is measured.
+    const bool waylandOutput = session ? session->wayland : !layout;
+    if (waylandOutput && !monitorName.empty() && asked(Form::Install) && !tslib
+        && !waylandOutputProblem(monitorName).empty())
+        return fail("--output " + printable(monitorName) + ": " + waylandOutputProblem(monitorName)) + 1;
     if (calibrate) {
         std::vector<DeviceInfo> devices;
         if (devicePath.empty()) {

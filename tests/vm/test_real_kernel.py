@@ -1715,14 +1715,15 @@ class Weston(RealKernelTest):
                         WAYLAND_DISPLAY=os.path.join(self.runtime, "wayland-1"), HOME=self.folder.name)
         self.weston = None
 
-    def start_weston(self, transform, calibrator=""):
+    def start_weston(self, transform, calibrator="", outputs=None):
         if self.weston:
             self.weston.terminate()
             self.weston.wait()
         config = os.path.join(self.folder.name, "weston.ini")
         with open(config, "w") as file:
-            file.write("[core]\nshell=kiosk-shell.so\n[output]\nname=Virtual-1\nmode=1024x768\n"
-                       f"transform={transform}\n{calibrator}")
+            file.write("[core]\nshell=kiosk-shell.so\n"
+                       + (outputs or f"[output]\nname=Virtual-1\nmode=1024x768\ntransform={transform}\n")
+                       + calibrator)
         socket = os.path.join(self.runtime, "wayland-1")
         self.weston = subprocess.Popen(
             ["weston", "--backend=drm-backend.so", "--use-pixman", "--tty=2", "--config=" + config,
@@ -1792,38 +1793,40 @@ class Weston(RealKernelTest):
         with open(saved) as file:
             return file.read().strip()
 
-    def one_command_on_turned_weston(self, what):
+    def one_command_on_turned_weston(self, what, options=(), outputs=None, size=(768, 1024)):
         """sudo kestrilavon-check --calibrate --install as the session's user, on weston turned by
-        90 degrees with its socket in the user's runtime folder: the targets touched, then the
-        check target; what it printed, once it ended with status 0."""
+        90 degrees (or on the outputs given, the touch screen on one of this size) with its socket
+        in the user's runtime folder: the targets touched, then the check target; what it printed,
+        once it ended with status 0."""
         self.runtime = "/run/user/65534"
         os.makedirs(self.runtime, 0o700)
         self.addCleanup(shutil.rmtree, self.runtime, True)
         os.chown(self.runtime, 65534, 65534)
         self.env.update(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-1")
         allow_sudo(self)
-        raw_at = on_turned_weston("rotate-90")
-        self.start_weston("rotate-90")
-        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+        raw_at = on_turned_weston("rotate-90") if not outputs else on_sway_panel
+        self.start_weston("rotate-90", outputs=outputs)
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", *options, self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
         self.wev.wait_until_covered()
         time.sleep(3)
-        for x, y in calibrate_targets(768, 1024):
+        for x, y in calibrate_targets(*size):
             self.touch.send("touch %d %d" % raw_at(x, y))
             time.sleep(0.7)
         printed = read_until(one, b"Check: touch the target")
         self.wev.wait_until_covered()  # by the check's window, once the targets' has gone
         time.sleep(3)
-        self.touch.send("touch %d %d" % raw_at(*check_target(768, 1024)))
+        self.touch.send("touch %d %d" % raw_at(*check_target(*size)))
         status = one.wait(timeout=60)
         printed = (printed + one.stdout.read()).decode()
-        print(f"\n$ sudo kestrilavon-check --calibrate --install (as nobody, weston turned, {what})\n{printed}",
-              file=sys.stderr)
+        print(f"\n$ sudo kestrilavon-check --calibrate --install {' '.join(options)} (as nobody, weston "
+              f"{'on two outputs' if outputs else 'turned'}, {what})\n{printed}", file=sys.stderr)
         self.assertEqual(status, 0, printed)
         self.assertIn("re-added /dev/input/event", printed)
-        self.assertIn("# Measured: the compositor turns touches with the output", printed)
+        if not outputs:
+            self.assertIn("# Measured: the compositor turns touches with the output", printed)
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         return printed
 
@@ -1871,6 +1874,97 @@ class Weston(RealKernelTest):
         DriverForms.load_udev_rule(None)
         self.assertIn("# libinput uses another matrix than udev's: unplug and plug the screen, then "
                       "calibrate again.\n# Made without the compositor's answer", self.calibrate(raw_at))
+
+
+class WestonTwoOutputs(Weston):
+    """weston on two outputs (run-in-vm --two-outputs: qemu's virtio-gpu with two heads), wev
+    full screen on the second by its app id: the touch screen lies on that one, and weston maps
+    it there only by udev's WL_OUTPUT."""
+    POINTS = ((100, 100), (900, 120), (150, 700), (1000, 740))
+    OUTPUTS = "[output]\nname=Virtual-1\nmode=1024x768\n[output]\nname=Virtual-2\nmode=1024x768\napp-ids=wev\n"
+    # The single output's cases are Weston's own: not run again here.
+    test_one_command_through_sudo_on_a_turned_output_keeps_what_the_check_touch_confirms = None
+    test_calibrate_on_a_turned_output_then_install_lands_under_the_finger_beside_westons_own = None
+
+    def setUp(self):
+        super().setUp()
+        # qemu lights its second head only for a window on the host: the guest forces it on.
+        with open("/sys/class/drm/card0-Virtual-2/status", "w") as file:
+            file.write("on")
+        self.start_weston("normal", outputs=self.OUTPUTS)
+
+    def check(self, *arguments, status=0):
+        run = subprocess.run([CHECK, *arguments, self.touch.path], env=self.root_env,
+                             capture_output=True, text=True)
+        print(f"\n$ kestrilavon-check {' '.join(arguments)}\n{run.stdout}{run.stderr}", file=sys.stderr)
+        self.assertEqual(run.returncode, status, run.stdout + run.stderr)
+        return run.stdout + run.stderr
+
+    def wl_output(self, path):
+        properties = subprocess.run(["udevadm", "info", "--query=property", path], env=self.root_env,
+                                    capture_output=True, text=True, check=True).stdout
+        return dict(line.split("=", 1) for line in properties.splitlines()).get("WL_OUTPUT")
+
+    def reaches_wev(self):
+        self.wev.forget_so_far()
+        return self.wev.touch_down(self.touch, on_sway_panel(500, 400), timeout=5) is not None
+
+    def test_install_with_output_maps_the_touch_screen_onto_it_and_uninstall_takes_out_only_its_own(self):
+        self.assertFalse(self.reaches_wev(), "weston put the touch on the second output unasked")
+        said = self.check("--install", "--matrix", SWAY_PANEL_MATRIX, "--output", "Virtual-2")
+        self.assertIn("udev gives it WL_OUTPUT=Virtual-2: weston maps it onto that output.", said)
+        worst = self.wev.worst_error(self.touch, on_sway_panel, self.POINTS, "--output Virtual-2")
+        print(f"\nmapped onto the second output by WL_OUTPUT: worst {worst:.2f} px", file=sys.stderr)
+        self.assertLessEqual(worst, 1.0)
+        self.check("--install", "--matrix", SWAY_PANEL_MATRIX, "--output", 'Virtual-2", RUN+="/bin/true',
+                   status=2)
+
+        said = self.check("--uninstall")
+        self.assertIn("Removed WL_OUTPUT=Virtual-2, which this program set.", said)
+        self.assertIsNone(self.wl_output(self.touch.path))
+        self.assertFalse(os.path.exists(UdevRules.RULES))
+        self.assertFalse(self.reaches_wev())
+
+        # A person's own WL_OUTPUT on the rule: an install never replaces it, --uninstall keeps it.
+        self.check("--install", "--matrix", SWAY_PANEL_MATRIX)
+        with open(UdevRules.RULES) as file:
+            theirs = file.read().rstrip("\n") + ', ENV{WL_OUTPUT}="Virtual-2"\n'
+        DriverForms.load_udev_rule(theirs)
+        said = self.check("--install", "--matrix", "1 0 0 0 1 0", "--output", "Virtual-1", status=1)
+        self.assertIn("which this program did not write", said)
+        with open(UdevRules.RULES) as file:
+            self.assertEqual(file.read(), theirs)
+        said = self.check("--uninstall")
+        self.assertIn('ENV{WL_OUTPUT}="Virtual-2" was not written by this program: kept.', said)
+        self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
+        self.assertTrue(self.reaches_wev())
+
+    def test_one_command_with_output_keeps_the_calibration_and_the_output_the_check_touch_confirms(self):
+        # The user's session: the check's windows go on the second output by their app id too.
+        printed = self.one_command_on_turned_weston(
+            "on Virtual-2", ("--output", "Virtual-2"),
+            self.OUTPUTS.replace("app-ids=wev", "app-ids=wev,kestrilavon-check"), (1024, 768))
+        self.assertIn("udev gives it WL_OUTPUT=Virtual-2: weston maps it onto that output.", printed)
+        self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
+        worst = self.wev.worst_error(self.touch, on_sway_panel, self.POINTS, "one command, --output Virtual-2")
+        print(f"\none command with --output Virtual-2: worst {worst:.2f} px", file=sys.stderr)
+        self.assertLessEqual(worst, 1.0)
+
+    def test_beside_an_identical_panel_the_output_goes_on_the_port_rule_of_the_one_named(self):
+        twin = TouchScreen(*self.WIDE_PANEL, "--name", "kestrilavon weston panel")
+        self.addCleanup(twin.stop)
+        # uinput devices have no bus for udev's ID_PATH: one by their kernel names, as a port has.
+        ports = "/etc/udev/rules.d/98-ports.rules"
+        with open(ports, "w") as file:
+            file.write('SUBSYSTEM=="input", KERNEL=="event*", ATTRS{name}=="kestrilavon weston panel", '
+                       'ENV{ID_PATH}="platform-port-$kernel"\n')
+        self.addCleanup(os.unlink, ports)
+        DriverForms.load_udev_rule(None)
+        said = self.check("--install", "--matrix", SWAY_PANEL_MATRIX, "--output", "Virtual-2")
+        self.assertIn('ENV{ID_PATH}=="platform-port-' + os.path.basename(self.touch.path) + '"', said)
+        self.assertEqual((self.wl_output(self.touch.path), self.wl_output(twin.path)), ("Virtual-2", None))
+        self.assertIn("Removed WL_OUTPUT=Virtual-2", self.check("--uninstall", "--port"))
+        self.assertIsNone(self.wl_output(self.touch.path))
 
 
 def on_kiosk_panel(x, y):

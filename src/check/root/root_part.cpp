@@ -238,7 +238,8 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     AskKWin askKWin;
     if (keeping.askKWin)
         askKWin = [&](const Matrix &expected) { return keeping.askKWin(handover.device, expected); };
-    int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change, askKWin);
+    int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change,
+                                       waylandOutputOf(keeping.layout, keeping.monitorName), askKWin);
     if (live && !change.written && (installed != 0 || change.signal || held.signal()))
         return putBackLive(*live, info, "\nNot kept: the rules file was not written.",
                            change.signal ? change.signal : held.signal());
@@ -446,7 +447,8 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
     if (keeping.install && keeping.touchCheck)
         return installAndCheck(*handover, info, onto, given);
     if (keeping.install)
-        return installCalibration(info, handover->kept(), onto, keeping.port);
+        return installCalibration(info, handover->kept(), onto, keeping.port, nullptr,
+                                  waylandOutputOf(given.layout, given.monitorName));
     if (keeping.touchCheck)
         return applyAndCheck(*handover, info, onto, given);
     const std::optional<Borders> borders = axisAlignedBorders(

@@ -112,6 +112,34 @@ private slots:
         QCOMPARE(lineSettingMatrix(edit.text, "3 0 0 0 3 0"), 0);
     }
 
+    void westonsOutputIsTakenOutOnlyWhileItIsStillWhatThisProgramWrote()
+    {
+        RuleTarget onSecond = device, onFirst = device;
+        onSecond.waylandOutput = "Virtual-2";
+        onFirst.waylandOutput = "HDMI-A-1";
+        // Ours is replaced by an install onto another output, and kept by one without --output.
+        RulesEdit edit = withMatrix(udevRuleBlock(onSecond, {1, 0, 0, 0, 1, 0}), onFirst, {2, 0, 0, 0, 2, 0});
+        QCOMPARE(edit.oldOutput, std::string("Virtual-2"));
+        QCOMPARE(edit.text, udevRuleBlock(onFirst, {2, 0, 0, 0, 2, 0}));
+        QCOMPARE(withMatrix(edit.text, device, {2, 0, 0, 0, 2, 0}).text, edit.text);
+        // Changed by hand since: the person's now, kept with the rule; the comment no longer claims it.
+        std::string text = edit.text;
+        text.replace(text.rfind("HDMI-A-1"), 8, "DP-3");
+        edit = withoutMatrix(text, device);
+        QVERIFY(edit.oldOutput.empty());
+        QCOMPARE(edit.text, "# kestrilavon-check: the calibration of \"ILITEK Multi-Touch\"\n" + match
+                                + ", ENV{WL_OUTPUT}=\"DP-3\"\n");
+    }
+
+    void onlyAWaylandOutputsNameMayGoIntoTheRule()
+    {
+        for (const std::string name : {"HDMI-A-1", "Virtual-2", "eDP-1", "DVI-I-1", "HEADLESS-1", "wayland_0.1"})
+            QVERIFY2(waylandOutputProblem(name).empty(), name.c_str());
+        for (const std::string &name : std::vector<std::string>{"", "-1", ".hidden", "HDMI A 1", "HDMI-A-1\", RUN+=\"/bin/sh", "DP-1\n",
+                                       "DP-1\\", "Écran", std::string(64, 'A')})
+            QVERIFY2(!waylandOutputProblem(name).empty(), name.c_str());
+    }
+
     void continuedLinesCarriageReturnsAndRepeatsAreReadAsUdevReadsThem()
     {
         const std::string continued = "ATTRS{name}==\"ILITEK Multi-Touch\", ACTION==\"add|change\", \\\r\n"

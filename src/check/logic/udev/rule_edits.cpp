@@ -32,10 +32,24 @@ MatchSet matchSet(const RuleTarget &target)
     return set;
 }
 
-std::string commentFor(const RuleTarget &target)
+std::string plainComment(const RuleTarget &target)
 {
     return "# kestrilavon-check: the calibration of \"" + target.device.name + "\""
         + (target.idPath.empty() ? "" : " on the port " + target.idPath);
+}
+
+// The comment also names the WL_OUTPUT this program set on the rule: what is still that value
+// there is this program's to take out again, anything else the person's.
+const char kOutputNote[] = ", and WL_OUTPUT=\"";
+
+std::string commentFor(const RuleTarget &target, const std::string &output)
+{
+    return plainComment(target) + (output.empty() ? "" : kOutputNote + output + "\"");
+}
+
+std::string commentFor(const RuleTarget &target)
+{
+    return commentFor(target, target.waylandOutput);
 }
 
 // The match set of a rule that was read; empty for anything else.
@@ -70,12 +84,45 @@ long lastWithMatch(const std::vector<Unit> &all, const MatchSet &set, std::vecto
     return found;
 }
 
-// Whether the unit is the comment this program writes above the target's rule.
+// Whether the unit is the comment this program writes above the target's rule: nullopt when
+// not, else the WL_OUTPUT it names ("" for none).
+std::optional<std::string> commentedOutput(const Unit &unit, const RuleTarget &target)
+{
+    const std::string comment = plainComment(target);
+    if (unit.rule || unit.text.rfind(comment, 0) != 0)
+        return std::nullopt;
+    std::string rest = unit.text.substr(comment.size());
+    rest.erase(std::min(rest.size(), rest.find_first_of("\r\n")));
+    if (unit.text.find_first_not_of("\r\n", comment.size() + rest.size()) != std::string::npos)
+        return std::nullopt;
+    if (rest.empty())
+        return std::string();
+    const std::string note = kOutputNote;
+    if (rest.rfind(note, 0) != 0 || rest.back() != '"')
+        return std::nullopt;
+    std::string output = rest.substr(note.size(), rest.size() - note.size() - 1);
+    return waylandOutputProblem(output).empty() ? std::optional<std::string>(output) : std::nullopt;
+}
+
 bool isCommentFor(const Unit &unit, const RuleTarget &target)
 {
-    const std::string comment = commentFor(target);
-    return !unit.rule && unit.text.rfind(comment, 0) == 0
-        && unit.text.find_first_not_of("\r\n", comment.size()) == std::string::npos;
+    return commentedOutput(unit, target).has_value();
+}
+
+bool setsOutput(const Pair &pair)
+{
+    return pair.key == kWaylandOutputKey && !pair.isMatch() && pair.op != "-=";
+}
+
+// The WL_OUTPUT values the rule sets; empty when it sets none.
+std::vector<std::string> outputsOf(const Unit &rule)
+{
+    std::vector<std::string> values;
+    for (const Pair &pair : rule.pairs) {
+        if (setsOutput(pair))
+            values.push_back(pair.value);
+    }
+    return values;
 }
 
 // The line ending the file uses ("\n" where it has none yet).
@@ -227,6 +274,41 @@ void erasePair(Unit &unit, size_t index)
     reread(unit);
 }
 
+// Sets the target's WL_OUTPUT on the rule at index, and the comment above it that names it as
+// this program's; a value of the person's (one the comment does not name) is left as it is.
+void setOutput(std::vector<Unit> &all, size_t index, const RuleTarget &target, const std::string &ending,
+               RulesEdit *edit)
+{
+    const std::optional<std::string> commented = index > 0 ? commentedOutput(all[index - 1], target) : std::nullopt;
+    Unit &rule = all[index];
+    const std::vector<std::string> values = outputsOf(rule);
+    const bool ours = commented && !commented->empty()
+        && std::all_of(values.begin(), values.end(), [&](const std::string &v) { return v == *commented; });
+    if (!values.empty() && !ours) {
+        if (values.back() != target.waylandOutput)
+            edit->personsOutput = values.back();
+        return;
+    }
+    if (ours)
+        edit->oldOutput = *commented;
+    for (size_t i = rule.pairs.size(); i-- > 0;) {
+        if (setsOutput(rule.pairs[i]))
+            rule.text.replace(rule.pairs[i].valueBegin, rule.pairs[i].valueEnd - rule.pairs[i].valueBegin,
+                              target.waylandOutput);
+    }
+    if (values.empty())
+        rule.text.insert(rule.pairs.back().end,
+                         std::string(", ") + kWaylandOutputKey + "=\"" + target.waylandOutput + "\"");
+    reread(rule);
+    Unit comment;
+    comment.text = commentFor(target) + ending;
+    comment.id = -1;
+    if (commented)
+        all[index - 1].text = comment.text;
+    else
+        insertUnits(all, index, {comment}, ending);
+}
+
 std::string withoutBlankEnd(const std::vector<Unit> &all)
 {
     for (const Unit &unit : all) {
@@ -241,6 +323,18 @@ std::string withoutBlankEnd(const std::vector<Unit> &all)
 std::string nameProblemForUdev(const std::string &name)
 {
     return plainNameProblem(name);
+}
+
+std::string waylandOutputProblem(const std::string &name)
+{
+    if (name.empty())
+        return "an output needs a name";
+    if (name.size() > 63)
+        return "longer than any output's name";
+    if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_.") != std::string::npos
+        || name[0] == '-' || name[0] == '.')
+        return "a Wayland output's name (HDMI-A-1, Virtual-2) is letters, digits, '-', '_' and '.'";
+    return {};
 }
 
 std::string idPathProblem(const std::string &idPath)
@@ -259,7 +353,9 @@ std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix)
     std::string rule;
     for (const auto &[key, value] : matchKeys(target))
         rule += key + "==\"" + value + "\", ";
-    return commentFor(target) + "\n" + rule + kMatrixKey + "=\"" + matrix.text() + "\"\n";
+    return commentFor(target) + "\n" + rule + kMatrixKey + "=\"" + matrix.text() + "\""
+        + (target.waylandOutput.empty() ? "" : std::string(", ") + kWaylandOutputKey + "=\"" + target.waylandOutput + "\"")
+        + "\n";
 }
 
 std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath)
@@ -309,6 +405,8 @@ RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const M
         if (!set)
             rule.text.insert(rule.pairs.back().end, std::string(", ") + kMatrixKey + "=\"" + value + "\"");
         reread(rule);
+        if (!target.waylandOutput.empty())
+            setOutput(all, static_cast<size_t>(found), target, ending, &edit);
     } else {
         endWithLineEnd(all, ending);
         const std::vector<Unit> block = blockUnits(target, matrix, ending);
@@ -364,14 +462,28 @@ RulesEdit withoutMatrix(const std::string &rules, const RuleTarget &target)
     Unit &rule = all[static_cast<size_t>(found)];
     const int editedId = rule.id;
     edit.existed = true;
+    // WL_OUTPUT goes too where it is still what this program's comment names.
+    const std::optional<std::string> claimed =
+        found > 0 ? commentedOutput(all[static_cast<size_t>(found) - 1], target) : std::nullopt;
+    const std::vector<std::string> values = outputsOf(rule);
+    const bool outputOurs = claimed && !claimed->empty() && !values.empty()
+        && std::all_of(values.begin(), values.end(), [&](const std::string &v) { return v == *claimed; });
+    if (outputOurs)
+        edit.oldOutput = *claimed;
+    else if (!values.empty())
+        edit.personsOutput = values.back();
     for (size_t i = rule.pairs.size(); i-- > 0;) {
-        if (!rule.pairs[i].setsMatrix())
+        const bool matrix = rule.pairs[i].setsMatrix();
+        if (!matrix && !(outputOurs && setsOutput(rule.pairs[i])))
             continue;
-        if (!edit.oldMatrix)
+        if (matrix && !edit.oldMatrix)
             edit.oldMatrix = rule.pairs[i].value;
         erasePair(rule, i);
         edit.changed = true;
     }
+    // The comment names no WL_OUTPUT of this program's any more.
+    if (edit.changed && claimed && !claimed->empty())
+        all[static_cast<size_t>(found) - 1].text = plainComment(target) + endingOf(rules);
     // Nothing of the person's left on it: only the match this program writes, and no comment
     // among its lines.
     bool commented = false;

@@ -30,7 +30,16 @@ std::string idPathProblem(const std::string &idPath);
 struct RuleTarget {
     DeviceIdentity device;
     std::string idPath;  // empty for the device's rule
+    // With --install --output: the Wayland output weston maps the device onto (its udev
+    // WL_OUTPUT), set on the rule beside the matrix; empty to leave WL_OUTPUT as it is.
+    std::string waylandOutput = {};
 };
+
+constexpr char kWaylandOutputKey[] = "ENV{WL_OUTPUT}";
+
+// Why a name is not one of a Wayland output (HDMI-A-1, Virtual-2, eDP-1: letters, digits, '-',
+// '_' and '.'), or an empty string. It goes into a rule, so nothing else is let through.
+std::string waylandOutputProblem(const std::string &name);
 
 // The block for one rule: a comment naming it, and the rule. --udev prints it, --install
 // writes it when the file has no rule of that match yet.
@@ -51,20 +60,26 @@ struct RulesEdit {
     std::optional<std::string> oldMatrix;  // the value it set before, as written (unchecked)
     std::vector<int> others;  // more rules with the same match, left as they are
     std::vector<int> unread;  // continued rules that name the device but could not be read
+    // WL_OUTPUT on the rule: the value this program wrote there before (install) or took out
+    // (uninstall); a person's own value, which is left as it is.
+    std::string oldOutput, personsOutput;
 };
 
 // The text with the target's rule setting this matrix (its other keys kept), or a new rule
 // where there was none: the device's rule before any narrower rule of the same device, a port
 // rule right after the device's rule. Given the line of a rule in rules, the device's rule
-// stands before that one too.
+// stands before that one too. With the target's Wayland output, the rule sets WL_OUTPUT to it
+// too, and this program's comment above the rule names it, as what is this program's to take
+// out again; a WL_OUTPUT of the person's on the rule is left as it is (personsOutput).
 RulesEdit withMatrix(const std::string &rules, const RuleTarget &target, const Matrix &matrix,
                      int before = 0);
 
 // The line where the target's rule begins, or 0.
 int ruleLine(const std::string &rules, const RuleTarget &target);
 
-// The text with the target's rule setting no matrix: the rule goes when nothing but its match
-// is left on it, with the comment this program wrote above it.
+// The text with the target's rule setting no matrix, and no WL_OUTPUT where it is still the one
+// this program's comment names: the rule goes when nothing but its match is left on it, with
+// the comment this program wrote above it.
 RulesEdit withoutMatrix(const std::string &rules, const RuleTarget &target);
 
 // The last line of the rules text that gives LIBINPUT_CALIBRATION_MATRIX this value, or 0.
