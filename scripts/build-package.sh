@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 needed=(dpkg-dev debhelper cmake g++ make pkgconf qt6-base-dev libxcb1-dev libx11-dev libxi-dev libxrandr-dev
-        libevdev-dev libudev-dev libinput-dev libts-dev)
+        libevdev-dev libudev-dev libinput-dev libts-dev libsystemd-dev libxau-dev libglib2.0-dev)
 missing=()
 for package in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev libx11-dev libxfixes-dev libxi-dev libxrandr-dev
-          libevdev-dev libudev-dev libinput-dev libts-dev libsystemd-dev libxau-dev
+          libevdev-dev libudev-dev libinput-dev libts-dev libsystemd-dev libxau-dev libglib2.0-dev
           fonts-dejavu-core fonts-urw-base35 xvfb xdotool x11-utils openbox dbus-x11 python3
           valgrind util-linux
           qemu-system-x86 busybox-static cpio xserver-xorg-core xserver-xorg-video-dummy
