@@ -37,6 +37,20 @@ Display *watchDevicesOf(dev_t rdev, std::initializer_list<int> types, int *opcod
     return owned.release();
 }
 
+// Hands each XInput 2 event that has come so far to take, its data fetched and freed around it.
+template <typename Take> void takeXInputEvents(Display *display, int opcode, Take take)
+{
+    while (XPending(display)) {
+        XEvent event;
+        XNextEvent(display, &event);
+        XGenericEventCookie *cookie = &event.xcookie;
+        if (cookie->type != GenericEvent || cookie->extension != opcode || !XGetEventData(display, cookie))
+            continue;
+        take(*cookie);
+        XFreeEventData(display, cookie);
+    }
+}
+
 } // namespace
 
 XPointerWatch::XPointerWatch(dev_t rdev)
@@ -65,22 +79,15 @@ XPointerWatch::Moved XPointerWatch::takeEvents()
     if (!display)
         return moved;
     int source = 0;
-    while (XPending(display)) {
-        XEvent event;
-        XNextEvent(display, &event);
-        XGenericEventCookie *cookie = &event.xcookie;
-        if (cookie->type != GenericEvent || cookie->extension != opcode
-            || !XGetEventData(display, cookie))
-            continue;
-        const auto *raw = static_cast<const XIRawEvent *>(cookie->data);
+    takeXInputEvents(display, opcode, [&](const XGenericEventCookie &cookie) {
+        const auto *raw = static_cast<const XIRawEvent *>(cookie.data);
         for (const int id : ids) {
             if (raw->deviceid == id || raw->sourceid == id) {
                 source = id;
                 moved.began |= raw->evtype == XI_RawButtonPress || raw->evtype == XI_RawTouchBegin;
             }
         }
-        XFreeEventData(display, cookie);
-    }
+    });
     if (!source)
         return moved;
     // X has handled the event before it sent it: the pointer is where the device put it.
@@ -120,21 +127,15 @@ bool XReAddWatch::waitForReAdd(std::chrono::milliseconds limit)
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::vector<int> left = old;
     while (true) {
-        while (XPending(display)) {
-            XEvent event;
-            XNextEvent(display, &event);
-            XGenericEventCookie *cookie = &event.xcookie;
-            if (cookie->type != GenericEvent || cookie->extension != opcode || !XGetEventData(display, cookie))
-                continue;
-            if (cookie->evtype == XI_HierarchyChanged) {
-                const auto *changed = static_cast<const XIHierarchyEvent *>(cookie->data);
-                for (int i = 0; i < changed->num_info; ++i) {
-                    if (changed->info[i].flags & XISlaveRemoved)
-                        left.erase(std::remove(left.begin(), left.end(), changed->info[i].deviceid), left.end());
-                }
+        takeXInputEvents(display, opcode, [&](const XGenericEventCookie &cookie) {
+            if (cookie.evtype != XI_HierarchyChanged)
+                return;
+            const auto *changed = static_cast<const XIHierarchyEvent *>(cookie.data);
+            for (int i = 0; i < changed->num_info; ++i) {
+                if (changed->info[i].flags & XISlaveRemoved)
+                    left.erase(std::remove(left.begin(), left.end(), changed->info[i].deviceid), left.end());
             }
-            XFreeEventData(display, cookie);
-        }
+        });
         if (left.empty() && !devicesOnNode(display, node).empty())
             return true;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -259,17 +260,11 @@ std::vector<XChain> xChainsOnceSettled(const std::string &path, std::chrono::mil
     const auto deadline = std::chrono::steady_clock::now() + limit;
     auto quietFrom = std::chrono::steady_clock::now();
     while (true) {
-        while (XPending(display)) {
-            XEvent event;
-            XNextEvent(display, &event);
-            XGenericEventCookie *cookie = &event.xcookie;
-            if (cookie->type != GenericEvent || cookie->extension != opcode || !XGetEventData(display, cookie))
-                continue;
-            const auto *changed = static_cast<const XIPropertyEvent *>(cookie->data);
+        takeXInputEvents(display, opcode, [&](const XGenericEventCookie &cookie) {
+            const auto *changed = static_cast<const XIPropertyEvent *>(cookie.data);
             if (std::find(ids.begin(), ids.end(), changed->deviceid) != ids.end())
                 quietFrom = std::chrono::steady_clock::now();
-            XFreeEventData(display, cookie);
-        }
+        });
         const auto now = std::chrono::steady_clock::now();
         if (now - quietFrom >= quiet || now >= deadline)
             break;
