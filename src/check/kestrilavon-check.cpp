@@ -15,6 +15,7 @@
 #include "framebuffer/framebuffer.h"
 #include "install.h"
 #include "kwin_dbus.h"
+#include "kwin_settings.h"
 #include "input/listing.h"
 #include "udev/rule_edits.h"
 #include "udev/rules_file.h"
@@ -391,34 +392,83 @@ int twinsOf(const DeviceInfo &device)
     return twins;
 }
 
-// How long the session's user may take to settle or put back GNOME's mapping.
+// How long the session's user may take to settle or put back the desktop's mapping.
 constexpr std::chrono::seconds kSettingTime{60};
 
-// GNOME's mapping settled by the session's user, in a window part without a window; the change
-// it made, as root checks it: its own setting's path, and a value of three strings at most.
-std::optional<GnomeMappingChange> settledAsUser(const UserSession &session, const DeviceInfo &device,
-                                                const std::string &outputName, bool writing, bool *failed)
+// What the session's user changed so that the touch screen lies on its monitor while it is
+// measured: GNOME's mapping, or KWin's output for the device.
+struct MappingChange {
+    std::optional<GnomeMappingChange> gnome;
+    std::optional<KWinOutputChange> kwin;
+};
+
+bool putBackMapping(const MappingChange &change)
+{
+    return change.gnome ? putBackGnomeMapping(*change.gnome) : putBackKWinOutput(*change.kwin);
+}
+
+// The outputs as the toolkit names them: on KWin, its outputs' own names.
+std::vector<std::string> outputNames()
+{
+    std::vector<std::string> names;
+    for (const QScreen *screen : QGuiApplication::screens())
+        names.push_back(screen->name().toStdString());
+    return names;
+}
+
+// KWin's output for the device settled, where KWin shows it, with the outputs the toolkit sees.
+std::optional<KWinOutputChange> settleKWinWithScreens(char **argv, const FramebufferChoice &framebuffer,
+                                                      const DeviceInfo &device, const std::string &outputName,
+                                                      bool writing, bool *failed)
+{
+    const std::optional<std::string> current = kwinOutputName(device.path);
+    if (!current)
+        return std::nullopt;
+    std::optional<KWinOutputChange> change;
+    windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+        change = settleKWinOutput(device.path, *current, outputNames(), outputName, writing, failed);
+        return 0;
+    });
+    return change;
+}
+
+// The desktop's mapping settled by the session's user, in a window part without a window; the
+// change it made, as root checks it: GNOME's own setting's path and a value of three strings at
+// most, or the device's object on KWin's bus and one output's name.
+std::optional<MappingChange> settledAsUser(const UserSession &session, char **argv, const FramebufferChoice &framebuffer,
+                                           const DeviceInfo &device, const std::string &outputName, bool writing,
+                                           bool *failed)
 {
     const int twins = twinsOf(device);
     const WindowPartEnd end = runWindowPart(session, {}, [&](int changeFd) {
         bool settleFailed = false;
-        const std::optional<GnomeMappingChange> change =
-            settleGnomeMapping(device, twins, outputName, writing, &settleFailed);
-        const std::string text = change ? gvariantStrings(change->before) : "";
+        std::string text;
+        if (const std::optional<GnomeMappingChange> gnome =
+                settleGnomeMapping(device, twins, outputName, writing, &settleFailed))
+            text = gvariantStrings(gnome->before);
+        else if (const std::optional<KWinOutputChange> kwin =
+                     settleFailed ? std::nullopt
+                                  : settleKWinWithScreens(argv, framebuffer, device, outputName, writing, &settleFailed))
+            text = kwinOutputHandover(kwin->before);
         if (!text.empty() && ::write(changeFd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
             return 1;
         return settleFailed ? 1 : 0;
     }, kSettingTime);
-    const std::optional<std::vector<std::string>> before = end.handover
+    MappingChange change;
+    if (const std::optional<std::string> kwinBefore = end.handover ? readKWinOutputHandover(*end.handover) : std::nullopt)
+        change.kwin = KWinOutputChange{kwinDeviceObject(device.path), *kwinBefore};
+    const std::optional<std::vector<std::string>> before = end.handover && !change.kwin
         ? parseGvariantStrings(*end.handover) : std::nullopt;
-    if (end.handover && (!before || before->size() > 3)) {
-        fail("the window part's note of GNOME's mapping before is not one: " + printable(*end.handover));
+    if (before && before->size() <= 3)
+        change.gnome = GnomeMappingChange{gnomeTouchscreenPath(device.vendor, device.product), *before};
+    if (end.handover && !change.kwin && !change.gnome) {
+        fail("the window part's note of the desktop's mapping before is not one: " + printable(*end.handover));
         return std::nullopt;
     }
-    *failed = !before && end.status != 0 && writing;
-    if (!before)
+    *failed = !end.handover && end.status != 0 && writing;
+    if (!end.handover)
         return std::nullopt;
-    return GnomeMappingChange{gnomeTouchscreenPath(device.vendor, device.product), *before};
+    return change;
 }
 
 int showLive(int device, const std::string &devicePath, const std::string &resultPath,
@@ -652,7 +702,17 @@ int main(int argc, char **argv)
             if (mappingFailed)
                 return 1;
             const int status = inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
-                return calibrateOn(fds, -1, layout, monitor);
+                // KWin's output for the device, settled with the outputs this window sees.
+                const std::optional<std::string> current = !mapping && ::geteuid() != 0 && onWayland()
+                        && devices.size() == 1 ? kwinOutputName(devices[0].path) : std::nullopt;
+                const std::optional<KWinOutputChange> output = current
+                    ? settleKWinOutput(devices[0].path, *current, outputNames(), monitorName, mappingWritten,
+                                       &mappingFailed)
+                    : std::nullopt;
+                const int calibrated = mappingFailed ? 1 : calibrateOn(fds, -1, layout, monitor);
+                if (calibrated != 0 && output)
+                    putBackKWinOutput(*output);
+                return calibrated;
             });
             if (status != 0 && mapping)
                 putBackGnomeMapping(*mapping);
@@ -662,16 +722,17 @@ int main(int argc, char **argv)
         const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
         if (!fds)
             return 1;
-        std::optional<GnomeMappingChange> mapping;
+        std::optional<MappingChange> mapping;
         if (session->wayland && paths.size() == 1) {
             bool mappingFailed = false;
-            mapping = settledAsUser(*session, devices[0], monitorName, mappingWritten, &mappingFailed);
+            mapping = settledAsUser(*session, argv, framebuffer, devices[0], monitorName, mappingWritten,
+                                    &mappingFailed);
             if (mappingFailed)
                 return 1;
         }
         const auto putMappingBack = [&] {
             if (mapping)
-                runWindowPart(*session, {}, [&](int) { return putBackGnomeMapping(*mapping) ? 0 : 1; }, kSettingTime);
+                runWindowPart(*session, {}, [&](int) { return putBackMapping(*mapping) ? 0 : 1; }, kSettingTime);
             mapping.reset();
         };
         if (mapping)
@@ -729,8 +790,12 @@ int main(int argc, char **argv)
             putMappingBack();
         else if (mapping)
             // Said again here, where the menu entry's report window shows it.
-            std::printf("GNOME's mapping of the touch screen onto its monitor is kept with it. To undo that, "
-                        "as your user:\n    %s\n", printable(gsettingsUndo(mapping->path, mapping->before)).c_str());
+            std::printf("%s is kept with it. To undo that, as your user:\n    %s\n",
+                        mapping->gnome ? "GNOME's mapping of the touch screen onto its monitor"
+                                       : "KWin's mapping of the touch screen onto its output",
+                        printable(mapping->gnome ? gsettingsUndo(mapping->gnome->path, mapping->gnome->before)
+                                                 : kwinOutputUndo(mapping->kwin->object, mapping->kwin->before))
+                            .c_str());
         putBackBeforeSignalEnd({});
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();

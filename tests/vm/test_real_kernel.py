@@ -2594,12 +2594,33 @@ class Kde(Desktop):
                                 "/org/kde/KWin/InputDevice/" + os.path.basename(self.touch.path),
                                 "org.kde.KWin.InputDevice", *arguments)
 
+    def setUp(self):
+        super().setUp()
+        # Each case starts with no output of KWin's for the panel, as KWin leaves a new device.
+        self.kwin_device("set-property", "outputName", "s", "")
+
+    def output_name(self):
+        return self.kwin_device("get-property", "outputName").strip()
+
     def one_command(self, *arguments, **options):
         printed = super().one_command(*arguments, **options)
-        self.assertIn("KWin reads it now.", printed)
+        self.assertIn("KWin now maps the touch screen onto Virtual-1, before it is measured", printed)
+        self.assertIn(f"busctl --user set-property org.kde.KWin /org/kde/KWin/InputDevice/"
+                      f"{os.path.basename(self.touch.path)} org.kde.KWin.InputDevice outputName s ''", printed)
+        if options.get("kept", True):
+            self.assertIn("KWin reads it now.", printed)
+            self.assertIn("KWin's mapping of the touch screen onto its output is kept with it.", printed)
+            self.assertEqual(self.output_name(), 's "Virtual-1"')
         return printed
 
-    def test_5_kwins_own_calibration_makes_the_one_command_put_the_old_rule_back(self):
+    def test_5_a_failed_check_puts_kwins_output_back(self):
+        x, y = check_target(1280, 800)
+        printed = self.one_command(on_kiosk_panel, 1280, 800, "the check touched 140 px off", check_at=(x + 140, y),
+                                   kept=False)
+        self.assertIn("KWin's output for the touch screen is put back and read back: \"\"", printed)
+        self.assertEqual(self.output_name(), 's ""')
+
+    def test_6_kwins_own_calibration_makes_the_one_command_put_the_old_rule_back(self):
         old = subprocess.run(["sudo", CHECK, "--install", "--matrix", "1.01 0 -0.005 0 1.01 -0.005", self.touch.path],
                              env=self.env, capture_output=True, text=True, timeout=120, **self.user)
         self.assertEqual(old.returncode, 0, old.stdout + old.stderr)

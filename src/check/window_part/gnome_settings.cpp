@@ -32,24 +32,6 @@ void say(const std::string &line)
     std::fprintf(stderr, "kestrilavon-check: %s\n", line.c_str());
 }
 
-// The session's own bus, where it is this user's: gio would otherwise look further, and may
-// launch one of its own.
-bool sessionBusNamed()
-{
-    if (const char *named = std::getenv("DBUS_SESSION_BUS_ADDRESS"); named && *named)
-        return std::strncmp(named, "autolaunch:", 11) != 0;
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime)
-        return false;
-    const std::string path = std::string(runtime) + "/bus";
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != ::geteuid())
-        return false;
-    gchar *escaped = g_dbus_address_escape_value(path.c_str());
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", (std::string("unix:path=") + escaped).c_str(), 1);
-    g_free(escaped);
-    return true;
-}
 
 // mutter's monitors, where mutter answers on the session's bus.
 std::optional<std::vector<GnomeMonitor>> mutterMonitors()
@@ -143,6 +125,23 @@ bool setOutput(GSettings *settings, const std::vector<std::string> &output)
 }
 
 } // namespace
+
+bool sessionBusNamed()
+{
+    if (const char *named = std::getenv("DBUS_SESSION_BUS_ADDRESS"); named && *named)
+        return std::strncmp(named, "autolaunch:", 11) != 0;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || !*runtime)
+        return false;
+    const std::string path = std::string(runtime) + "/bus";
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != ::geteuid())
+        return false;
+    gchar *escaped = g_dbus_address_escape_value(path.c_str());
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", (std::string("unix:path=") + escaped).c_str(), 1);
+    g_free(escaped);
+    return true;
+}
 
 std::optional<GnomeMappingChange> settleGnomeMapping(const DeviceInfo &device, int twins,
                                                      const std::string &outputName, bool writing, bool *failed)

@@ -12,6 +12,10 @@
 // GNOME's touch screen mapping, as the session's user, through the session's own bus
 // ($XDG_RUNTIME_DIR/bus; none is ever launched) and GSettings' dconf backend.
 
+// Names the session's own bus for gio, where it is this user's: gio would otherwise look
+// further, and may launch one of its own. Whether it is named.
+bool sessionBusNamed();
+
 // What was changed, to be put back.
 struct GnomeMappingChange {
     std::string path;                 // the setting's path

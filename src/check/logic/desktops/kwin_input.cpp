@@ -2,6 +2,7 @@
 #include "desktops/kwin_input.h"
 
 #include "input/listing.h"
+#include "text/shell_word.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 namespace {
 
 constexpr size_t kLongestUnseen = 200;
+constexpr char kOutputHandoverStart[] = "kwin outputName ";
 
 bool near(double value, double wanted)
 {
@@ -84,4 +86,47 @@ std::string kwinReadBackLine(const std::optional<KWinAnswer> &answer, const Matr
                "time KWin adds it (remove that key, then log in again).\n";
     }
     return "KWin reads it now.\n";
+}
+
+bool kwinOutputNameFits(const std::string &name)
+{
+    return name.size() <= kLongestKWinOutput && printable(name) == name;
+}
+
+GnomeStep chooseKWinStep(const std::vector<std::string> &outputs, const std::string &current,
+                         const std::string &outputName, bool writing, std::string *target)
+{
+    // An output is a monitor whose setting is its name alone; none is turned, so an unmapped
+    // device is left alone where nothing may be written.
+    std::vector<GnomeMonitor> monitors;
+    for (const std::string &output : outputs)
+        monitors.push_back({output, {output}, false});
+    GnomeMonitor chosen;
+    const GnomeStep step = chooseGnomeStep(monitors, {current}, outputName, writing, &chosen);
+    *target = chosen.connector;
+    return step;
+}
+
+std::string kwinOutputUndo(const std::string &object, const std::string &before)
+{
+    return "busctl --user set-property org.kde.KWin " + shellWord(object) + " org.kde.KWin.InputDevice outputName s "
+        + shellWord(before);
+}
+
+std::string kwinOutputHandover(const std::string &before)
+{
+    return kOutputHandoverStart + gvariantStrings({before});
+}
+
+std::optional<std::string> readKWinOutputHandover(const std::string &text)
+{
+    const std::string start = kOutputHandoverStart;
+    if (text.size() > start.size() + 2 * kLongestKWinOutput + 4 || text.compare(0, start.size(), start) != 0)
+        return std::nullopt;
+    const std::optional<std::vector<std::string>> before = parseGvariantStrings(text.substr(start.size()));
+    // Only as written: one string, in the one form gvariantStrings gives it.
+    if (!before || before->size() != 1 || !kwinOutputNameFits(before->front())
+        || kwinOutputHandover(before->front()) != text)
+        return std::nullopt;
+    return before->front();
 }

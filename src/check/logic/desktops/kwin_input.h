@@ -2,6 +2,7 @@
 #ifndef KESTRILAVON_KWIN_INPUT_H
 #define KESTRILAVON_KWIN_INPUT_H
 
+#include "desktops/gnome_mapping.h"
 #include "geometry/matrix.h"
 
 #include <optional>
@@ -37,5 +38,29 @@ std::optional<KWinAnswer> readKWinAnswer(const std::string &text);
 // where KWin uses another matrix: its own per-device setting (kcminputrc), which it sets over
 // udev's each time it adds the device.
 std::string kwinReadBackLine(const std::optional<KWinAnswer> &answer, const Matrix &expected, bool *ok);
+
+// KWin's output for a device (its outputName, which KWin keeps in ~/.config/kcminputrc): the
+// output it maps the touch screen onto. Settled before the targets are measured, as GNOME's
+// mapping is, so that what is measured is what is kept.
+
+// The longest output name handed back to root: connectors are named as HDMI-A-1 or Virtual-1.
+constexpr size_t kLongestKWinOutput = 64;
+
+// Whether root can be handed name, and so put it back: printable and not too long.
+bool kwinOutputNameFits(const std::string &name);
+
+// What to do, as chooseGnomeStep decides GNOME's mapping, given KWin's outputs, the device's
+// outputName now, the output named (or ""), and whether the options allow writing it. Never
+// SayUnmapped: KWin turns touches with the output either way. *target is the output meant.
+GnomeStep chooseKWinStep(const std::vector<std::string> &outputs, const std::string &current,
+                         const std::string &outputName, bool writing, std::string *target);
+
+// The command that sets the device's outputName back to before, every part of it quoted.
+std::string kwinOutputUndo(const std::string &object, const std::string &before);
+
+// The outputName before, as the user's part hands it to root, and root's reading of it: nullopt
+// for anything kwinOutputHandover does not write, or a name that does not fit.
+std::string kwinOutputHandover(const std::string &before);
+std::optional<std::string> readKWinOutputHandover(const std::string &text);
 
 #endif
