@@ -2251,6 +2251,9 @@ class Desktop(RealKernelTest):
     # A bus of the compositor's own; or the user's (systemd's user bus at $XDG_RUNTIME_DIR/bus),
     # as a desktop's session has it.
     SESSION_BUS = "dbus-run-session --"
+    # A compositor whose windows, after a few have come and gone, may take no touch for a while
+    # starts afresh for each case.
+    FRESH_SESSION = False
     NORMAL_POINTS = ((100, 100), (1100, 120), (150, 700), (1200, 740))
     TURNED_POINTS = ((100, 100), (700, 120), (150, 1100), (600, 1200))
 
@@ -2280,6 +2283,7 @@ class Desktop(RealKernelTest):
         cls.addClassCleanup(cls.show_log)
         print(f"\n{cls.__name__}: the compositor's socket after {time.monotonic() - started:.0f} s", file=sys.stderr)
         cls.session = (script, runtime, bus_file)
+        cls.cases_begun = 0
 
     @classmethod
     def start_session(cls, script, runtime, bus_file):
@@ -2306,6 +2310,12 @@ class Desktop(RealKernelTest):
                        HOME=f"/home/{cls.USER}", USER=cls.USER, XDG_SESSION_TYPE="wayland")
 
     @classmethod
+    def restart_session(cls):
+        subprocess.run(["systemctl", "stop", "desk"], check=True)
+        subprocess.run(["systemctl", "reset-failed", "desk"], capture_output=True)
+        cls.start_session(*cls.session)
+
+    @classmethod
     def show_log(cls):
         with open(cls.log, errors="replace") as file:
             print(f"\n{cls.__name__}'s session:\n{file.read()[-6000:]}", file=sys.stderr)
@@ -2321,6 +2331,9 @@ class Desktop(RealKernelTest):
         # Each case starts from no calibration: no rule, and the panel re-added as if re-plugged.
         DriverForms.load_udev_rule(None)
         self.re_add()
+        type(self).cases_begun += 1
+        if self.FRESH_SESSION and self.cases_begun > 1:
+            self.restart_session()
         self.log = TouchLog(self, dict(self.env, QT_QPA_PLATFORM="wayland"), self.user)
         time.sleep(2)
         self.log.wait_for_device(self.touch, on_kiosk_panel(640, 400))
@@ -2392,7 +2405,10 @@ class Desktop(RealKernelTest):
                 self.touch.send("touch %d %d" % raw_at(width // 2, height - 40))
                 if wait_until_ended(one, 10):
                     break
-                print("\nthe report's window is still open: Close touched again", file=sys.stderr)
+                # Where the touch went instead, if it reached the window below.
+                below = b" ".join(line for line in self.log.lines_within(1) if line.startswith(b"down "))
+                print(f"\nthe report's window is still open (touchlog below it saw: {below.decode() or 'nothing'}):"
+                      " Close touched again", file=sys.stderr)
         try:
             status = one.wait(timeout=90)
         except subprocess.TimeoutExpired:
@@ -2460,6 +2476,9 @@ class Desktop(RealKernelTest):
 
     def test_4_calibrate_then_install_on_the_turned_output_lands_under_the_finger(self):
         self.turned()
+        self.two_commands_on_the_turned_output()
+
+    def two_commands_on_the_turned_output(self):
         printed = self.two_commands(on_turned_desktop, 800, 1280, "output turned 90 degrees")
         self.assert_touches_land(on_turned_desktop, self.TURNED_POINTS, "two commands, output turned 90 degrees")
         self.assertIn("# Measured: the compositor turns touches with the output", printed)
@@ -2474,6 +2493,9 @@ class Gnome(Desktop):
                      "/org/gnome/desktop/peripherals/touchscreens/1d6b:0104/")
     QEMU_MONITOR = "['RHT', 'QEMU Monitor', '0x00000000']"
     UNMAPPED = "['', '', '']"  # the schema's default
+    # mutter 43 logs meta_window_set_stack_position_no_sync criticals as windows come and go;
+    # after a few, a new window or the one left in front took no touch for 30 s and more.
+    FRESH_SESSION = True
 
     def setUp(self):
         # Each case starts unmapped, as GNOME leaves a touch screen it does not know as built in.
@@ -2511,9 +2533,7 @@ class Gnome(Desktop):
         # A new session: mutter reads the mapping and udev's matrix afresh, its output normal
         # again (the turn was temporary), then turned.
         self.log.process.kill()
-        subprocess.run(["systemctl", "stop", "desk"], check=True)
-        subprocess.run(["systemctl", "reset-failed", "desk"], capture_output=True)
-        self.start_session(*self.session)
+        self.restart_session()
         self.log = TouchLog(self, dict(self.env, QT_QPA_PLATFORM="wayland"), self.user)
         time.sleep(2)
         self.log.wait_for_device(self.touch, on_kiosk_panel(640, 400))
@@ -2541,7 +2561,7 @@ class Gnome(Desktop):
         self.assertEqual(self.mapping(), self.UNMAPPED)
         # Mapped as GNOME's settings map it, then the two commands.
         self.run_as_user("gsettings", "set", self.TOUCH_SETTING, "output", self.QEMU_MONITOR)
-        super().test_4_calibrate_then_install_on_the_turned_output_lands_under_the_finger()
+        self.two_commands_on_the_turned_output()
 
     def test_5_a_failed_check_puts_gnomes_mapping_back(self):
         self.turned()

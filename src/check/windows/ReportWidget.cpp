@@ -24,7 +24,9 @@ ReportWidget::ReportWidget(bool kept, const QString &report)
     text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     close->setFont(large);
     close->setMinimumHeight(3 * close->fontMetrics().height());
-    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    // Closed as the finger goes down: under mutter, a window that comes after others have closed
+    // at a touch's press may never hear that touch lift, so a click would never come.
+    connect(close, &QPushButton::pressed, this, &QWidget::close);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading);
     layout->addWidget(text, 1);
