@@ -90,6 +90,28 @@ private slots:
         }
     }
 
+    void onlyAnAbsoluteMouseReachesTheCompositorAsItsPointer()
+    {
+        DeviceInfo mouse = device(2047, true);
+        mouse.judgedByUdev = true;
+        QVERIFY(reachesCompositorAsPointer(mouse));
+        // A touch screen's touches come as touches: a mouse moved meanwhile is no answer of it.
+        DeviceInfo screen = mouse;
+        screen.touchscreenByUdev = true;
+        QVERIFY(!reachesCompositorAsPointer(screen));
+        DeviceInfo noButton = mouse;
+        noButton.btnLeft = false;
+        QVERIFY(!reachesCompositorAsPointer(noButton));
+        DeviceInfo touchpad = mouse;
+        touchpad.notATouchScreen = "a touchpad (ID_INPUT_TOUCHPAD)";
+        QVERIFY(!reachesCompositorAsPointer(touchpad));
+        // Without udev's word, BTN_TOUCH tells a touch screen.
+        DeviceInfo unjudged = device(2047, true);
+        QVERIFY(!reachesCompositorAsPointer(unjudged));
+        unjudged.btnTouch = false;
+        QVERIFY(reachesCompositorAsPointer(unjudged));
+    }
+
     void aCandidateIsWhatUdevCallsATouchScreenOrAnAbsoluteMouse()
     {
         QCOMPARE(whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_TOUCHSCREEN"}, true, false), std::string());
