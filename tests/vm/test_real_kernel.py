@@ -1387,15 +1387,17 @@ class ClientLog:
     def touch_down(self, touch, raw, timeout=30):
         """Touches the raw position; where the touch went down."""
         touch.send("touch %d %d" % raw)
+        seen = []
         for line in self.lines_within(timeout):
-            down = self.down_in(line.decode(errors="replace"))
+            seen.append(line.decode(errors="replace"))
+            down = self.down_in(seen[-1])
             # After a re-add of the device a client may bind the seat's touch again and hear each
             # touch twice, at one time: the second is no touch of its own.
             if down and down[0] != self.last_time:
                 self.last_time = down[0]
                 return down[1:]
         if timeout >= 30:
-            self.test.fail("the client saw no touch go down")
+            self.test.fail("the client saw no touch go down; it printed:\n" + "\n".join(seen[-40:]))
         return None
 
     def wait_for_device(self, touch, raw, timeout=60):
