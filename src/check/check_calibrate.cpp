@@ -460,6 +460,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     std::optional<std::string> toKeep, pointercalToKeep;
     int pointercalBound = 0;
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
+                                                    reachesCompositorAsPointer(info),
                                                     [&](const Calibration &calibration) {
         const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();

@@ -73,7 +73,7 @@ void drawResult(QPainter &painter, const TargetSequence &sequence, bool faint)
 } // namespace
 
 CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x,
-                                 AxisRange y, bool compositorTouches,
+                                 AxisRange y, bool compositorTouches, bool compositorPointer,
                                  std::function<QString(const Calibration &)> accepted)
     : QWidget(nullptr), device(openDevice),
       records(new DeviceRecords(
@@ -91,7 +91,7 @@ CalibrateWidget::CalibrateWidget(int openDevice, int monitorWidth, int monitorHe
           [this] { update(); })),
       tracker(records->state(), [this] { return records->state(); }),
       rangeX(x), rangeY(y), sequence(monitorWidth, monitorHeight, x, y), onWayland(compositorTouches),
-      onAccepted(std::move(accepted))
+      pointerAnswers(compositorTouches && compositorPointer), onAccepted(std::move(accepted))
 {
     useCheckLook(this);
     clock.start();
@@ -119,6 +119,10 @@ void CalibrateWidget::startAgain()
 {
     sequence = TargetSequence(width(), height(), rangeX, rangeY);
     pairing.restart();
+    // The touch that pressed Again may still be down, when its press came as a click (X's, or
+    // the compositor's pointer): it ends after the first target is drawn again, and is no touch
+    // of it.
+    targetsShownAt.reset();
     note.clear();
     afterFit.clear();
     lastTouch.reset();
@@ -133,11 +137,9 @@ bool CalibrateWidget::event(QEvent *event)
     if (type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd
         && type != QEvent::TouchCancel)
         return QWidget::event(event);
-    // Only touches meant for this window as it covers its output: the targets lie there.
-    const bool counts = isActiveWindow() && (windowState() & Qt::WindowFullScreen) && width() > 0
-        && height() > 0;
+    const bool counts = compositorCounts();
     for (const QEventPoint &point : static_cast<QTouchEvent *>(event)->points()) {
-        if (!counts || accepted())
+        if (!counts)
             break;
         const double x = point.position().x() / width(), y = point.position().y() / height();
         if (point.state() == QEventPoint::Pressed)
@@ -152,6 +154,21 @@ bool CalibrateWidget::event(QEvent *event)
     event->accept();
     return true;
 }
+
+bool CalibrateWidget::compositorCounts() const
+{
+    // Only touches meant for this window as it covers its output: the targets lie there.
+    return !accepted() && isActiveWindow() && (windowState() & Qt::WindowFullScreen) && width() > 0 && height() > 0;
+}
+
+bool CalibrateWidget::pointerAnswer(const QMouseEvent *event) const
+{
+    // The toolkit's own mouse events made of touches are no pointer's.
+    return pointerAnswers && event->source() == Qt::MouseEventNotSynthesized && compositorCounts();
+}
+
+// The pointer has one point, down while its button is: each press is a new touch of it.
+constexpr int kPointerPoint = -1;
 
 CalibrateWidget::~CalibrateWidget()
 {
@@ -249,10 +266,20 @@ void CalibrateWidget::keyPressEvent(QKeyEvent *event)
 
 void CalibrateWidget::mousePressEvent(QMouseEvent *event)
 {
-    if (accepted() && doneBox().contains(event->position().toPoint()))
+    if (event->button() == Qt::LeftButton && pointerAnswer(event))
+        pairing.compositorPressed(kPointerPoint, clock.elapsed(), event->position().x() / width(),
+                                  event->position().y() / height(), static_cast<long long>(event->timestamp()));
+    else if (accepted() && doneBox().contains(event->position().toPoint()))
         close();
     else if (poor() && againBox().contains(event->position().toPoint()))
         startAgain();
+}
+
+void CalibrateWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    // Without mouse tracking only a drag comes here; the button is asked all the same.
+    if ((event->buttons() & Qt::LeftButton) && pointerAnswer(event))
+        pairing.compositorMoved(kPointerPoint, event->position().x() / width(), event->position().y() / height());
 }
 
 void CalibrateWidget::paintEvent(QPaintEvent *)

@@ -25,12 +25,16 @@
 // onAccepted prints and applies.
 // On X the device is held to this program alone while the targets are shown. On Wayland it is
 // not: the compositor's touch events come here too, so that its own map after libinput's can
-// be measured, each target's touch paired with the device's.
+// be measured, each target's touch paired with the device's. A panel that libinput takes for an
+// absolute mouse reaches the compositor as its pointer: then its presses and drags are those
+// touches.
 class CalibrateWidget : public QWidget {
 public:
-    // x and y: the ranges of the axes the touch tracker reads on this device.
+    // x and y: the ranges of the axes the touch tracker reads on this device. compositorPointer:
+    // on Wayland, the device's touches come as the compositor's pointer.
     CalibrateWidget(int openDevice, int monitorWidth, int monitorHeight, AxisRange x, AxisRange y,
-                    bool compositorTouches, std::function<QString(const Calibration &)> onAccepted);
+                    bool compositorTouches, bool compositorPointer,
+                    std::function<QString(const Calibration &)> onAccepted);
     ~CalibrateWidget() override;
 
     bool accepted() const { return sequence.current() < 0; }
@@ -51,9 +55,14 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     void touched(const TouchTracker::Touch &touch);
+    // Whether the compositor's touches, or its pointer's, count as its answer now.
+    bool compositorCounts() const;
+    // The compositor's pointer as its answer, where the device reaches it as one.
+    bool pointerAnswer(const QMouseEvent *event) const;
     // Whether the window covers its screen (a compositor may give it another size): the fit
     // takes the targets at fractions of the screen.
     bool coversScreen();
@@ -78,6 +87,7 @@ private:
     long long touchBegan = 0;
     std::optional<long long> targetsShownAt;
     bool onWayland;
+    bool pointerAnswers;
     TouchPairing pairing;
     QElapsedTimer clock;
     std::function<QString(const Calibration &)> onAccepted;

@@ -90,6 +90,13 @@ private slots:
         }
     }
 
+    void aTouchScreensTouchesNeverComeAsThePointer()
+    {
+        DeviceInfo screen = device(2047, true);
+        screen.judgedByUdev = screen.touchscreenByUdev = true;
+        QVERIFY(!reachesCompositorAsPointer(screen));
+    }
+
     void aCandidateIsWhatUdevCallsATouchScreenOrAnAbsoluteMouse()
     {
         QCOMPARE(whyNotATouchScreenByUdev({"ID_INPUT", "ID_INPUT_TOUCHSCREEN"}, true, false), std::string());

@@ -222,6 +222,15 @@ std::string whyNotATouchScreenByUdev(const std::vector<std::string> &idInput, bo
     return "udev takes it for neither a touch screen nor an absolute mouse (no ID_INPUT_TOUCHSCREEN or ID_INPUT_MOUSE)";
 }
 
+bool reachesCompositorAsPointer(const DeviceInfo &device)
+{
+    if (!device.absoluteXY || !device.btnLeft)
+        return false;
+    // libinput takes udev's word for what a device is; without it, BTN_TOUCH marks a touch screen.
+    return device.judgedByUdev ? !device.touchscreenByUdev && device.notATouchScreen.empty()
+                               : !device.btnTouch && !device.direct;
+}
+
 std::string byIdName(const std::vector<std::string> &links)
 {
     const std::string folder = "/dev/input/by-id/";

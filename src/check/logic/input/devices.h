@@ -41,6 +41,11 @@ struct DeviceInfo {
 std::string whyNotATouchScreenByUdev(const std::vector<std::string> &idInput, bool absoluteXY,
                                      bool relativeAxes);
 
+// Whether libinput hands the device's touches to a compositor as a pointer's, so that a Wayland
+// window hears them as mouse events: an absolute mouse (BTN_LEFT, which udev calls a mouse),
+// never a touch screen, whose touches come as touches while a mouse beside it moves the pointer.
+bool reachesCompositorAsPointer(const DeviceInfo &device);
+
 // The device's name in /dev/input/by-id among udev's links to it: the "-event-" one where it
 // has several (one for its legacy mouse node too).
 std::string byIdName(const std::vector<std::string> &links);
