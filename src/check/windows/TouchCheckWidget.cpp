@@ -80,8 +80,10 @@ bool TouchCheckWidget::event(QEvent *event)
     // The toolkit's own reading of the device knows nothing of udev's matrix.
     if (consumer && input)
         return true;
-    if (type == QEvent::TouchBegin) {
-        // The first finger down: another one resting on the bezel came earlier or means nothing.
+    if (type == QEvent::TouchBegin || type == QEvent::TouchUpdate) {
+        // A finger that goes down, in a begin or while another point is held: a thumb resting on
+        // the bezel, or a touch whose lift the toolkit never heard because the window it began
+        // on had closed at its press (under mutter the check's own touch then comes as an update).
         const QList<QEventPoint> &points = static_cast<QTouchEvent *>(event)->points();
         for (const QEventPoint &point : points) {
             if (point.state() == QEventPoint::Pressed) {
@@ -92,7 +94,7 @@ bool TouchCheckWidget::event(QEvent *event)
         event->accept();
         return true;
     }
-    if (type == QEvent::TouchUpdate || type == QEvent::TouchEnd || type == QEvent::TouchCancel) {
+    if (type == QEvent::TouchEnd || type == QEvent::TouchCancel) {
         event->accept();
         return true;
     }

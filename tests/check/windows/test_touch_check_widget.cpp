@@ -56,6 +56,15 @@ private slots:
         QVERIFY(outcome->judgement->pixels > 500);
     }
 
+    void aFingerPressedWhileAnotherPointIsHeldIsJudged()
+    {
+        // The held point: a thumb on the bezel, or a lift the toolkit never heard.
+        QTest::touchEvent(window.get(), finger.get()).press(0, QPoint(3, 700));
+        QTest::touchEvent(window.get(), finger.get()).stationary(0).press(1, target());
+        QVERIFY(outcome && outcome->judgement);
+        QCOMPARE(outcome->judgement->verdict, TouchCheck::Verdict::Keep);
+    }
+
     void escOrClosingDecidesNothingButIsSaid()
     {
         QTest::keyClick(window.get(), Qt::Key_Escape);
