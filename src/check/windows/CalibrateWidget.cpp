@@ -3,7 +3,9 @@
 
 #include "CheckWidget.h"
 
+#include "input/devices.h"
 #include "touch_reader.h"
+#include "x_input.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,10 +14,12 @@
 #include <QScreen>
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -111,8 +115,11 @@ void CalibrateWidget::grab()
 {
     // While the targets are shown, X must not turn a touch into a click that could take the
     // window's focus away: the device is this program's alone until the fit is accepted.
-    if (!onWayland && !grabbed)
-        grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
+    if (onWayland || grabbed)
+        return;
+    grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
+    if (grabbed)
+        slotAtGrab = currentSlot(device);
 }
 
 void CalibrateWidget::startAgain()
@@ -177,9 +184,21 @@ CalibrateWidget::~CalibrateWidget()
 
 void CalibrateWidget::letGo()
 {
-    if (grabbed)
-        ::ioctl(device, EVIOCGRAB, 0);
+    if (!grabbed)
+        return;
+    ::ioctl(device, EVIOCGRAB, 0);
     grabbed = false;
+    // The kernel names a slot only when it changes. When the targets' touches moved it while a
+    // touch stayed in the slot X last heard of (a thumb on the bezel), X's driver takes the next
+    // touch for a second one in that slot and drops it until the thumb lifts: the Done box and
+    // the check target could not be touched.
+    struct stat status;
+    if (currentSlot(device) == slotAtGrab || ::fstat(device, &status) != 0)
+        return;
+    const std::string problem = readDeviceAfresh(status.st_rdev);
+    if (!problem.empty())
+        std::fprintf(stderr, "kestrilavon-check: X's driver may miss touches until every finger lifts: "
+                             "it could not read the touch screen afresh: %s\n", problem.c_str());
 }
 
 QRect CalibrateWidget::doneBox() const

@@ -76,6 +76,8 @@ private:
 
     int device;
     bool grabbed = false;
+    // The slot that X's driver last heard named when the device became this program's.
+    std::optional<int> slotAtGrab;
     DeviceRecords *records;
     TouchTracker tracker;
     AxisRange rangeX, rangeY;

@@ -211,6 +211,28 @@ std::string setTransformation(const std::string &path, const Matrix &transformat
     return {};
 }
 
+std::string readDeviceAfresh(dev_t rdev)
+{
+    const DisplayPointer owned = openDisplayWithXInput2();
+    if (!owned)
+        return "cannot reach the X display " + displayName() + " with XInput 2";
+    Display *display = owned.get();
+    std::string problems;
+    for (const int id : devicesOnNode(display, rdev)) {
+        const std::string off = setAndSync(display, id, kDeviceEnabled, XA_INTEGER, 8, {0});
+        // Enabled again whatever the first answer: a touch screen left off cannot be touched to
+        // turn it on.
+        const std::string on = setAndSync(display, id, kDeviceEnabled, XA_INTEGER, 8, {1});
+        const Property now = readProperty(display, id, kDeviceEnabled);
+        if (now.items == std::vector<std::uint32_t>{1} && off.empty() && on.empty())
+            continue;
+        problems += (problems.empty() ? "" : "; ") + quotedName(display, id) + ": "
+            + (off.empty() ? "" : "disabling: " + off + " ") + (on.empty() ? "" : "enabling: " + on + " ")
+            + (now.items == std::vector<std::uint32_t>{1} ? "enabled" : "NOT enabled: xinput enable " + std::to_string(id));
+    }
+    return problems;
+}
+
 std::string restoreXProperties(const std::vector<XPropertyBefore> &before)
 {
     const DisplayPointer owned = openDisplayWithXInput2();

@@ -93,6 +93,11 @@ std::vector<XDeviceMatrix> xDeviceMatrices(const std::string &path);
 // path; an empty string, or why not.
 std::string setTransformation(const std::string &path, const Matrix &transformation);
 
+// Has X's drivers read the kernel device afresh (each of its X devices disabled and enabled
+// again, as `xinput disable` and `enable` do): they then take its slots as the device holds
+// them now. An empty string, or why not, with the command that enables a device left off.
+std::string readDeviceAfresh(dev_t rdev);
+
 // X's devices of one kernel device, watched from before the device is re-added (as if
 // re-plugged) until X has removed every one of them and added the device again: X may give the
 // new devices the old ids, so only its hierarchy events tell old and new apart.

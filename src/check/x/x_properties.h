@@ -19,6 +19,7 @@
 constexpr char kLibinputMatrix[] = "libinput Calibration Matrix";
 constexpr char kEvdevCalibration[] = "Evdev Axis Calibration";
 constexpr char kTransformation[] = "Coordinate Transformation Matrix";
+constexpr char kDeviceEnabled[] = "Device Enabled";
 
 using DisplayPointer = std::unique_ptr<Display, decltype(&XCloseDisplay)>;
 

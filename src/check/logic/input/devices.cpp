@@ -309,6 +309,14 @@ bool heldByAnotherProgram(int fd)
     return errno == EBUSY;
 }
 
+std::optional<int> currentSlot(int device)
+{
+    input_absinfo slot{};
+    if (!isEventDevice(device) || ::ioctl(device, EVIOCGABS(ABS_MT_SLOT), &slot) != 0)
+        return std::nullopt;
+    return slot.value;
+}
+
 std::vector<DeviceInfo> listTouchDevices()
 {
     std::vector<DeviceInfo> found;

@@ -64,6 +64,10 @@ std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &dev
 // alone. No call reports a grab, so this takes one and lets it go at once.
 bool heldByAnotherProgram(int device);
 
+// The multitouch slot the device's records last named (ABS_MT_SLOT): every reader has taken the
+// records since as touches of that slot. nullopt for a device without slots, or no device.
+std::optional<int> currentSlot(int device);
+
 // The event devices present now that a udev rule for this identity matches (the name as
 // udevMatchName writes it, and the ids), as "/dev/input/eventN \"name\"".
 std::vector<std::string> matchedByRule(const DeviceIdentity &device);
