@@ -477,8 +477,9 @@ int showLive(int device, const std::string &devicePath, const std::string &resul
     QScreen *screen = nullptr;
     if (!windowScreen(monitor, monitorName, &screen))
         return 2;
+    const std::optional<DeviceInfo> info = describeDevice(devicePath);
     CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()), readResultFile(resultPath),
-                       QString::fromLocal8Bit(resultPath.c_str()), monitor);
+                       QString::fromLocal8Bit(resultPath.c_str()), monitor, info && reachesCompositorAsPointer(*info));
     showFullScreenOn(widget, screen);
     return qApp->exec();
 }

@@ -812,9 +812,10 @@ def screendump(name):
     return width, height, pixels
 
 
-def red_centre(width, pixels):
-    """The centre of what is drawn in pure red, as --calibrate draws a target, or None."""
-    spots = [match.start() // 3 for match in re.finditer(b"\xff\x00\x00", pixels) if match.start() % 3 == 0]
+def red_centre(width, pixels, colour=b"\xff\x00\x00"):
+    """The centre of what is drawn in pure red (as --calibrate draws a target), or in the colour
+    given; None where nothing is."""
+    spots = [match.start() // 3 for match in re.finditer(re.escape(colour), pixels) if match.start() % 3 == 0]
     if not spots:
         return None
     return (sum(spot % width for spot in spots) / len(spots), sum(spot // width for spot in spots) / len(spots))
@@ -1861,6 +1862,20 @@ class Weston(RealKernelTest):
         self.addCleanup(self.touch.stop)
         printed = self.one_command_on_turned_weston("a BTN_LEFT panel, weston's pointer", pointer=True)
         self.assertNotIn("without the compositor's answer", printed)
+
+    def test_the_live_view_shows_where_westons_pointer_puts_a_btn_left_panels_touch(self):
+        self.touch = TouchScreen("--button", "left-only", "--x-max", "32767", "--y-max", "32767", "--name", "mouse")
+        self.addCleanup(self.touch.stop)
+        self.start_weston("normal")
+        self.client(Check.unprivileged_check(self), self.touch.path)
+        for _ in range(2):  # weston gives its clients the pointer at the panel's first event
+            self.touch.send("touch 8192 16384")  # uncalibrated: a quarter across, half down
+            time.sleep(2)
+        width, _, pixels = screendump("live-view-btn-left-weston")
+        shown = red_centre(width, pixels, colour=b"\x00\x80\x00")  # the compositor's mark
+        print(f"\nthe live view shows weston's pointer at {shown}", file=sys.stderr)
+        self.assertIsNotNone(shown, "the live view shows nothing of weston's answer")
+        self.assertLessEqual(math.dist(shown, (256, 384)), 2)
 
     def test_calibrate_on_a_turned_output_then_install_lands_under_the_finger_beside_westons_own(self):
         helper = os.path.join(self.folder.name, "helper")

@@ -4,6 +4,7 @@
 #include "wayland_session.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTouchEvent>
 #include <QSocketNotifier>
@@ -75,7 +76,8 @@ void useCheckLook(QWidget *window)
 }
 
 CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &borders,
-                         const QString &bordersPath, const std::optional<Monitor> &xMonitor)
+                         const QString &bordersPath, const std::optional<Monitor> &xMonitor,
+                         bool compositorPointer)
     : QWidget(nullptr), device(openDevice), devicePath(path), result(borders),
       resultPath(bordersPath),
       records(new DeviceRecords(openDevice, this, [this](const input_event &record) { take(record); },
@@ -85,6 +87,7 @@ CheckWidget::CheckWidget(int openDevice, const QString &path, const ResultFile &
 {
     useCheckLook(this);
     compositorTouches = onWayland();
+    pointerAnswers = compositorTouches && compositorPointer;
     setAttribute(Qt::WA_AcceptTouchEvents, compositorTouches);
     if (xWatch.fd() >= 0) {
         auto *xNotifier = new QSocketNotifier(xWatch.fd(), QSocketNotifier::Read, this);
@@ -139,16 +142,34 @@ bool CheckWidget::event(QEvent *event)
     if ((type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd)
         || !compositorTouches)
         return QWidget::event(event);
-    // Mouse events never count: Wayland does not say which device made them.
     const auto *touch = static_cast<QTouchEvent *>(event);
-    constexpr qint64 kPairedWithinMs = 300;
-    if (!touch->points().isEmpty() && sinceDeviceReport.isValid()
-        && sinceDeviceReport.elapsed() < kPairedWithinMs) {
-        addTouch(xTouches, type == QEvent::TouchBegin, touch->points().first().position().toPoint());
-        update();
-    }
+    if (!touch->points().isEmpty())
+        compositorAnswer(type == QEvent::TouchBegin, touch->points().first().position());
     event->accept();
     return true;
+}
+
+void CheckWidget::compositorAnswer(bool began, QPointF at)
+{
+    // Wayland does not say which device made an event.
+    constexpr qint64 kPairedWithinMs = 300;
+    if (!sinceDeviceReport.isValid() || sinceDeviceReport.elapsed() >= kPairedWithinMs)
+        return;
+    addTouch(xTouches, began, at.toPoint());
+    update();
+}
+
+void CheckWidget::mousePressEvent(QMouseEvent *event)
+{
+    // The toolkit's own mouse events made of touches are no pointer's.
+    if (pointerAnswers && event->button() == Qt::LeftButton && event->source() == Qt::MouseEventNotSynthesized)
+        compositorAnswer(true, event->position());
+}
+
+void CheckWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    if (pointerAnswers && (event->buttons() & Qt::LeftButton) && event->source() == Qt::MouseEventNotSynthesized)
+        compositorAnswer(false, event->position());
 }
 
 void CheckWidget::keyPressEvent(QKeyEvent *event)
@@ -184,7 +205,8 @@ void CheckWidget::paintEvent(QPaintEvent *)
                 .arg(resultPath, QString::number(borders->left), QString::number(borders->right),
                      QString::number(borders->top), QString::number(borders->bottom)));
         say("Red: their linear reading, x = (raw x - left) * width / (right - left), the same for y.");
-        say(compositorTouches ? "Green: where the compositor puts the touch, its own answer."
+        say(pointerAnswers ? "Green: where the compositor puts its pointer, which this panel moves: its own answer."
+            : compositorTouches ? "Green: where the compositor puts the touch, its own answer."
                               : "Green: where X puts the touch, the driver's own answer.");
         if (!mapToScreen(*borders, 0, 0, w, h))
             say("The borders are equal on an axis: no position can be worked out; raw values only.");

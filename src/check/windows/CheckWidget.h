@@ -29,17 +29,24 @@ class CheckWidget : public QWidget {
 public:
     // monitor: the X monitor the window covers, to place X's answer (in X's own pixels, which
     // a scaled toolkit does not count in); without one, the toolkit's own mapping.
+    // compositorPointer: on Wayland, the device's touches come as the compositor's pointer.
     CheckWidget(int openDevice, const QString &path, const ResultFile &borders,
-                const QString &bordersPath, const std::optional<Monitor> &monitor = {});
+                const QString &bordersPath, const std::optional<Monitor> &monitor = {},
+                bool compositorPointer = false);
 
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     void take(const input_event &record);
     void readXEvents();
+    // The compositor's answer at, if it follows a report of this device's closely enough to be
+    // its answer to it.
+    void compositorAnswer(bool began, QPointF at);
 
     // The newest position last; a new touch adds one, at most kTouchesShown.
     static void addTouch(QVector<QPoint> &touches, bool began, QPoint at);
@@ -60,6 +67,9 @@ private:
     // On Wayland, the compositor's touches; it does not say which device touched, so only one
     // close in time to a touch read from this device counts.
     bool compositorTouches = false;
+    // ... or its pointer's presses and drags, for a panel that reaches it as its pointer; a mouse
+    // beside it moves that pointer too, so the same rule holds.
+    bool pointerAnswers = false;
     QElapsedTimer sinceDeviceReport;
     LaterExposes exposes{this, [this] { update(); }};
 };
