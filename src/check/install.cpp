@@ -248,7 +248,68 @@ std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, con
     }
 }
 
+// The runtime rule that maps the device onto an output while it is measured: gone at the next
+// boot, and read after this program's own rules file, whose WL_OUTPUT it overrides meanwhile.
+constexpr char kRuntimeRulesFolder[] = "/run/udev/rules.d";
+constexpr char kOutputWhileMeasuring[] = "99-zz-kestrilavon-measuring.rules";
+
+// Writes the runtime rule's text ("" takes it out); an empty string, or why not.
+std::string writeOutputWhileMeasuring(const std::string &text)
+{
+    if (::mkdir(kRuntimeRulesFolder, 0755) != 0 && errno != EEXIST)
+        return std::string("cannot make ") + kRuntimeRulesFolder + ": " + std::strerror(errno);
+    const RulesLock held(kRulesLock);
+    return editRulesFile(kRuntimeRulesFolder, held, [&](const std::string &) { return text; }, kOutputWhileMeasuring);
+}
+
 } // namespace
+
+bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output)
+{
+    // As the install will: on the port's rule where an identical panel shares the device's.
+    std::optional<RuleTarget> target =
+        ruleTarget(device, port || eventDevicesWithIds(device.identity()).size() > 1);
+    if (!target || !waylandOutputProblem(output).empty())
+        return false;
+    target->waylandOutput = output;
+    const std::string where = std::string(kRuntimeRulesFolder) + "/" + kOutputWhileMeasuring;
+    if (const std::string problem = writeOutputWhileMeasuring(outputOnlyRule(*target)); !problem.empty()) {
+        std::fprintf(stderr, "kestrilavon-check: could not map %s onto %s for the measurement: %s\n",
+                     printable(device.path).c_str(), output.c_str(), printable(problem).c_str());
+        return false;
+    }
+    const std::string sysfs = sysfsPathOfNode(device.path);
+    const Replug replug = reloadAndReplug(sysfs);
+    if (replug.signal) {
+        endOutputWhileMeasuring(device);
+        endBySignal(128 + replug.signal);
+    }
+    const std::string given = udevPropertyOf(sysfs, "WL_OUTPUT");
+    std::fprintf(stderr, "kestrilavon-check: re-added %s with WL_OUTPUT=%s from %s, so that weston answers "
+                         "on that output while it is measured%s%s\n",
+                 printable(device.path).c_str(), output.c_str(), where.c_str(),
+                 replug.problem.empty() ? "" : "; the re-add failed: ", printable(replug.problem).c_str());
+    if (given != output)
+        std::fprintf(stderr, "kestrilavon-check: udev gives it %s: measured as the session maps it now\n",
+                     given.empty() ? "no WL_OUTPUT" : ("WL_OUTPUT=" + printable(given)).c_str());
+    return true;
+}
+
+int endOutputWhileMeasuring(const DeviceInfo &device)
+{
+    const std::string problem = writeOutputWhileMeasuring("");
+    if (!problem.empty()) {
+        std::fprintf(stderr, "kestrilavon-check: could not take out %s/%s, which maps the touch screen onto an "
+                             "output until the next boot: %s. Remove it by hand, then re-add the device.\n",
+                     kRuntimeRulesFolder, kOutputWhileMeasuring, printable(problem).c_str());
+        return 0;
+    }
+    const Replug replug = reloadAndReplug(sysfsPathOfNode(device.path));
+    if (!replug.problem.empty())
+        std::fprintf(stderr, "kestrilavon-check: the measurement's WL_OUTPUT rule is out, but the re-add of %s "
+                             "failed: %s\n", printable(device.path).c_str(), printable(replug.problem).c_str());
+    return replug.signal;
+}
 
 std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
 {

@@ -54,6 +54,18 @@ inline std::string waylandOutputOf(const std::optional<XScreenLayout> &layout, c
     return layout ? std::string() : outputName;
 }
 
+// --calibrate --install --output NAME on Wayland: weston maps a touch screen onto an output only
+// by udev's WL_OUTPUT, read when the device is added. For the measurement, a rule of its own in
+// udev's runtime folder, read after every other, gives the device WL_OUTPUT=NAME, and the device
+// is re-added, so that weston's answer is measured on the output the calibration is kept for.
+// Says on stderr what was done and what udev gives; returns whether that rule is in place. A
+// signal during the re-add takes the rule out again and ends the program.
+bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output);
+
+// Takes that rule out and re-adds the device, which the session then maps as before (or as
+// the install that follows writes). Returns a signal held off during the re-add, or 0.
+int endOutputWhileMeasuring(const DeviceInfo &device);
+
 // Puts the rules file back as it was before the install, when it is still as the install left
 // it (another change since is not undone), re-adds the device and reads udev back: "the old
 // calibration is back" only when udev gives the device its old matrix again; otherwise what

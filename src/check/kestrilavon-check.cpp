@@ -736,12 +736,20 @@ int main(int argc, char **argv)
                 runWindowPart(*session, {}, [&](int) { return putBackMapping(*mapping) ? 0 : 1; }, kSettingTime);
             mapping.reset();
         };
-        if (mapping)
-            putBackBeforeSignalEnd(putMappingBack);
+        // The output an install is to map the device onto, set while it is measured (weston's).
+        const bool outputWhileMeasuring = session->wayland && paths.size() == 1 && asked(Form::Install) && !tslib
+            && !monitorName.empty() && setOutputWhileMeasuring(devices[0], port, monitorName);
+        if (mapping || outputWhileMeasuring) {
+            putBackBeforeSignalEnd([&] {
+                if (outputWhileMeasuring)
+                    endOutputWhileMeasuring(devices[0]);
+                putMappingBack();
+            });
+        }
         std::optional<HeldUntilRestored> held;
-        if (mapping)
+        if (mapping || outputWhileMeasuring)
             held.emplace();
-        if (session->wayland && paths.size() == 1)
+        if (session->wayland && paths.size() == 1 && !outputWhileMeasuring)
             readdBeforeMeasuring(paths[0]);
         const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
             return placed([&](const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
@@ -750,6 +758,13 @@ int main(int argc, char **argv)
                 });
             });
         });
+        if (outputWhileMeasuring) {
+            // The install that follows writes the output to keep, in its own rule.
+            const int signal = endOutputWhileMeasuring(devices[0]);
+            putBackBeforeSignalEnd(putMappingBack);
+            if (signal)
+                endBySignal(128 + signal);
+        }
         if (held && held->signal())
             endBySignal(128 + held->signal());
         held.reset();

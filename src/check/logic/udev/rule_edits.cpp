@@ -358,6 +358,15 @@ std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix)
         + "\n";
 }
 
+std::string outputOnlyRule(const RuleTarget &target)
+{
+    std::string rule;
+    for (const auto &[key, value] : matchKeys(target))
+        rule += key + "==\"" + value + "\", ";
+    return plainComment(target) + ": its output while it is measured\n" + rule + kWaylandOutputKey + "=\""
+        + target.waylandOutput + "\"\n";
+}
+
 std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath)
 {
     const std::string where = sysfsPath.empty() ? "/sys/class/input/eventN" : sysfsPath;

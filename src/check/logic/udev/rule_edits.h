@@ -45,6 +45,9 @@ std::string waylandOutputProblem(const std::string &name);
 // writes it when the file has no rule of that match yet.
 std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix);
 
+// A rule that sets only WL_OUTPUT to the target's Wayland output, with a comment naming it.
+std::string outputOnlyRule(const RuleTarget &target);
+
 // How to load the rule (its folder in sysfs given, for the one device to re-add), and who
 // reads it: comment lines, to go with the rule.
 std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath);

@@ -57,7 +57,7 @@ RulesLock::~RulesLock()
 }
 
 std::string editRulesFile(const std::string &folder, const RulesLock &held,
-                          const std::function<std::string(const std::string &)> &edit)
+                          const std::function<std::string(const std::string &)> &edit, const char *file)
 {
     if (!held.problem().empty())
         return held.problem();
@@ -65,18 +65,18 @@ std::string editRulesFile(const std::string &folder, const RulesLock &held,
     if (directory < 0) {
         return systemError("cannot open " + folder);
     }
-    const std::string path = folder + "/" + kRulesFile;
-    const FileRead old = readFileAt(directory, kRulesFile, path, {kLargestRulesFile, "a rules file", true, true});
+    const std::string path = folder + "/" + file;
+    const FileRead old = readFileAt(directory, file, path, {kLargestRulesFile, "a rules file", true, true});
     std::string problem = old.missing ? std::string() : old.problem;
     const std::string text = problem.empty() ? edit(old.text) : std::string();
     if (problem.empty() && text.empty() && !old.missing) {
-        if (::unlinkat(directory, kRulesFile, 0) != 0)
+        if (::unlinkat(directory, file, 0) != 0)
             problem = systemError("cannot remove " + path);
         else if (::fsync(directory) != 0)
             problem = systemError("cannot sync " + folder);
     } else if (problem.empty() && !text.empty()) {
         // A hidden name without .rules: udev never reads the file half written.
-        problem = replaceFileAt(directory, folder, kRulesFile, text, &old).line;
+        problem = replaceFileAt(directory, folder, file, text, &old).line;
     }
     ::close(directory);
     return problem;
