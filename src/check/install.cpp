@@ -250,58 +250,84 @@ std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, con
 
 // The runtime rule that maps the device onto an output while it is measured: gone at the next
 // boot, and read after this program's own rules file, whose WL_OUTPUT it overrides meanwhile.
+// One for each event node, so that two panels measured at once keep their own.
 constexpr char kRuntimeRulesFolder[] = "/run/udev/rules.d";
-constexpr char kOutputWhileMeasuring[] = "99-zz-kestrilavon-measuring.rules";
 
-// Writes the runtime rule's text ("" takes it out); an empty string, or why not.
-std::string writeOutputWhileMeasuring(const std::string &text)
+std::string outputWhileMeasuringFile(const DeviceInfo &device)
+{
+    const std::string sysfs = sysfsPathOfNode(device.path);
+    const std::string node = sysfs.substr(sysfs.rfind('/') + 1);
+    const bool eventNode = node.size() > 5 && node.compare(0, 5, "event") == 0
+        && node.find_first_not_of("0123456789", 5) == std::string::npos;
+    return eventNode ? "99-zz-kestrilavon-measuring-" + node + ".rules" : std::string();
+}
+
+// Writes the device's runtime rule ("" takes it out); an empty string, or why not.
+std::string writeOutputWhileMeasuring(const std::string &file, const std::string &text)
 {
     if (::mkdir(kRuntimeRulesFolder, 0755) != 0 && errno != EEXIST)
         return std::string("cannot make ") + kRuntimeRulesFolder + ": " + std::strerror(errno);
     const RulesLock held(kRulesLock);
-    return editRulesFile(kRuntimeRulesFolder, held, [&](const std::string &) { return text; }, kOutputWhileMeasuring);
+    return editRulesFile(kRuntimeRulesFolder, held, [&](const std::string &) { return text; }, file.c_str());
+}
+
+// Whether weston has the device open: it alone of the compositors maps a touch screen onto an
+// output by udev's WL_OUTPUT.
+bool westonHolds(const DeviceInfo &device)
+{
+    struct stat node;
+    if (::stat(device.path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return false;
+    const std::vector<pid_t> holders = processesHolding(node.st_rdev);
+    return std::any_of(holders.begin(), holders.end(), [](pid_t pid) { return processName(pid) == "weston"; });
 }
 
 } // namespace
 
-bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output)
+bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output, int *signal)
 {
+    const std::string file = outputWhileMeasuringFile(device);
+    if (file.empty() || !waylandOutputProblem(output).empty() || !westonHolds(device))
+        return false;
     // As the install will: on the port's rule where an identical panel shares the device's.
     std::optional<RuleTarget> target =
         ruleTarget(device, port || eventDevicesWithIds(device.identity()).size() > 1);
-    if (!target || !waylandOutputProblem(output).empty())
+    if (!target)
         return false;
     target->waylandOutput = output;
-    const std::string where = std::string(kRuntimeRulesFolder) + "/" + kOutputWhileMeasuring;
-    if (const std::string problem = writeOutputWhileMeasuring(outputOnlyRule(*target)); !problem.empty()) {
+    const std::string where = std::string(kRuntimeRulesFolder) + "/" + file;
+    if (const std::string problem = writeOutputWhileMeasuring(file, outputOnlyRule(*target)); !problem.empty()) {
         std::fprintf(stderr, "kestrilavon-check: could not map %s onto %s for the measurement: %s\n",
                      printable(device.path).c_str(), output.c_str(), printable(problem).c_str());
         return false;
     }
     const std::string sysfs = sysfsPathOfNode(device.path);
     const Replug replug = reloadAndReplug(sysfs);
-    if (replug.signal) {
-        endOutputWhileMeasuring(device);
-        endBySignal(128 + replug.signal);
-    }
+    *signal = replug.signal;
     const std::string given = udevPropertyOf(sysfs, "WL_OUTPUT");
-    std::fprintf(stderr, "kestrilavon-check: re-added %s with WL_OUTPUT=%s from %s, so that weston answers "
-                         "on that output while it is measured%s%s\n",
-                 printable(device.path).c_str(), output.c_str(), where.c_str(),
-                 replug.problem.empty() ? "" : "; the re-add failed: ", printable(replug.problem).c_str());
-    if (given != output)
-        std::fprintf(stderr, "kestrilavon-check: udev gives it %s: measured as the session maps it now\n",
-                     given.empty() ? "no WL_OUTPUT" : ("WL_OUTPUT=" + printable(given)).c_str());
+    if (!replug.problem.empty())
+        std::fprintf(stderr, "kestrilavon-check: wrote %s to map %s onto %s while it is measured, but the re-add "
+                             "failed: %s\n", where.c_str(), printable(device.path).c_str(), output.c_str(),
+                     printable(replug.problem).c_str());
+    else if (given == output)
+        std::fprintf(stderr, "kestrilavon-check: re-added %s with WL_OUTPUT=%s from %s, so that weston answers "
+                             "on that output while it is measured\n", printable(device.path).c_str(),
+                     printable(given).c_str(), where.c_str());
+    else
+        std::fprintf(stderr, "kestrilavon-check: re-added %s, but udev gives it %s despite %s: measured as the "
+                             "session maps it now\n", printable(device.path).c_str(),
+                     given.empty() ? "no WL_OUTPUT" : ("WL_OUTPUT=" + printable(given)).c_str(), where.c_str());
     return true;
 }
 
 int endOutputWhileMeasuring(const DeviceInfo &device)
 {
-    const std::string problem = writeOutputWhileMeasuring("");
+    const std::string file = outputWhileMeasuringFile(device);
+    const std::string problem = writeOutputWhileMeasuring(file, "");
     if (!problem.empty()) {
         std::fprintf(stderr, "kestrilavon-check: could not take out %s/%s, which maps the touch screen onto an "
                              "output until the next boot: %s. Remove it by hand, then re-add the device.\n",
-                     kRuntimeRulesFolder, kOutputWhileMeasuring, printable(problem).c_str());
+                     kRuntimeRulesFolder, file.c_str(), printable(problem).c_str());
         return 0;
     }
     const Replug replug = reloadAndReplug(sysfsPathOfNode(device.path));

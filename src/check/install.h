@@ -58,9 +58,9 @@ inline std::string waylandOutputOf(const std::optional<XScreenLayout> &layout, c
 // by udev's WL_OUTPUT, read when the device is added. For the measurement, a rule of its own in
 // udev's runtime folder, read after every other, gives the device WL_OUTPUT=NAME, and the device
 // is re-added, so that weston's answer is measured on the output the calibration is kept for.
-// Says on stderr what was done and what udev gives; returns whether that rule is in place. A
-// signal during the re-add takes the rule out again and ends the program.
-bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output);
+// Only where weston holds the device. Says on stderr what was done and what udev gives; returns
+// whether that rule is in place, and in *signal one held off during the re-add (or 0).
+bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output, int *signal);
 
 // Takes that rule out and re-adds the device, which the session then maps as before (or as
 // the install that follows writes). Returns a signal held off during the re-add, or 0.

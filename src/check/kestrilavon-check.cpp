@@ -737,9 +737,10 @@ int main(int argc, char **argv)
             mapping.reset();
         };
         // The output an install is to map the device onto, set while it is measured (weston's).
-        const bool outputWhileMeasuring = session->wayland && paths.size() == 1 && asked(Form::Install) && !tslib
-            && !monitorName.empty() && setOutputWhileMeasuring(devices[0], port, monitorName);
-        if (mapping || outputWhileMeasuring) {
+        const bool outputWanted = session->wayland && paths.size() == 1 && asked(Form::Install) && !tslib
+            && !monitorName.empty();
+        bool outputWhileMeasuring = false;
+        if (mapping || outputWanted) {
             putBackBeforeSignalEnd([&] {
                 if (outputWhileMeasuring)
                     endOutputWhileMeasuring(devices[0]);
@@ -747,8 +748,14 @@ int main(int argc, char **argv)
             });
         }
         std::optional<HeldUntilRestored> held;
-        if (mapping || outputWhileMeasuring)
+        if (mapping || outputWanted)
             held.emplace();
+        if (outputWanted) {
+            int signal = 0;
+            outputWhileMeasuring = setOutputWhileMeasuring(devices[0], port, monitorName, &signal);
+            if (signal || held->signal())
+                endBySignal(128 + (signal ? signal : held->signal()));
+        }
         if (session->wayland && paths.size() == 1 && !outputWhileMeasuring)
             readdBeforeMeasuring(paths[0]);
         const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
@@ -760,9 +767,8 @@ int main(int argc, char **argv)
         });
         if (outputWhileMeasuring) {
             // The install that follows writes the output to keep, in its own rule.
-            const int signal = endOutputWhileMeasuring(devices[0]);
-            putBackBeforeSignalEnd(putMappingBack);
-            if (signal)
+            outputWhileMeasuring = false;
+            if (const int signal = endOutputWhileMeasuring(devices[0]))
                 endBySignal(128 + signal);
         }
         if (held && held->signal())

@@ -1802,25 +1802,32 @@ class Weston(RealKernelTest):
         with open(saved) as file:
             return file.read().strip()
 
-    def one_command_on_turned_weston(self, what, options=(), outputs=None, size=(768, 1024), pointer=False,
-                                     raw_at=None):
+    def start_one_command(self, options, outputs):
         """sudo kestrilavon-check --calibrate --install as the session's user, on weston turned by
-        90 degrees (or on the outputs given, the touch screen on one of this size) with its socket
-        in the user's runtime folder: the targets touched, then the check target; what it printed,
-        once it ended with status 0."""
+        90 degrees (or on the outputs given), with its socket in the user's runtime folder; once
+        its window covers wev's."""
         self.runtime = "/run/user/65534"
         os.makedirs(self.runtime, 0o700)
         self.addCleanup(shutil.rmtree, self.runtime, True)
         os.chown(self.runtime, 65534, 65534)
         self.env.update(XDG_RUNTIME_DIR=self.runtime, WAYLAND_DISPLAY="wayland-1")
         allow_sudo(self)
-        raw_at = raw_at or (on_turned_weston("rotate-90") if not outputs else on_sway_panel)
         self.start_weston("rotate-90", outputs=outputs)
         one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", *options, self.touch.path], env=self.env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
         self.addCleanup(one.stdout.close)
         self.addCleanup(one.kill)
         self.wev.wait_until_covered()
+        return one
+
+    def one_command_on_turned_weston(self, what, options=(), outputs=None, size=(768, 1024), pointer=False,
+                                     raw_at=None):
+        """sudo kestrilavon-check --calibrate --install as the session's user, on weston turned by
+        90 degrees (or on the outputs given, the touch screen on one of this size) with its socket
+        in the user's runtime folder: the targets touched, then the check target; what it printed,
+        once it ended with status 0."""
+        raw_at = raw_at or (on_turned_weston("rotate-90") if not outputs else on_sway_panel)
+        one = self.start_one_command(options, outputs)
         time.sleep(3)
         for x, y in calibrate_targets(*size):
             self.touch.send("touch %d %d" % raw_at(x, y))
@@ -2000,6 +2007,16 @@ class WestonTwoOutputs(Weston):
                                      "one command, --output Virtual-2 turned")
         print(f"\none command with --output Virtual-2 turned: worst {worst:.2f} px", file=sys.stderr)
         self.assertLessEqual(worst, 1.0)
+
+    def test_stopped_while_the_targets_show_the_measurements_output_goes_and_weston_maps_as_before(self):
+        one = self.start_one_command(("--output", "Virtual-2"),
+                                     self.OUTPUTS.replace("app-ids=wev", "app-ids=wev,kestrilavon-check"))
+        self.assertEqual(self.wl_output(self.touch.path), "Virtual-2")
+        subprocess.run(["pkill", "-TERM", "-u", "0", "-x", "kestrilavon-che"], check=True)
+        self.assertEqual(one.wait(timeout=60), 143)
+        self.assertEqual(glob.glob("/run/udev/rules.d/*kestrilavon*"), [])
+        self.assertIsNone(self.wl_output(self.touch.path))
+        self.assertFalse(os.path.exists(UdevRules.RULES))
 
     def test_beside_an_identical_panel_the_output_goes_on_the_port_rule_of_the_one_named(self):
         twin = TouchScreen(*self.WIDE_PANEL, "--name", "kestrilavon weston panel")

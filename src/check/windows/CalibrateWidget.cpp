@@ -119,7 +119,7 @@ void CalibrateWidget::grab()
         return;
     grabbed = isEventDevice(device) && ::ioctl(device, EVIOCGRAB, 1) == 0;
     if (grabbed)
-        slotAtGrab = currentSlot(device);
+        slotsAtGrab = slotState(device);
 }
 
 void CalibrateWidget::startAgain()
@@ -188,12 +188,13 @@ void CalibrateWidget::letGo()
         return;
     ::ioctl(device, EVIOCGRAB, 0);
     grabbed = false;
-    // The kernel names a slot only when it changes. When the targets' touches moved it while a
-    // touch stayed in the slot X last heard of (a thumb on the bezel), X's driver takes the next
-    // touch for a second one in that slot and drops it until the thumb lifts: the Done box and
+    // X's driver heard nothing while the device was held. The kernel names a slot only when it
+    // changes: when the targets' touches moved it while a touch stayed in the slot X last heard
+    // of (a thumb on the bezel), or a touch X heard go down lifted meanwhile, X's driver takes
+    // the next touch for a second one in a slot it thinks held and drops it: the Done box and
     // the check target could not be touched.
     struct stat status;
-    if (currentSlot(device) == slotAtGrab || ::fstat(device, &status) != 0)
+    if (slotState(device) == slotsAtGrab || ::fstat(device, &status) != 0)
         return;
     const std::string problem = readDeviceAfresh(status.st_rdev);
     if (!problem.empty())

@@ -76,8 +76,8 @@ private:
 
     int device;
     bool grabbed = false;
-    // The slot that X's driver last heard named when the device became this program's.
-    std::optional<int> slotAtGrab;
+    // The slots as X's driver last heard of them, when the device became this program's.
+    std::optional<std::vector<int>> slotsAtGrab;
     DeviceRecords *records;
     TouchTracker tracker;
     AxisRange rangeX, rangeY;

@@ -217,18 +217,23 @@ std::string readDeviceAfresh(dev_t rdev)
     if (!owned)
         return "cannot reach the X display " + displayName() + " with XInput 2";
     Display *display = owned.get();
+    // All off before any is on again: X's libinput driver reads the device afresh only once every
+    // X device it made of it is off.
+    const std::vector<int> ids = devicesOnNode(display, rdev);
+    std::vector<std::string> off;
+    for (const int id : ids)
+        off.push_back(setAndSync(display, id, kDeviceEnabled, XA_INTEGER, 8, {0}));
     std::string problems;
-    for (const int id : devicesOnNode(display, rdev)) {
-        const std::string off = setAndSync(display, id, kDeviceEnabled, XA_INTEGER, 8, {0});
+    for (size_t i = 0; i < ids.size(); ++i) {
         // Enabled again whatever the first answer: a touch screen left off cannot be touched to
         // turn it on.
-        const std::string on = setAndSync(display, id, kDeviceEnabled, XA_INTEGER, 8, {1});
-        const Property now = readProperty(display, id, kDeviceEnabled);
-        if (now.items == std::vector<std::uint32_t>{1} && off.empty() && on.empty())
+        const std::string on = setAndSync(display, ids[i], kDeviceEnabled, XA_INTEGER, 8, {1});
+        const bool enabled = readProperty(display, ids[i], kDeviceEnabled).items == std::vector<std::uint32_t>{1};
+        if (enabled && off[i].empty() && on.empty())
             continue;
-        problems += (problems.empty() ? "" : "; ") + quotedName(display, id) + ": "
-            + (off.empty() ? "" : "disabling: " + off + " ") + (on.empty() ? "" : "enabling: " + on + " ")
-            + (now.items == std::vector<std::uint32_t>{1} ? "enabled" : "NOT enabled: xinput enable " + std::to_string(id));
+        problems += (problems.empty() ? "" : "; ") + quotedName(display, ids[i]) + ": "
+            + (off[i].empty() ? "" : "disabling: " + off[i] + " ") + (on.empty() ? "" : "enabling: " + on + " ")
+            + (enabled ? "enabled" : "NOT enabled: xinput enable " + std::to_string(ids[i]));
     }
     return problems;
 }

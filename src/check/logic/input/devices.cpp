@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -309,12 +310,20 @@ bool heldByAnotherProgram(int fd)
     return errno == EBUSY;
 }
 
-std::optional<int> currentSlot(int device)
+std::optional<std::vector<int>> slotState(int device)
 {
     input_absinfo slot{};
-    if (!isEventDevice(device) || ::ioctl(device, EVIOCGABS(ABS_MT_SLOT), &slot) != 0)
+    if (!isEventDevice(device) || ::ioctl(device, EVIOCGABS(ABS_MT_SLOT), &slot) != 0 || slot.maximum < 0
+        || slot.maximum > 255)
         return std::nullopt;
-    return slot.value;
+    // EVIOCGMTSLOTS fills a code followed by one value per slot.
+    std::vector<std::int32_t> request(static_cast<size_t>(slot.maximum) + 2);
+    request[0] = ABS_MT_TRACKING_ID;
+    if (::ioctl(device, EVIOCGMTSLOTS(request.size() * sizeof request[0]), request.data()) != 0)
+        return std::nullopt;
+    std::vector<int> state{slot.value};
+    state.insert(state.end(), request.begin() + 1, request.end());
+    return state;
 }
 
 std::vector<DeviceInfo> listTouchDevices()

@@ -64,9 +64,12 @@ std::vector<DeviceInfo> touchScreenCandidates(const std::vector<DeviceInfo> &dev
 // alone. No call reports a grab, so this takes one and lets it go at once.
 bool heldByAnotherProgram(int device);
 
-// The multitouch slot the device's records last named (ABS_MT_SLOT): every reader has taken the
-// records since as touches of that slot. nullopt for a device without slots, or no device.
-std::optional<int> currentSlot(int device);
+// Where the device's multitouch slots stand: the slot its records last named (ABS_MT_SLOT), which
+// every reader takes the records since as touches of, then each slot's tracking id (-1: no touch
+// there). A reader that missed records (another held the device) holds an older state, and takes
+// a new touch in a slot it still thinks held for a second touch there. nullopt for a device
+// without slots, or no device.
+std::optional<std::vector<int>> slotState(int device);
 
 // The event devices present now that a udev rule for this identity matches (the name as
 // udevMatchName writes it, and the ids), as "/dev/input/eventN \"name\"".
