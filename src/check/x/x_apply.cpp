@@ -6,8 +6,11 @@
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XInput2.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -46,6 +49,8 @@ std::string quotedName(Display *display, int id)
 {
     return std::to_string(id) + " \"" + printable(deviceName(display, id)) + "\"";
 }
+
+volatile std::sig_atomic_t stoppedDuringReread = 0;
 
 } // namespace
 
@@ -218,7 +223,22 @@ std::string readDeviceAfresh(dev_t rdev)
         return "cannot reach the X display " + displayName() + " with XInput 2";
     Display *display = owned.get();
     // All off before any is on again: X's libinput driver reads the device afresh only once every
-    // X device it made of it is off.
+    // X device it made of it is off. A Ctrl-C in between would leave the touch screen off, where
+    // nothing can be touched to turn it on: such signals are noted (on whichever thread they
+    // come) and raised again once it is on.
+    constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    struct sigaction before[std::size(kStops)] = {};
+    struct sigaction noting = {};
+    noting.sa_handler = [](int signal) {
+        if (!stoppedDuringReread)
+            stoppedDuringReread = signal;
+    };
+    sigemptyset(&noting.sa_mask);
+    for (size_t i = 0; i < std::size(kStops); ++i) {
+        ::sigaction(kStops[i], nullptr, &before[i]);
+        if (before[i].sa_handler != SIG_IGN)
+            ::sigaction(kStops[i], &noting, nullptr);
+    }
     const std::vector<int> ids = devicesOnNode(display, rdev);
     std::vector<std::string> off;
     for (const int id : ids)
@@ -234,6 +254,12 @@ std::string readDeviceAfresh(dev_t rdev)
         problems += (problems.empty() ? "" : "; ") + quotedName(display, ids[i]) + ": "
             + (off[i].empty() ? "" : "disabling: " + off[i] + " ") + (on.empty() ? "" : "enabling: " + on + " ")
             + (enabled ? "enabled" : "NOT enabled: xinput enable " + std::to_string(ids[i]));
+    }
+    for (size_t i = 0; i < std::size(kStops); ++i)
+        ::sigaction(kStops[i], &before[i], nullptr);
+    if (const int signal = stoppedDuringReread) {
+        stoppedDuringReread = 0;
+        std::raise(signal);
     }
     return problems;
 }
