@@ -248,6 +248,29 @@ private slots:
         QCOMPARE(read(path), std::string("# a user's\n"));
     }
 
+    void theOutputWhileMeasuringIsARuleOfItsOwnFileWithTheDevicesMatch()
+    {
+        RuleTarget onSecond = port;
+        onSecond.waylandOutput = "Virtual-2";
+        const std::string rule = outputOnlyRule(onSecond);
+        // The same match as the calibration's rule for that port, so the same panel; no matrix.
+        QCOMPARE(rule.substr(rule.find('\n') + 1),
+                 match + ", ENV{ID_PATH}==\"pci-0000:00:14.0-usb-0:1:1.0\", ENV{WL_OUTPUT}=\"Virtual-2\"\n");
+        QVERIFY(rule.rfind("# kestrilavon-check: the calibration of \"ILITEK Multi-Touch\" on the port ", 0) == 0);
+        QTemporaryDir folder;
+        const std::string ours = folder.filePath(kRulesFile).toStdString(), lock = folder.filePath("lock").toStdString();
+        std::ofstream(ours) << "# kept\n";
+        const auto write = [&](const std::string &text) {
+            return editRulesFile(folder.path().toStdString(), RulesLock(lock), [&](const std::string &) { return text; },
+                                 "99-zz-measuring-event5.rules");
+        };
+        QCOMPARE(write(rule), std::string());
+        QCOMPARE(read(folder.filePath("99-zz-measuring-event5.rules").toStdString()), rule);
+        QCOMPARE(write(""), std::string());
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"99-kestrilavon.rules", "lock"}));
+        QCOMPARE(read(ours), std::string("# kept\n"));
+    }
+
     void underSudoOnlyTheUsersLiveSwaySessionIsFound()
     {
         QTemporaryDir runtime, processes;
