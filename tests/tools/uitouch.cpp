@@ -2,8 +2,11 @@
 // uitouch: a touch screen made with the kernel's uinput, for tests on a real kernel (in a
 // virtual machine: never on a desk, where its touches would reach the desktop's X session).
 //
-//   uitouch [--button left|touch|left-only] [--multitouch] [--slots N] [--touchpad]
+//   uitouch [--button left|touch|left-only] [--multitouch] [--slots N] [--touchpad] [--keys]
 //           [--x-max N] [--y-max N] [--name NAME] [--phys PHYS]
+//
+// --keys adds volume keys, as panels with buttons on the bezel have: X's libinput driver then
+// makes two X devices of the one kernel device.
 //
 // --touchpad makes it a touchpad to udev and libinput (INPUT_PROP_POINTER, BTN_TOOL_FINGER),
 // which is absolute too but no touch screen.
@@ -49,6 +52,7 @@ bool withTouch = true;
 int trackingId = 0;
 int slots = 1;
 bool touchpad = false;
+bool keys = false;
 int currentSlot = 0;
 bool fingerDown = false, thumbDown = false;
 
@@ -178,6 +182,8 @@ int main(int argc, char **argv)
         }
         else if (option == "--touchpad")
             touchpad = true;
+        else if (option == "--keys")
+            keys = true;
         else if (option == "--slots" && ++i)
             slots = std::atoi(value) > 1 ? 2 : 1;
         else if (option == "--x-max" && ++i)
@@ -190,7 +196,8 @@ int main(int argc, char **argv)
             phys = value;
         else {
             std::fprintf(stderr, "usage: uitouch [--button left|touch|left-only] [--multitouch] "
-                                 "[--slots N] [--touchpad] [--x-max N] [--y-max N] [--name NAME] [--phys PHYS]\n");
+                                 "[--slots N] [--touchpad] [--keys] [--x-max N] [--y-max N] [--name NAME] "
+                                 "[--phys PHYS]\n");
             return 2;
         }
     }
@@ -203,6 +210,10 @@ int main(int argc, char **argv)
         check(::ioctl(device, UI_SET_KEYBIT, BTN_TOUCH), "uitouch: UI_SET_KEYBIT");
     if (button != BTN_TOUCH)
         check(::ioctl(device, UI_SET_KEYBIT, button), "uitouch: UI_SET_KEYBIT");
+    for (const int key : {KEY_VOLUMEDOWN, KEY_VOLUMEUP}) {
+        if (keys)
+            check(::ioctl(device, UI_SET_KEYBIT, key), "uitouch: UI_SET_KEYBIT");
+    }
     if (touchpad) {
         check(::ioctl(device, UI_SET_KEYBIT, BTN_TOOL_FINGER), "uitouch: UI_SET_KEYBIT");
         check(::ioctl(device, UI_SET_PROPBIT, INPUT_PROP_POINTER), "uitouch: UI_SET_PROPBIT");

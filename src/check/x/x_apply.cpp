@@ -239,7 +239,7 @@ std::string readDeviceAfresh(dev_t rdev)
         if (before[i].sa_handler != SIG_IGN)
             ::sigaction(kStops[i], &noting, nullptr);
     }
-    const std::vector<int> ids = devicesOnNode(display, rdev);
+    const std::vector<int> ids = devicesOnNode(display, rdev, true);
     std::vector<std::string> off;
     for (const int id : ids)
         off.push_back(setAndSync(display, id, kDeviceEnabled, XA_INTEGER, 8, {0}));

@@ -108,13 +108,14 @@ std::string deviceName(Display *display, int id)
     return name;
 }
 
-std::vector<int> devicesOnNode(Display *display, dev_t rdev)
+std::vector<int> devicesOnNode(Display *display, dev_t rdev, bool keyboardsToo)
 {
     std::vector<int> ids;
     int count = 0;
     XIDeviceInfo *devices = XIQueryDevice(display, XIAllDevices, &count);
     for (int i = 0; i < count; ++i) {
-        if (devices[i].use != XISlavePointer && devices[i].use != XIFloatingSlave)
+        if (devices[i].use != XISlavePointer && devices[i].use != XIFloatingSlave
+            && !(keyboardsToo && devices[i].use == XISlaveKeyboard))
             continue;
         const std::string node = text(readProperty(display, devices[i].deviceid, "Device Node"));
         struct stat status;

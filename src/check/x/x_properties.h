@@ -60,9 +60,10 @@ bool allZero(const Property &property);
 std::vector<std::uint32_t> floatItems(const Matrix &matrix);
 
 std::string deviceName(Display *display, int id);
-// The X ids of the slave devices whose "Device Node" is the kernel device rdev. X's libinput
-// driver may make several X devices of one kernel device.
-std::vector<int> devicesOnNode(Display *display, dev_t rdev);
+// The X ids of the slave pointers (and floating devices) whose "Device Node" is the kernel device
+// rdev; with keyboardsToo, its slave keyboards too. X's libinput driver may make several X
+// devices of one kernel device: a panel with keys on its bezel is a pointer and a keyboard.
+std::vector<int> devicesOnNode(Display *display, dev_t rdev, bool keyboardsToo = false);
 std::string displayName();
 
 #endif
