@@ -24,6 +24,15 @@ std::vector<std::pair<std::string, std::string>> matchKeys(const RuleTarget &tar
     return keys;
 }
 
+// The rule's match as written, up to the keys it sets.
+std::string matchText(const RuleTarget &target)
+{
+    std::string rule;
+    for (const auto &[key, value] : matchKeys(target))
+        rule += key + "==\"" + value + "\", ";
+    return rule;
+}
+
 MatchSet matchSet(const RuleTarget &target)
 {
     MatchSet set;
@@ -350,21 +359,15 @@ std::string idPathProblem(const std::string &idPath)
 
 std::string udevRuleBlock(const RuleTarget &target, const Matrix &matrix)
 {
-    std::string rule;
-    for (const auto &[key, value] : matchKeys(target))
-        rule += key + "==\"" + value + "\", ";
-    return commentFor(target) + "\n" + rule + kMatrixKey + "=\"" + matrix.text() + "\""
+    return commentFor(target) + "\n" + matchText(target) + kMatrixKey + "=\"" + matrix.text() + "\""
         + (target.waylandOutput.empty() ? "" : std::string(", ") + kWaylandOutputKey + "=\"" + target.waylandOutput + "\"")
         + "\n";
 }
 
 std::string outputOnlyRule(const RuleTarget &target)
 {
-    std::string rule;
-    for (const auto &[key, value] : matchKeys(target))
-        rule += key + "==\"" + value + "\", ";
-    return plainComment(target) + ": its output while it is measured\n" + rule + kWaylandOutputKey + "=\""
-        + target.waylandOutput + "\"\n";
+    return plainComment(target) + ": its output while it is measured\n" + matchText(target) + kWaylandOutputKey
+        + "=\"" + target.waylandOutput + "\"\n";
 }
 
 std::string udevHowTo(const DeviceIdentity &device, const std::string &sysfsPath)

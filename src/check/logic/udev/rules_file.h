@@ -29,8 +29,8 @@ private:
     std::string m_problem;
 };
 
-// Changes the rules file (by default this program's) in folder through edit (given the old text, "" when there is none;
-// returning the new text, "" to remove the file), with the lock held. The old file is read
+// Changes the rules file (by default this program's) in folder through edit (given the old
+// text, "" when there is none; returning the new text, "" to remove the file), with the lock held. The old file is read
 // without following a link and taken only when it is a regular file of root's; the new one
 // replaces it as replaceFileAt does (under a hidden name that udev does not read, keeping the
 // old file's mode, group, ACLs and extended attributes), and only when the text changed.
