@@ -6,6 +6,7 @@
 #include "desktops/unchecked_compositors.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
+#include "running_session.h"
 #include "safe_file.h"
 #include "input/listing.h"
 #include "sway_ipc.h"
@@ -40,65 +41,6 @@ std::string lineList(const std::vector<int> &lines)
     return text;
 }
 
-// What the session's sway uses after the re-add; an empty string when there is no sway.
-// What sway uses; where its socket is not found, a word only when sway holds the device (a
-// user's missing runtime folder says nothing on X).
-std::string swayReport(const DeviceInfo &device, const std::optional<Matrix> &expected, bool swayHolds, bool *ok)
-{
-    const SwaySocket socket = swaySocket();
-    if (socket.path.empty())
-        return !swayHolds ? ""
-            : "What sway uses was not checked: "
-                + (socket.problem.empty() ? std::string("its socket was not found") : socket.problem) + ".\n";
-    if (!expected)
-        return {};
-    const std::optional<std::string> swayMatrix = swayReadBack(device, expected->text());
-    if (!swayMatrix)
-        return "sway did not answer on its socket within " + std::to_string(kSwayReadBackTime.count())
-            + " seconds: what it uses was not checked.\n";
-    if (swayMatrix->empty())
-        return "sway does not show the device yet: what it uses was not checked.\n";
-    if (*swayMatrix != expected->text()) {
-        *ok = false;
-        return "sway uses " + printable(*swayMatrix) + ", not udev's matrix: a matrix set through its "
-               "IPC or in its config overrides udev's on every re-add (remove that input's "
-               "calibration_matrix line and reload sway).\n";
-    }
-    return "sway reads it now.\n";
-}
-
-// What X uses after the re-add, once X has removed its old devices of the node and added it
-// again; maps it onto the monitor again.
-std::string xReadBack(const DeviceInfo &device, XReAddWatch &watch, const std::optional<Matrix> &expected,
-                      const std::optional<OntoMonitor> &onto, bool *ok)
-{
-    if (!watch.waitForReAdd(std::chrono::seconds(5)))
-        return "X has not added the device again: its X configuration may not take devices from "
-               "udev (AutoAddDevices off); restart X to load the rule.\n";
-    std::string report;
-    for (const XDeviceMatrix &x : xDeviceMatrices(device.path)) {
-        report += "X device " + std::to_string(x.id) + " \"" + x.name + "\" ";
-        if (!x.libinput) {
-            report += "is driven by evdev, which does not read udev's matrix: use --xorg for it.\n";
-            *ok = false;
-        } else if (expected && (!x.matrix || !x.matrix->same(*expected))) {
-            report += "does not use udev's matrix: an xorg.conf.d CalibrationMatrix option "
-                      "overrides it.\n";
-            *ok = false;
-        } else {
-            report += expected ? "reads it now.\n" : "is back to no calibration.\n";
-        }
-    }
-    report += "X added the device again (its ids may be new): undo lines printed before no longer "
-              "apply.\n";
-    if (onto) {
-        const std::string refused = setTransformation(device.path, onto->transformation);
-        report += refused.empty() ? "Mapped it onto the monitor " + printable(onto->monitor.name) + " again.\n"
-                                  : "Could not map it onto its monitor again: " + refused + "\n";
-    }
-    return report;
-}
-
 // Re-adds the device and says what the session uses now: udev's property (and, where it is not
 // the one written, which line sets it), X's re-added devices and sway's input. *signal gets a
 // signal that came meanwhile: then only what is known at once is said.
@@ -107,10 +49,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
                               int *signal, const AskKWin &askKWin = {})
 {
     const std::string sysfsPath = sysfsPathOfNode(device.path);
-    struct stat node;
-    const bool isNode = ::stat(device.path.c_str(), &node) == 0 && S_ISCHR(node.st_mode);
-    XReAddWatch watch(isNode ? node.st_rdev : 0);
-    const bool xAnswers = watch.watching() || xScreenLayout().has_value();
+    SessionReadBack session(device, expected, onto);
     const Replug replug = reloadAndReplug(sysfsPath);
     *signal = replug.signal;
     if (replug.addFailed) {
@@ -146,12 +85,7 @@ std::string replugAndReadBack(const DeviceInfo &device, const std::optional<Matr
     for (const Holder &holder : replug.holders)
         holderNames.push_back(processName(holder.pid));
     const bool swayHolds = std::find(holderNames.begin(), holderNames.end(), "sway") != holderNames.end();
-    report += swayReport(device, expected, swayHolds, ok);
-    if (watch.watching())
-        report += xReadBack(device, watch, expected, onto, ok);
-    else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
-        report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
-                  "uses was not checked.\n";
+    report += session.after(swayHolds, ok);
     const bool kwinAsked = askKWin && expected
         && std::find(holderNames.begin(), holderNames.end(), "kwin_wayland") != holderNames.end();
     if (kwinAsked) {

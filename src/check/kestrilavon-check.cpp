@@ -9,6 +9,7 @@
 #include "check_calibrate.h"
 #include "gnome_settings.h"
 #include "root_part.h"
+#include "running_session.h"
 #include "unprivileged_session.h"
 #include "window_start.h"
 #include "input/devices.h"
@@ -777,6 +778,8 @@ int main(int argc, char **argv)
         if (end.timedOut)
             fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
                  + " minutes: it was stopped, and nothing was kept");
+        // What is set on X or sway, and read back from them, is set and read as the user too.
+        askRunningSessionAs(&*session);
         Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}, {}};
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {

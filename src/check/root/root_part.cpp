@@ -7,7 +7,9 @@
 #include "geometry/target_sequence.h"
 #include "geometry/x_chain.h"
 #include "handover/handover.h"
+#include "handover/session_answer.h"
 #include "install.h"
+#include "running_session.h"
 #include "sway_ipc.h"
 #include "udev/rules_file.h"
 #include "signals/signals_at_start.h"
@@ -15,6 +17,7 @@
 
 #include <utility>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -64,18 +67,19 @@ constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // signal ends the program.
 std::function<void()> sessionPutBack;
 
-// The text the window part writes before it closes the pipe, read within the time left, or
-// until a signal noted by HeldUntilRestored came; a text longer than a hand-over is cut there
-// (and refused when checked).
-std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, bool *ended)
+// The text the child writes before it closes its side, read within the time left; a text
+// longer than limit is cut there (and refused when checked). Where stopOnSignal, a signal noted
+// by HeldUntilRestored ends the wait too.
+std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, bool *ended,
+                       size_t limit = kHandoverLimit, bool stopOnSignal = true)
 {
     std::string text;
     char buffer[256];
-    while (text.size() <= kHandoverLimit) {
+    while (text.size() <= limit) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};
         const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
-        if (polled < 0 && errno == EINTR && interruptedBy)
+        if (polled < 0 && errno == EINTR && interruptedBy && stopOnSignal)
             return text;
         if (polled < 0 && errno == EINTR)
             continue;
@@ -91,6 +95,37 @@ std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, b
         text.append(buffer, static_cast<size_t>(got));
     }
     return text;
+}
+
+// Forks a child that drops to the session's user, keeping only the devices and childEnd, and
+// runs body with childEnd; -1 where it could not be started (said).
+pid_t forkAsUser(const UserSession &session, const std::vector<int> &devices, int childEnd,
+                 const std::function<int(int fd)> &body)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        fail(std::string("could not start the part that runs as the user: ") + std::strerror(errno));
+        return -1;
+    }
+    if (child == 0) {
+        // Root's note of a signal is root's: the window is the user's to stop.
+        for (const int signal : kRestoringSignals)
+            defaultUnlessIgnoredAtStart(signal);
+        std::vector<int> keep = devices;
+        keep.push_back(childEnd);
+        std::string problem;
+        if (!dropToUser(session, keep, &problem)) {
+            fail(problem);
+            ::_exit(1);
+        }
+        const int status = body(childEnd);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    return child;
 }
 
 // Why the check did not keep the calibration, from what its window handed over.
@@ -135,7 +170,7 @@ int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<
 // What was set on the running X or sway put back and read back, after why it is put back.
 void restoreLive(const ApplyReport &live, const DeviceInfo &info, const std::string &why)
 {
-    const std::string notBack = live.swayBefore ? restoreSway(info, *live.swayBefore) : restoreXProperties(live.xBefore);
+    const std::string notBack = putBackOnSession(info, live);
     std::printf("%s\n%s\n", why.c_str(),
                 notBack.empty() ? "The old calibration is back." : ("The old calibration is NOT back: " + notBack).c_str());
 }
@@ -161,7 +196,7 @@ std::optional<ApplyReport> tryOnX(const Handover &handover, const DeviceInfo &in
 {
     if (!keeping.layout || inSway())
         return std::nullopt;
-    ApplyReport live = applyToRunningX(info.path, {handover.kept(), std::nullopt, *info.x, *info.y, onto});
+    ApplyReport live = setOnSession(info, {handover.kept(), std::nullopt, *info.x, *info.y, onto}, "", true);
     if (!live.ok)
         return std::nullopt;
     std::fputs("Set on the running X first; the rules file is written once the check has passed.\n", stdout);
@@ -184,7 +219,7 @@ struct ChainOff {
 std::optional<ChainOff> xChainOff(const DeviceInfo &info, const Handover &handover,
                                   const std::optional<OntoMonitor> &onto)
 {
-    for (const XChain &x : xChainsOnceSettled(info.path, kDesktopQuiet, kDesktopLimit)) {
+    for (const XChain &x : settledXChains(info.path, kDesktopQuiet, kDesktopLimit)) {
         // Seen from the monitor the fit was measured on: X's map onto it undone.
         Matrix chain = x.chain();
         if (const std::optional<Matrix> fromMonitor = onto ? onto->transformation.inverse() : std::nullopt)
@@ -311,7 +346,7 @@ int applyAndCheck(const Handover &handover, const DeviceInfo &info, const std::o
     const std::optional<Borders> borders = axisAlignedBorders(
         calibrationFromLibinput(handover.fit, *info.x, *info.y), handover.width, handover.height);
     const ApplyReport report =
-        applyInSession(info, {handover.fit, borders, *info.x, *info.y, onto}, keeping.monitorName);
+        setOnSession(info, {handover.fit, borders, *info.x, *info.y, onto}, keeping.monitorName, false);
     if (!report.ok) {
         const int status = fail(report.text.substr(0, report.text.size() - 1));
         if (held.signal())
@@ -379,32 +414,12 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
         fail(std::string("no pipe for the window part: ") + std::strerror(errno));
         return {};
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t child = ::fork();
+    const pid_t child = forkAsUser(session, devices, pipeFds[1], window);
+    ::close(pipeFds[1]);
     if (child < 0) {
-        fail(std::string("could not start the window part: ") + std::strerror(errno));
         ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
         return {};
     }
-    if (child == 0) {
-        // Root's note of a signal is root's: the window is the user's to stop.
-        for (const int signal : kRestoringSignals)
-            defaultUnlessIgnoredAtStart(signal);
-        std::vector<int> keep = devices;
-        keep.push_back(pipeFds[1]);
-        std::string problem;
-        if (!dropToUser(session, keep, &problem)) {
-            fail(problem);
-            ::_exit(1);
-        }
-        const int status = window(pipeFds[1]);
-        std::fflush(stdout);
-        std::fflush(stderr);
-        ::_exit(status);
-    }
-    ::close(pipeFds[1]);
     bool ended = false;
     const std::string text = readWithin(pipeFds[0], std::chrono::steady_clock::now() + limit, &ended);
     ::close(pipeFds[0]);
@@ -417,6 +432,68 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
     end.status = endChild(child, ended && text.empty());
     end.timedOut = !ended && !tooLong && !interruptedBy;
     return end;
+}
+
+UserPart::UserPart(const UserSession &session, const std::function<int(int fd)> &body)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        fail(std::string("no socket for the part that runs as the user: ") + std::strerror(errno));
+        return;
+    }
+    child = forkAsUser(session, {}, ends[1], body);
+    ::close(ends[1]);
+    if (child < 0)
+        ::close(ends[0]);
+    else
+        fd = ends[0];
+}
+
+UserPart::~UserPart()
+{
+    if (fd >= 0)
+        ::close(fd);
+    if (child > 0)
+        endChild(child, false);
+}
+
+bool UserPart::tell(const std::string &line)
+{
+    return fd >= 0 && ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+}
+
+bool UserPart::heard(const std::string &line, std::chrono::milliseconds limit)
+{
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char c = 0;
+    while (fd >= 0 && got.size() <= line.size()) {
+        pollfd ready{fd, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0 || ::read(fd, &c, 1) != 1)
+            return false;
+        got += c;
+        if (c == '\n')
+            return got == line;
+    }
+    return false;
+}
+
+std::optional<std::string> UserPart::answer(std::chrono::milliseconds limit)
+{
+    if (fd < 0)
+        return std::nullopt;
+    bool ended = false;
+    std::string text = readWithin(fd, std::chrono::steady_clock::now() + limit, &ended, kSessionAnswerLimit, false);
+    ::close(fd);
+    fd = -1;
+    const int status = endChild(std::exchange(child, -1), ended);
+    if (!ended || status != 0)
+        return std::nullopt;
+    return text;
 }
 
 int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,
@@ -454,7 +531,7 @@ int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devic
     const std::optional<Borders> borders = axisAlignedBorders(
         calibrationFromLibinput(handover->fit, *info.x, *info.y), handover->width, handover->height);
     const ApplyReport report =
-        applyInSession(info, {handover->fit, borders, *info.x, *info.y, onto}, keeping.monitorName);
+        setOnSession(info, {handover->fit, borders, *info.x, *info.y, onto}, keeping.monitorName, false);
     if (!report.ok)
         return fail(report.text.substr(0, report.text.size() - 1));
     std::fputs(report.text.c_str(), stdout);

@@ -59,6 +59,30 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
                             const std::function<int(int handoverFd)> &window,
                             std::chrono::seconds limit = kWindowTime);
 
+// A child of root's that runs as the session's user with no device, for what root is not to do
+// itself: set or read what the user's session holds (X, sway). It talks over a socket pair;
+// root's side bounds every wait. Killed, at the latest, and reaped when this goes.
+class UserPart {
+public:
+    UserPart(const UserSession &session, const std::function<int(int fd)> &body);
+    ~UserPart();
+    UserPart(const UserPart &) = delete;
+    UserPart &operator=(const UserPart &) = delete;
+
+    bool started() const { return fd >= 0; }
+    // Sends it a line.
+    bool tell(const std::string &line);
+    // Whether its next line, within limit, is exactly line (with its newline).
+    bool heard(const std::string &line, std::chrono::milliseconds limit);
+    // What it writes until it ends, within limit, where it ends with status 0; nullopt
+    // otherwise. It is gone once this returns.
+    std::optional<std::string> answer(std::chrono::milliseconds limit);
+
+private:
+    pid_t child = -1;
+    int fd = -1;
+};
+
 // What root is to do with a hand-over.
 struct Keeping {
     bool install = false;  // else apply on the running session

@@ -72,6 +72,9 @@ struct ApplyReport {
     // Where ok: what was there before, on X or on sway.
     std::vector<XPropertyBefore> xBefore;
     std::optional<SwayBefore> swayBefore;
+    // Where the session's user's part set it: what puts it back, for that part to read, and the
+    // commands that do it by hand.
+    std::string userPutBack, byHand;
 };
 ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration);
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "handover/handover.h"
+#include "handover/session_answer.h"
 #include "handover/user_session.h"
 
 #include <QtTest>
@@ -104,6 +105,29 @@ private slots:
                                        "kestrilavon-touch-check 1\nnone later\n", "kestrilavon-touch-check 1\nkept 9",
                                        "kestrilavon-touch-check 1\noff 9\nkept 9\n", ""})
             QVERIFY2(!readTouchVerdict(bad, 17), bad);
+    }
+
+    // What the user's part answers after setting or reading X and sway: any bytes survive the
+    // trip, anything not as written is refused, and text reaches the terminal only printable.
+    void aSessionAnswerCarriesAnyBytesAndIsTakenOnlyAsWritten()
+    {
+        SessionAnswer written;
+        written.add("ok", "1");
+        written.add("text", "X device 12 \"\x1b]0;owned\x07\" reads it now.\nline two\n");
+        written.add("chain", std::string("a\0b", 3));
+        const std::string text = sessionAnswerText(written);
+        const std::optional<SessionAnswer> read = readSessionAnswer(text, {"ok", "text", "chain"});
+        QVERIFY(read);
+        QCOMPARE(read->fields, written.fields);
+        QCOMPARE(printableLines(*read->value("text")), std::string("X device 12 \"?]0;owned?\" reads it now.\nline two\n"));
+
+        QVERIFY(!readSessionAnswer(text, {"ok", "text"}));  // a key not asked for
+        QVERIFY(!readSessionAnswer("ok 31", {"ok"}));  // no newline at the end
+        QVERIFY(!readSessionAnswer("ok 3\n", {"ok"}));
+        QVERIFY(!readSessionAnswer("ok 4A\n", {"ok"}));
+        QVERIFY(!readSessionAnswer("ok  31\n", {"ok"}));
+        QVERIFY(!readSessionAnswer("ok 31\n" + std::string(kSessionAnswerLimit, 'x'), {"ok"}));
+        QVERIFY(readSessionAnswer("", {"ok"}) && readSessionAnswer("", {"ok"})->fields.empty());
     }
 
     void onlyAUserOtherThanRootIsTakenFromSudoOrPkexec()

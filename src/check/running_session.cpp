@@ -1,0 +1,371 @@
+// SPDX-License-Identifier: MIT
+#include "running_session.h"
+
+#include "check_calibrate.h"
+#include "handover/session_answer.h"
+#include "input/listing.h"
+#include "root_part.h"
+#include "sway_ipc.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+const UserSession *askedAs = nullptr;
+
+// How long the user's part may take to set or put back a calibration, and to read back what
+// X and sway use after a re-add (sway's read-back and X's wait for the re-add, and a margin).
+constexpr std::chrono::seconds kSettingLimit{20};
+constexpr std::chrono::seconds kWatchingLimit{10};
+constexpr std::chrono::seconds kReadBackLimit = kSwayReadBackTime + std::chrono::seconds(15);
+
+// Writes the answer to root and ends the user's part.
+int answerRoot(int fd, const SessionAnswer &answer)
+{
+    const std::string text = sessionAnswerText(answer);
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote <= 0)
+            return 1;
+        done += static_cast<size_t>(wrote);
+    }
+    return 0;
+}
+
+std::string userName()
+{
+    return askedAs ? printable(askedAs->environment.name) : std::string();
+}
+
+// What puts back what was set, for the user's part that puts it back: each X property as it
+// was, or sway's input.
+std::string putBackText(const ApplyReport &set)
+{
+    SessionAnswer putBack;
+    for (const XPropertyBefore &old : set.xBefore) {
+        std::string numbers = std::to_string(old.device) + ' ' + std::to_string(old.type) + ' '
+            + std::to_string(old.format);
+        for (const std::uint32_t item : old.items)
+            numbers += ' ' + std::to_string(item);
+        putBack.add("x", numbers + '\n' + old.name + '\n' + old.undo);
+    }
+    if (set.swayBefore)
+        putBack.add("sway", set.swayBefore->identifier + '\n' + set.swayBefore->matrix + '\n'
+                                + (set.swayBefore->mapped ? "mapped" : "unmapped"));
+    return sessionAnswerText(putBack);
+}
+
+// The text's lines split at newlines.
+std::vector<std::string> parts(const std::string &text)
+{
+    std::vector<std::string> all;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        all.push_back(line);
+    return all;
+}
+
+void readPutBack(const std::string &text, ApplyReport *set)
+{
+    const std::optional<SessionAnswer> putBack = readSessionAnswer(text, {"x", "sway"});
+    if (!putBack)
+        return;
+    for (const std::string &value : putBack->values("x")) {
+        const std::vector<std::string> lines = parts(value);
+        if (lines.size() != 3)
+            continue;
+        std::istringstream numbers(lines[0]);
+        XPropertyBefore old;
+        numbers >> old.device >> old.type >> old.format;
+        for (std::uint32_t item; numbers >> item;)
+            old.items.push_back(item);
+        old.name = lines[1];
+        old.undo = lines[2];
+        set->xBefore.push_back(old);
+    }
+    if (const std::optional<std::string> sway = putBack->value("sway")) {
+        const std::vector<std::string> lines = parts(*sway);
+        if (lines.size() == 3 && Matrix::parse(lines[1]))
+            set->swayBefore = SwayBefore{lines[0], lines[1], lines[2] == "mapped"};
+    }
+}
+
+// The commands that put back by hand what was set.
+std::string byHand(const ApplyReport &set)
+{
+    if (set.swayBefore)
+        return "swaymsg 'input \"" + set.swayBefore->identifier + "\" calibration_matrix " + set.swayBefore->matrix
+            + "'";
+    std::string commands;
+    for (const XPropertyBefore &old : set.xBefore)
+        commands += (commands.empty() ? "" : "; ") + old.undo;
+    return commands;
+}
+
+ApplyReport setDirectly(const DeviceInfo &device, const XCalibration &calibration, const std::string &output,
+                        bool xOnly)
+{
+    return xOnly ? applyToRunningX(device.path, calibration) : applyInSession(device, calibration, output);
+}
+
+std::string putBackDirectly(const DeviceInfo &device, const ApplyReport &set)
+{
+    return set.swayBefore ? restoreSway(device, *set.swayBefore) : restoreXProperties(set.xBefore);
+}
+
+// A chain as the user's part writes it: "ID AFFINE" and the twelve numbers, then the name.
+std::string chainText(const XChain &chain)
+{
+    std::string numbers = std::to_string(chain.id) + (chain.affine ? " 1" : " 0");
+    char number[32];
+    for (const Matrix &matrix : {chain.transformation, chain.libinput}) {
+        for (const double value : matrix.v) {
+            std::snprintf(number, sizeof number, " %.17g", value);
+            numbers += number;
+        }
+    }
+    return numbers + '\n' + chain.name;
+}
+
+// Root's reading of a chain: whole, finite, the name made printable.
+std::optional<XChain> readChain(const std::string &text)
+{
+    const std::vector<std::string> lines = parts(text);
+    if (lines.size() != 2)
+        return std::nullopt;
+    std::istringstream in(lines[0]);
+    XChain chain;
+    int affine = 0;
+    if (!(in >> chain.id >> affine) || (affine != 0 && affine != 1))
+        return std::nullopt;
+    chain.affine = affine == 1;
+    for (Matrix *matrix : {&chain.transformation, &chain.libinput}) {
+        for (double &value : matrix->v) {
+            if (!(in >> value) || !std::isfinite(value))
+                return std::nullopt;
+        }
+    }
+    std::string more;
+    if (in >> more)
+        return std::nullopt;
+    chain.name = printable(lines[1]);
+    return chain;
+}
+
+} // namespace
+
+void askRunningSessionAs(const UserSession *session)
+{
+    askedAs = session;
+}
+
+ApplyReport setOnSession(const DeviceInfo &device, const XCalibration &calibration, const std::string &output,
+                         bool xOnly)
+{
+    if (!askedAs)
+        return setDirectly(device, calibration, output, xOnly);
+    UserPart part(*askedAs, [&](int fd) {
+        const ApplyReport set = setDirectly(device, calibration, output, xOnly);
+        SessionAnswer answer;
+        answer.add("ok", set.ok ? "1" : "0");
+        answer.add("text", set.text);
+        answer.add("putback", putBackText(set));
+        answer.add("byhand", byHand(set));
+        return answerRoot(fd, answer);
+    });
+    const std::optional<std::string> text = part.answer(kSettingLimit);
+    const std::optional<SessionAnswer> answer =
+        text ? readSessionAnswer(*text, {"ok", "text", "putback", "byhand"}) : std::nullopt;
+    ApplyReport set;
+    if (!answer || !answer->value("ok") || !answer->value("text") || !answer->value("putback")) {
+        set.text = "the part that sets it as " + userName() + " gave no answer: the touch screen's X devices may "
+                   "hold a part of it until it is unplugged and plugged in again\n";
+        return set;
+    }
+    set.ok = answer->value("ok") == "1";
+    set.text = printableLines(*answer->value("text"));
+    set.userPutBack = *answer->value("putback");
+    set.byHand = printable(answer->value("byhand").value_or(""));
+    return set;
+}
+
+std::string putBackOnSession(const DeviceInfo &device, const ApplyReport &set)
+{
+    if (!askedAs)
+        return putBackDirectly(device, set);
+    UserPart part(*askedAs, [&](int fd) {
+        ApplyReport before;
+        readPutBack(set.userPutBack, &before);
+        SessionAnswer answer;
+        answer.add("text", putBackDirectly(device, before));
+        return answerRoot(fd, answer);
+    });
+    const std::optional<std::string> text = part.answer(kSettingLimit);
+    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"text"}) : std::nullopt;
+    if (!answer || !answer->value("text"))
+        return "the part that puts it back as " + userName() + " gave no answer. Finish it by hand: " + set.byHand;
+    const std::string notBack = printableLines(*answer->value("text"));
+    return notBack.empty() ? notBack : notBack.substr(0, notBack.size() - 1);
+}
+
+std::vector<XChain> settledXChains(const std::string &path, std::chrono::milliseconds quiet,
+                                   std::chrono::milliseconds limit)
+{
+    if (!askedAs)
+        return xChainsOnceSettled(path, quiet, limit);
+    UserPart part(*askedAs, [&](int fd) {
+        SessionAnswer answer;
+        for (const XChain &chain : xChainsOnceSettled(path, quiet, limit))
+            answer.add("chain", chainText(chain));
+        return answerRoot(fd, answer);
+    });
+    const std::optional<std::string> text = part.answer(limit + kSettingLimit);
+    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"chain"}) : std::nullopt;
+    std::vector<XChain> chains;
+    for (const std::string &value : answer ? answer->values("chain") : std::vector<std::string>()) {
+        if (const std::optional<XChain> chain = readChain(value))
+            chains.push_back(*chain);
+    }
+    return chains;
+}
+
+struct SessionReadBack::Direct {
+    DeviceInfo device;
+    std::optional<Matrix> expected;
+    std::optional<OntoMonitor> onto;
+    XReAddWatch watch;
+    bool xAnswers = false;
+
+    Direct(const DeviceInfo &readDevice, const std::optional<Matrix> &expectedMatrix,
+           const std::optional<OntoMonitor> &ontoMonitor, dev_t node)
+        : device(readDevice), expected(expectedMatrix), onto(ontoMonitor), watch(node)
+    {
+        xAnswers = watch.watching() || xScreenLayout().has_value();
+    }
+
+    std::string swayReport(bool swayHolds, bool *ok) const;
+    std::string xReadBack(bool *ok);
+    std::string after(bool swayHolds, bool *ok)
+    {
+        std::string report = swayReport(swayHolds, ok);
+        if (watch.watching())
+            report += xReadBack(ok);
+        else if (!xAnswers && std::getenv("DISPLAY") && *std::getenv("DISPLAY") && !inSway())
+            report += "X (DISPLAY=" + printable(std::getenv("DISPLAY")) + ") does not answer this user: what X "
+                      "uses was not checked.\n";
+        return report;
+    }
+};
+
+// What sway uses; where its socket is not found, a word only when sway holds the device (a
+// user's missing runtime folder says nothing on X).
+std::string SessionReadBack::Direct::swayReport(bool swayHolds, bool *ok) const
+{
+    const SwaySocket socket = swaySocket();
+    if (socket.path.empty())
+        return !swayHolds ? ""
+            : "What sway uses was not checked: "
+                + (socket.problem.empty() ? std::string("its socket was not found") : socket.problem) + ".\n";
+    if (!expected)
+        return {};
+    const std::optional<std::string> swayMatrix = swayReadBack(device, expected->text());
+    if (!swayMatrix)
+        return "sway did not answer on its socket within " + std::to_string(kSwayReadBackTime.count())
+            + " seconds: what it uses was not checked.\n";
+    if (swayMatrix->empty())
+        return "sway does not show the device yet: what it uses was not checked.\n";
+    if (*swayMatrix != expected->text()) {
+        *ok = false;
+        return "sway uses " + printable(*swayMatrix) + ", not udev's matrix: a matrix set through its "
+               "IPC or in its config overrides udev's on every re-add (remove that input's "
+               "calibration_matrix line and reload sway).\n";
+    }
+    return "sway reads it now.\n";
+}
+
+// What X uses after the re-add, once X has removed its old devices of the node and added it
+// again; maps it onto the monitor again.
+std::string SessionReadBack::Direct::xReadBack(bool *ok)
+{
+    if (!watch.waitForReAdd(std::chrono::seconds(5)))
+        return "X has not added the device again: its X configuration may not take devices from "
+               "udev (AutoAddDevices off); restart X to load the rule.\n";
+    std::string report;
+    for (const XDeviceMatrix &x : xDeviceMatrices(device.path)) {
+        report += "X device " + std::to_string(x.id) + " \"" + x.name + "\" ";
+        if (!x.libinput) {
+            report += "is driven by evdev, which does not read udev's matrix: use --xorg for it.\n";
+            *ok = false;
+        } else if (expected && (!x.matrix || !x.matrix->same(*expected))) {
+            report += "does not use udev's matrix: an xorg.conf.d CalibrationMatrix option "
+                      "overrides it.\n";
+            *ok = false;
+        } else {
+            report += expected ? "reads it now.\n" : "is back to no calibration.\n";
+        }
+    }
+    report += "X added the device again (its ids may be new): undo lines printed before no longer "
+              "apply.\n";
+    if (onto) {
+        const std::string refused = setTransformation(device.path, onto->transformation);
+        report += refused.empty() ? "Mapped it onto the monitor " + printable(onto->monitor.name) + " again.\n"
+                                  : "Could not map it onto its monitor again: " + refused + "\n";
+    }
+    return report;
+}
+
+struct SessionReadBack::AsUser {
+    UserPart part;
+    bool watching = false;
+};
+
+SessionReadBack::SessionReadBack(const DeviceInfo &device, const std::optional<Matrix> &expected,
+                                 const std::optional<OntoMonitor> &onto)
+{
+    struct stat node;
+    const dev_t rdev = ::stat(device.path.c_str(), &node) == 0 && S_ISCHR(node.st_mode) ? node.st_rdev : 0;
+    if (!askedAs) {
+        direct = std::make_unique<Direct>(device, expected, onto, rdev);
+        return;
+    }
+    // The user's part watches X from before the re-add, says so, and reads back once root says
+    // the re-add is done and whether sway holds the device.
+    asUser.reset(new AsUser{UserPart(*askedAs, [&](int fd) {
+        Direct watched(device, expected, onto, rdev);
+        if (::write(fd, "watching\n", 9) != 9)
+            return 1;
+        char word[8] = {};
+        if (::read(fd, word, sizeof word) < 2 || (word[0] != '0' && word[0] != '1') || word[1] != '\n')
+            return 1;
+        bool ok = true;
+        const std::string report = watched.after(word[0] == '1', &ok);
+        SessionAnswer answer;
+        answer.add("ok", ok ? "1" : "0");
+        answer.add("text", report);
+        return answerRoot(fd, answer);
+    }), false});
+    asUser->watching = asUser->part.heard("watching\n", kWatchingLimit);
+}
+
+SessionReadBack::~SessionReadBack() = default;
+
+std::string SessionReadBack::after(bool swayHolds, bool *ok)
+{
+    if (direct)
+        return direct->after(swayHolds, ok);
+    const std::optional<std::string> text = asUser->watching && asUser->part.tell(swayHolds ? "1\n" : "0\n")
+        ? asUser->part.answer(kReadBackLimit) : std::nullopt;
+    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"ok", "text"}) : std::nullopt;
+    if (!answer || !answer->value("ok") || !answer->value("text"))
+        return "What X and sway use was not checked: the part that reads them as " + userName()
+            + " gave no answer.\n";
+    if (answer->value("ok") != "1")
+        *ok = false;
+    return printableLines(*answer->value("text"));
+}
