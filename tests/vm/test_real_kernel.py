@@ -1069,9 +1069,11 @@ class CalibrateOnTargets(RealKernelTest):
         are, then at_check() and these touches (pixels) once the check target shows (each time
         it shows, where checks is more than one); its status and what it printed. The window
         runs as nobody, root's part as root, and neither outlives it."""
-        # The guest's root is a chroot to systemd's eyes, where udevadm ignores requests.
+        # The guest's root is a chroot to systemd's eyes, where udevadm ignores requests. The
+        # user holds no cookie: X admits them by their uid alone (x_for_the_user_alone).
+        env = {name: value for name, value in self.server.env.items() if name != "XAUTHORITY"}
         program = subprocess.Popen(["sudo", CHECK, "--calibrate", form, self.touch.path],
-                                   env=dict(self.server.env, SYSTEMD_IGNORE_CHROOT="1"),
+                                   env=dict(env, SYSTEMD_IGNORE_CHROOT="1"),
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    text=True, user="nobody", group="nogroup")
         self.addCleanup(program.stdout.close)
@@ -1101,8 +1103,17 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertEqual(window_part_uids(), [])
         return status, printed
 
+    def x_for_the_user_alone(self):
+        """The panel on an Xorg that admits only the user who runs sudo (nobody), by uid: root
+        has no cookie to show it, so whatever root's part set on X or read from it would fail."""
+        self.multitouch_panel_on_xorg(cookie=True)
+        subprocess.run(["xhost", "+si:localuser:nobody"], env=self.server.env, check=True, capture_output=True)
+        refused = subprocess.run(["xprop", "-root"], env=dict(self.server.env, XAUTHORITY="/nonexistent"),
+                                 capture_output=True)
+        self.assertNotEqual(refused.returncode, 0)
+
     def test_through_sudo_apply_puts_the_old_x_properties_back_unless_the_check_touch_confirms_it(self):
-        self.multitouch_panel_on_xorg()
+        self.x_for_the_user_alone()
         allow_sudo(self)
         name, env = "kestrilavon test touch screen", self.server.env
         wait_for("the X device", lambda: subprocess.run(["xinput", "list", name], env=env, capture_output=True).returncode == 0, 30)
@@ -1122,7 +1133,7 @@ class CalibrateOnTargets(RealKernelTest):
         self.assert_touches_land(turned, "sudo --calibrate --apply, libinput", within=2)
 
     def test_through_sudo_the_one_command_on_x_keeps_what_the_check_touch_confirms(self):
-        self.multitouch_panel_on_xorg()
+        self.x_for_the_user_alone()
         allow_sudo(self)
         self.addCleanup(DriverForms.load_udev_rule, None)
         rules = "/etc/udev/rules.d/99-kestrilavon.rules"
@@ -1143,6 +1154,7 @@ class CalibrateOnTargets(RealKernelTest):
         status, printed = self.one_command_on_x("--install", [check_target(1024, 768)])
         self.assertEqual(status, 0, printed)
         self.assertRegex(printed, r"Opened again after the re-add by Xorg \(pid \d+\)")
+        self.assertRegex(printed, r'X device \d+ "kestrilavon test touch screen" reads it now\.')
         # No sway holds the device: its missing runtime folder is nothing to report.
         self.assertNotIn("What sway uses", printed)
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
@@ -1174,7 +1186,7 @@ class CalibrateOnTargets(RealKernelTest):
 
     def test_through_sudo_the_one_command_undoes_a_turn_that_the_desktop_adds_at_each_add(self):
         # Run where mutter --x11 could not be: on the dummy driver, which cannot turn an output.
-        self.multitouch_panel_on_xorg()
+        self.x_for_the_user_alone()
         turned_at = self.desktop_turning_the_panel_at_each_add()
         allow_sudo(self)
         self.addCleanup(DriverForms.load_udev_rule, None)
