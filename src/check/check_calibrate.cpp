@@ -16,6 +16,7 @@
 #include "input/event_device.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 #include <QScreen>
@@ -326,12 +327,12 @@ bool writeAll(int fd, const std::string &text)
     return true;
 }
 
-// The accepted fit to root, which checks it and keeps it; the pipe is closed once it is written.
+// The accepted fit to root, which checks it and keeps it; the socket stays open for root's word
+// on the check.
 QString handOver(int fd, const Handover &handover, int *status)
 {
     const bool whole = writeAll(fd, handoverText(handover));
     const int error = errno;
-    ::close(fd);
     if (!whole) {
         *status = fail(std::string("could not hand the calibration to root: ") + std::strerror(error));
         return QString("Not kept: the standard error stream says why.");
@@ -346,6 +347,30 @@ std::optional<XPlace> xPlace(const std::optional<XScreenLayout> &layout, const s
         return std::nullopt;
     return XPlace{layout->width, layout->height, monitor->x, monitor->y, monitor->width, monitor->height,
                   printable(monitor->name)};
+}
+
+// Root's word once it has kept what was handed over: the check of the device (its index among
+// those opened) with the bound, or nothing more (root closed its side).
+std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
+{
+    std::string line;
+    char c = 0;
+    while (line.size() < 64) {
+        const ssize_t got = ::read(fd, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got != 1)
+            return std::nullopt;
+        if (c == '\n')
+            break;
+        line += c;
+    }
+    unsigned long device = 0;
+    int bound = 0;
+    char more = 0;
+    if (std::sscanf(line.c_str(), "check %lu %d%c", &device, &bound, &more) != 2 || device >= devices || bound <= 0)
+        return std::nullopt;
+    return std::pair(static_cast<size_t>(device), bound);
 }
 
 } // namespace
@@ -459,6 +484,10 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     const bool keepHere = options.install && options.handoverFd < 0 && QGuiApplication::platformName() == "linuxfb";
     std::optional<std::string> toKeep, pointercalToKeep;
     int pointercalBound = 0;
+    // Handed over, this window stays until root has kept the calibration and asks for the check
+    // here, or ends.
+    bool handedOver = false;
+    std::unique_ptr<QSocketNotifier> rootSaid;
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                                                     reachesCompositorAsPointer(info),
                                                     [&](const Calibration &calibration) {
@@ -504,11 +533,18 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
             QTimer::singleShot(0, window, &QWidget::close);
             return QString("Measured: the check follows.");
         }
-        if (options.handoverFd >= 0 && (options.install || options.apply))
-            return handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
-                                                 TargetSequence::kTargets, w, h, window->checkBoundPixels(),
-                                                 xPlace(layout, monitor)},
-                            &status);
+        if (options.handoverFd >= 0 && (options.install || options.apply)) {
+            const QString said = handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
+                                                               TargetSequence::kTargets, w, h,
+                                                               window->checkBoundPixels(), xPlace(layout, monitor)},
+                                          &status);
+            handedOver = status == 0;
+            if (handedOver) {
+                rootSaid = std::make_unique<QSocketNotifier>(options.handoverFd, QSocketNotifier::Read);
+                QObject::connect(rootSaid.get(), &QSocketNotifier::activated, window, &QWidget::close);
+            }
+            return said;
+        }
         if (options.install && options.tslib) {
             std::fputs("\n", stdout);
             status = pointercal ? installPointercal(*pointercal)
@@ -546,8 +582,20 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     showFullScreenOn(*widget, screen);
     qApp->exec();
     const bool accepted = widget->accepted();
+    rootSaid.reset();
     // Gone, it reads the device no more: the check's touches are libinput's alone.
     widget.reset();
+    if (handedOver) {
+        const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(options.handoverFd, devices.size());
+        if (!check) {
+            ::close(options.handoverFd);
+            return status;
+        }
+        return runTouchCheck(devices[check->first], infos[check->first].path, check->second, options.handoverFd,
+                             monitor, monitorName);
+    }
+    if (options.handoverFd >= 0)
+        ::close(options.handoverFd);
     if (pointercalToKeep) {
         std::fputs("\n", stdout);
         return installPointercalAndCheck(*pointercalToKeep, pointercalBound, [&] {

@@ -10,6 +10,7 @@
 #include "gnome_settings.h"
 #include "root_part.h"
 #include "running_session.h"
+#include "handover/handover.h"
 #include "unprivileged_session.h"
 #include "window_start.h"
 #include "input/devices.h"
@@ -759,13 +760,15 @@ int main(int argc, char **argv)
         }
         if (session->wayland && paths.size() == 1 && !outputWhileMeasuring)
             readdBeforeMeasuring(paths[0]);
-        const WindowPartEnd end = runWindowPart(*session, *fds, [&](int handoverFd) {
+        // The window stays open while root keeps what it hands over, and shows the check.
+        UserPart calibrationWindow(*session, *fds, [&](int handoverFd) {
             return placed([&](const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
                 return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
                     return calibrateOn(open, handoverFd, xLayout, on);
                 });
             });
         });
+        const WindowPartEnd end = calibrationWindow.handOver(kWindowTime, kHandoverLines);
         if (outputWhileMeasuring) {
             // The install that follows writes the output to keep, in its own rule.
             outputWhileMeasuring = false;
@@ -783,6 +786,9 @@ int main(int argc, char **argv)
         Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}, {}};
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
+                if (calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound) + "\n"))
+                    return calibrationWindow.handOver(kCheckTime);
+                // A second check, or the window part is gone: a window of its own.
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
                     return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
                         return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
@@ -811,6 +817,7 @@ int main(int argc, char **argv)
             ? keepPointercalHandedOver(*end.handover, devices, framebuffer,
                                        session->framebuffer ? std::function(tslibCheck) : nullptr)
             : keepHandedOver(*end.handover, devices, *fds, keeping);
+        calibrationWindow.letGo();
         if (status != 0)
             putMappingBack();
         else if (mapping)

@@ -170,7 +170,7 @@ ApplyReport setOnSession(const DeviceInfo &device, const XCalibration &calibrati
 {
     if (!askedAs)
         return setDirectly(device, calibration, output, xOnly);
-    UserPart part(*askedAs, [&](int fd) {
+    UserPart part(*askedAs, {}, [&](int fd) {
         const ApplyReport set = setDirectly(device, calibration, output, xOnly);
         SessionAnswer answer;
         answer.add("ok", set.ok ? "1" : "0");
@@ -199,7 +199,7 @@ std::string putBackOnSession(const DeviceInfo &device, const ApplyReport &set)
 {
     if (!askedAs)
         return putBackDirectly(device, set);
-    UserPart part(*askedAs, [&](int fd) {
+    UserPart part(*askedAs, {}, [&](int fd) {
         ApplyReport before;
         readPutBack(set.userPutBack, &before);
         SessionAnswer answer;
@@ -219,7 +219,7 @@ std::vector<XChain> settledXChains(const std::string &path, std::chrono::millise
 {
     if (!askedAs)
         return xChainsOnceSettled(path, quiet, limit);
-    UserPart part(*askedAs, [&](int fd) {
+    UserPart part(*askedAs, {}, [&](int fd) {
         SessionAnswer answer;
         for (const XChain &chain : xChainsOnceSettled(path, quiet, limit))
             answer.add("chain", chainText(chain));
@@ -336,7 +336,7 @@ SessionReadBack::SessionReadBack(const DeviceInfo &device, const std::optional<M
     }
     // The user's part watches X from before the re-add, says so, and reads back once root says
     // the re-add is done and whether sway holds the device.
-    asUser.reset(new AsUser{UserPart(*askedAs, [&](int fd) {
+    asUser.reset(new AsUser{UserPart(*askedAs, {}, [&](int fd) {
         Direct watched(device, expected, onto, rdev);
         if (::write(fd, "watching\n", 9) != 9)
             return 1;

@@ -946,7 +946,13 @@ class UdevRules(RealKernelTest):
 def window_part_uids():
     """The real, effective and saved uids of each kestrilavon-check process: root's part and
     the window's."""
-    uids = []
+    return kestrilavon_check_processes()[1]
+
+
+def kestrilavon_check_processes():
+    """The pids of the kestrilavon-check processes, and the real, effective and saved uids of
+    each."""
+    pids, uids = [], []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as file:
@@ -954,9 +960,15 @@ def window_part_uids():
                     continue
             with open(f"/proc/{pid}/status") as file:
                 uids.append(next(line.split()[1:4] for line in file if line.startswith("Uid:")))
+            pids.append(int(pid))
         except (OSError, StopIteration):
             pass
-    return uids
+    return pids, uids
+
+def window_part_pids():
+    """The kestrilavon-check processes that do not run as root."""
+    return sorted(pid for pid, uids in zip(*kestrilavon_check_processes()) if uids[0] != "0")
+
 
 def allow_sudo(test, user="nobody"):
     """The user may run anything as root through sudo, with sudo's own environment but for the
@@ -1082,6 +1094,7 @@ class CalibrateOnTargets(RealKernelTest):
             wait_for(f"target {i + 1}", lambda: self.server.capture().at(x, y) == (255, 0, 0), 60)
             if i == 0:  # once the window is drawn: the drop comes before the toolkit starts
                 self.assertEqual(sorted(window_part_uids()), [["0", "0", "0"], ["65534", "65534", "65534"]])
+                calibrating = window_part_pids()
             self.touch.send("touch %d %d" % turned(x, y))
         x, y = check_target(1024, 768)
         for shown in range(checks):
@@ -1093,6 +1106,8 @@ class CalibrateOnTargets(RealKernelTest):
                 if program.poll() is not None:
                     print(program.stdout.read(), file=sys.stderr)
             if not shown:
+                # The calibration's own window part shows the check: it stayed while root kept.
+                self.assertEqual(window_part_pids(), calibrating)
                 at_check()
             for touched in check_touches:
                 self.touch.send("touch %d %d" % turned(*touched))

@@ -15,6 +15,7 @@
 #include "signals/signals_at_start.h"
 #include "windows/TouchCheckWidget.h"
 
+#include <algorithm>
 #include <utility>
 #include <poll.h>
 #include <sys/socket.h>
@@ -67,15 +68,16 @@ constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // signal ends the program.
 std::function<void()> sessionPutBack;
 
-// The text the child writes before it closes its side, read within the time left; a text
-// longer than limit is cut there (and refused when checked). Where stopOnSignal, a signal noted
-// by HeldUntilRestored ends the wait too.
+// The text the child writes before it closes its side (or, where lines is given, once it has
+// written that many lines), read within the time left; a text longer than limit is cut there
+// (and refused when checked). Where stopOnSignal, a signal noted by HeldUntilRestored ends the
+// wait too.
 std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, bool *ended,
-                       size_t limit = kHandoverLimit, bool stopOnSignal = true)
+                       size_t limit = kHandoverLimit, bool stopOnSignal = true, long lines = 0)
 {
     std::string text;
     char buffer[256];
-    while (text.size() <= limit) {
+    while (text.size() <= limit && (lines == 0 || std::count(text.begin(), text.end(), '\n') < lines)) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};
         const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
@@ -409,39 +411,17 @@ int heldSignal()
 WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
                             const std::function<int(int handoverFd)> &window, std::chrono::seconds limit)
 {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        fail(std::string("no pipe for the window part: ") + std::strerror(errno));
-        return {};
-    }
-    const pid_t child = forkAsUser(session, devices, pipeFds[1], window);
-    ::close(pipeFds[1]);
-    if (child < 0) {
-        ::close(pipeFds[0]);
-        return {};
-    }
-    bool ended = false;
-    const std::string text = readWithin(pipeFds[0], std::chrono::steady_clock::now() + limit, &ended);
-    ::close(pipeFds[0]);
-    WindowPartEnd end;
-    // A hand-over comes whole before the pipe is closed; the window need not stay open for it.
-    // One longer than any goes to the check, which says so.
-    const bool tooLong = text.size() > kHandoverLimit;
-    if ((ended && !text.empty()) || tooLong)
-        end.handover = text;
-    end.status = endChild(child, ended && text.empty());
-    end.timedOut = !ended && !tooLong && !interruptedBy;
-    return end;
+    return UserPart(session, devices, window).handOver(limit);
 }
 
-UserPart::UserPart(const UserSession &session, const std::function<int(int fd)> &body)
+UserPart::UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body)
 {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         fail(std::string("no socket for the part that runs as the user: ") + std::strerror(errno));
         return;
     }
-    child = forkAsUser(session, {}, ends[1], body);
+    child = forkAsUser(session, devices, ends[1], body);
     ::close(ends[1]);
     if (child < 0)
         ::close(ends[0]);
@@ -451,10 +431,15 @@ UserPart::UserPart(const UserSession &session, const std::function<int(int fd)> 
 
 UserPart::~UserPart()
 {
+    letGo();
+}
+
+void UserPart::letGo()
+{
     if (fd >= 0)
-        ::close(fd);
+        ::close(std::exchange(fd, -1));
     if (child > 0)
-        endChild(child, false);
+        endChild(std::exchange(child, -1), true);
 }
 
 bool UserPart::tell(const std::string &line)
@@ -488,12 +473,35 @@ std::optional<std::string> UserPart::answer(std::chrono::milliseconds limit)
         return std::nullopt;
     bool ended = false;
     std::string text = readWithin(fd, std::chrono::steady_clock::now() + limit, &ended, kSessionAnswerLimit, false);
-    ::close(fd);
-    fd = -1;
+    ::close(std::exchange(fd, -1));
     const int status = endChild(std::exchange(child, -1), ended);
     if (!ended || status != 0)
         return std::nullopt;
     return text;
+}
+
+WindowPartEnd UserPart::handOver(std::chrono::milliseconds limit, long lines)
+{
+    WindowPartEnd end;
+    if (fd < 0)
+        return end;
+    bool ended = false;
+    const std::string text =
+        readWithin(fd, std::chrono::steady_clock::now() + limit, &ended, kHandoverLimit, true, lines);
+    // A hand-over comes whole before the window part closes its side or, where it stays for
+    // more, as its lines; one longer than any goes to the check, which says so.
+    const bool tooLong = text.size() > kHandoverLimit;
+    const bool whole = lines > 0 && std::count(text.begin(), text.end(), '\n') >= lines;
+    if ((ended && !text.empty()) || tooLong || whole)
+        end.handover = text;
+    end.timedOut = !ended && !tooLong && !whole && !interruptedBy;
+    if (whole && !ended && !tooLong) {
+        end.status = 0;
+        return end;
+    }
+    ::close(std::exchange(fd, -1));
+    end.status = endChild(std::exchange(child, -1), ended && text.empty());
+    return end;
 }
 
 int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,

@@ -59,12 +59,13 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
                             const std::function<int(int handoverFd)> &window,
                             std::chrono::seconds limit = kWindowTime);
 
-// A child of root's that runs as the session's user with no device, for what root is not to do
-// itself: set or read what the user's session holds (X, sway). It talks over a socket pair;
-// root's side bounds every wait. Killed, at the latest, and reaped when this goes.
+// A child of root's that runs as the session's user: a window part, or one with no device for
+// what root is not to do itself, set or read what the user's session holds (X, sway). It talks
+// over a socket pair; root's side bounds every wait. Killed, at the latest, and reaped when
+// this goes.
 class UserPart {
 public:
-    UserPart(const UserSession &session, const std::function<int(int fd)> &body);
+    UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body);
     ~UserPart();
     UserPart(const UserPart &) = delete;
     UserPart &operator=(const UserPart &) = delete;
@@ -77,6 +78,11 @@ public:
     // What it writes until it ends, within limit, where it ends with status 0; nullopt
     // otherwise. It is gone once this returns.
     std::optional<std::string> answer(std::chrono::milliseconds limit);
+    // What a window part hands over, as runWindowPart reads it; where lines is given and it
+    // writes that many without ending, it is left running for more (status 0).
+    WindowPartEnd handOver(std::chrono::milliseconds limit, long lines = 0);
+    // Closes root's side and lets it end on its own, for a moment, before it is killed.
+    void letGo();
 
 private:
     pid_t child = -1;

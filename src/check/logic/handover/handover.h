@@ -48,6 +48,7 @@ struct Handover {
 
 // More than a hand-over ever needs: the reader stops there.
 constexpr size_t kHandoverLimit = 1024;
+constexpr long kHandoverLines = 8;
 
 std::string handoverText(const Handover &handover);
 
