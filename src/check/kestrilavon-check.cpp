@@ -812,6 +812,10 @@ int main(int argc, char **argv)
             return tslibCheckAsUser(*session, argv, *fds, paths[device], device, bound, framebuffer, monitor,
                                     monitorName);
         };
+        // tslib's check reads the device in a window of its own, which the calibration's would
+        // draw over.
+        if (tslib)
+            calibrationWindow.letGo();
         const int status = !end.handover ? end.status
             : tslib && keeping.install
             ? keepPointercalHandedOver(*end.handover, devices, framebuffer,

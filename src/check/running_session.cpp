@@ -5,15 +5,14 @@
 #include "handover/session_answer.h"
 #include "input/listing.h"
 #include "root_part.h"
+#include "session_state_text.h"
 #include "sway_ipc.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 namespace {
 
@@ -43,71 +42,6 @@ std::string userName()
     return askedAs ? printable(askedAs->environment.name) : std::string();
 }
 
-// What puts back what was set, for the user's part that puts it back: each X property as it
-// was, or sway's input.
-std::string putBackText(const ApplyReport &set)
-{
-    SessionAnswer putBack;
-    for (const XPropertyBefore &old : set.xBefore) {
-        std::string numbers = std::to_string(old.device) + ' ' + std::to_string(old.type) + ' '
-            + std::to_string(old.format);
-        for (const std::uint32_t item : old.items)
-            numbers += ' ' + std::to_string(item);
-        putBack.add("x", numbers + '\n' + old.name + '\n' + old.undo);
-    }
-    if (set.swayBefore)
-        putBack.add("sway", set.swayBefore->identifier + '\n' + set.swayBefore->matrix + '\n'
-                                + (set.swayBefore->mapped ? "mapped" : "unmapped"));
-    return sessionAnswerText(putBack);
-}
-
-// The text's lines split at newlines.
-std::vector<std::string> parts(const std::string &text)
-{
-    std::vector<std::string> all;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        all.push_back(line);
-    return all;
-}
-
-void readPutBack(const std::string &text, ApplyReport *set)
-{
-    const std::optional<SessionAnswer> putBack = readSessionAnswer(text, {"x", "sway"});
-    if (!putBack)
-        return;
-    for (const std::string &value : putBack->values("x")) {
-        const std::vector<std::string> lines = parts(value);
-        if (lines.size() != 3)
-            continue;
-        std::istringstream numbers(lines[0]);
-        XPropertyBefore old;
-        numbers >> old.device >> old.type >> old.format;
-        for (std::uint32_t item; numbers >> item;)
-            old.items.push_back(item);
-        old.name = lines[1];
-        old.undo = lines[2];
-        set->xBefore.push_back(old);
-    }
-    if (const std::optional<std::string> sway = putBack->value("sway")) {
-        const std::vector<std::string> lines = parts(*sway);
-        if (lines.size() == 3 && Matrix::parse(lines[1]))
-            set->swayBefore = SwayBefore{lines[0], lines[1], lines[2] == "mapped"};
-    }
-}
-
-// The commands that put back by hand what was set.
-std::string byHand(const ApplyReport &set)
-{
-    if (set.swayBefore)
-        return "swaymsg 'input \"" + set.swayBefore->identifier + "\" calibration_matrix " + set.swayBefore->matrix
-            + "'";
-    std::string commands;
-    for (const XPropertyBefore &old : set.xBefore)
-        commands += (commands.empty() ? "" : "; ") + old.undo;
-    return commands;
-}
-
 ApplyReport setDirectly(const DeviceInfo &device, const XCalibration &calibration, const std::string &output,
                         bool xOnly)
 {
@@ -117,45 +51,6 @@ ApplyReport setDirectly(const DeviceInfo &device, const XCalibration &calibratio
 std::string putBackDirectly(const DeviceInfo &device, const ApplyReport &set)
 {
     return set.swayBefore ? restoreSway(device, *set.swayBefore) : restoreXProperties(set.xBefore);
-}
-
-// A chain as the user's part writes it: "ID AFFINE" and the twelve numbers, then the name.
-std::string chainText(const XChain &chain)
-{
-    std::string numbers = std::to_string(chain.id) + (chain.affine ? " 1" : " 0");
-    char number[32];
-    for (const Matrix &matrix : {chain.transformation, chain.libinput}) {
-        for (const double value : matrix.v) {
-            std::snprintf(number, sizeof number, " %.17g", value);
-            numbers += number;
-        }
-    }
-    return numbers + '\n' + chain.name;
-}
-
-// Root's reading of a chain: whole, finite, the name made printable.
-std::optional<XChain> readChain(const std::string &text)
-{
-    const std::vector<std::string> lines = parts(text);
-    if (lines.size() != 2)
-        return std::nullopt;
-    std::istringstream in(lines[0]);
-    XChain chain;
-    int affine = 0;
-    if (!(in >> chain.id >> affine) || (affine != 0 && affine != 1))
-        return std::nullopt;
-    chain.affine = affine == 1;
-    for (Matrix *matrix : {&chain.transformation, &chain.libinput}) {
-        for (double &value : matrix->v) {
-            if (!(in >> value) || !std::isfinite(value))
-                return std::nullopt;
-        }
-    }
-    std::string more;
-    if (in >> more)
-        return std::nullopt;
-    chain.name = printable(lines[1]);
-    return chain;
 }
 
 } // namespace
@@ -176,7 +71,7 @@ ApplyReport setOnSession(const DeviceInfo &device, const XCalibration &calibrati
         answer.add("ok", set.ok ? "1" : "0");
         answer.add("text", set.text);
         answer.add("putback", putBackText(set));
-        answer.add("byhand", byHand(set));
+        answer.add("byhand", putBackByHand(set));
         return answerRoot(fd, answer);
     });
     const std::optional<std::string> text = part.answer(kSettingLimit);
@@ -222,14 +117,14 @@ std::vector<XChain> settledXChains(const std::string &path, std::chrono::millise
     UserPart part(*askedAs, {}, [&](int fd) {
         SessionAnswer answer;
         for (const XChain &chain : xChainsOnceSettled(path, quiet, limit))
-            answer.add("chain", chainText(chain));
+            answer.add("chain", xChainText(chain));
         return answerRoot(fd, answer);
     });
     const std::optional<std::string> text = part.answer(limit + kSettingLimit);
     const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"chain"}) : std::nullopt;
     std::vector<XChain> chains;
     for (const std::string &value : answer ? answer->values("chain") : std::vector<std::string>()) {
-        if (const std::optional<XChain> chain = readChain(value))
+        if (const std::optional<XChain> chain = readXChain(value))
             chains.push_back(*chain);
     }
     return chains;
