@@ -7,128 +7,26 @@
 #include "geometry/target_sequence.h"
 #include "geometry/x_chain.h"
 #include "handover/handover.h"
-#include "handover/session_answer.h"
 #include "install.h"
 #include "running_session.h"
 #include "sway_ipc.h"
 #include "udev/rules_file.h"
-#include "signals/signals_at_start.h"
 #include "windows/TouchCheckWidget.h"
 
-#include <algorithm>
 #include <utility>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
 #include <cmath>
 #include <limits>
-#include <thread>
 
 namespace {
-
-// How long a window part that handed nothing over may take to end on its own.
-constexpr std::chrono::seconds kEndingTime{2};
-
-// The window part's status once it is gone: its own exit status, or 1 where it was killed.
-int endChild(pid_t child, bool waitFirst)
-{
-    int status = 0;
-    const auto until = std::chrono::steady_clock::now() + (waitFirst ? kEndingTime : std::chrono::seconds(0));
-    pid_t ended = 0;
-    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (ended == 0) {
-        ::kill(child, SIGKILL);
-        while ((ended = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-        }
-    }
-    return ended == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-}
-
-volatile sig_atomic_t interruptedBy = 0;
-
-void noteInterruption(int signal)
-{
-    if (!interruptedBy)
-        interruptedBy = signal;
-}
-
-constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // What the session's user had changed for the measurement, put back as that user before a
 // signal ends the program.
 std::function<void()> sessionPutBack;
-
-// The text the child writes before it closes its side (or, where lines is given, once it has
-// written that many lines), read within the time left; a text longer than limit is cut there
-// (and refused when checked). Where stopOnSignal, a signal noted by HeldUntilRestored ends the
-// wait too.
-std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, bool *ended,
-                       size_t limit = kHandoverLimit, bool stopOnSignal = true, long lines = 0)
-{
-    std::string text;
-    char buffer[256];
-    while (text.size() <= limit && (lines == 0 || std::count(text.begin(), text.end(), '\n') < lines)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
-        if (polled < 0 && errno == EINTR && interruptedBy && stopOnSignal)
-            return text;
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled <= 0)
-            return text;
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            *ended = true;
-            return text;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    return text;
-}
-
-// Forks a child that drops to the session's user, keeping only the devices and childEnd, and
-// runs body with childEnd; -1 where it could not be started (said).
-pid_t forkAsUser(const UserSession &session, const std::vector<int> &devices, int childEnd,
-                 const std::function<int(int fd)> &body)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        fail(std::string("could not start the part that runs as the user: ") + std::strerror(errno));
-        return -1;
-    }
-    if (child == 0) {
-        // Root's note of a signal is root's: the window is the user's to stop.
-        for (const int signal : kRestoringSignals)
-            defaultUnlessIgnoredAtStart(signal);
-        std::vector<int> keep = devices;
-        keep.push_back(childEnd);
-        std::string problem;
-        if (!dropToUser(session, keep, &problem)) {
-            fail(problem);
-            ::_exit(1);
-        }
-        const int status = body(childEnd);
-        std::fflush(stdout);
-        std::fflush(stderr);
-        ::_exit(status);
-    }
-    return child;
-}
 
 // Why the check did not keep the calibration, from what its window handed over.
 std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdict> &verdict, int signal)
@@ -373,135 +271,13 @@ void endBySignal(int status)
 {
     if (const std::function<void()> putBack = std::exchange(sessionPutBack, {})) {
         // The window part that puts it back must not be cut short by the signal already noted.
-        interruptedBy = 0;
+        forgetHeldSignal();
         std::fflush(stdout);
         putBack();
         std::fflush(stdout);
         std::fflush(stderr);
     }
     std::_Exit(status);
-}
-
-HeldUntilRestored::HeldUntilRestored()
-{
-    interruptedBy = 0;
-    struct sigaction note {};
-    note.sa_handler = noteInterruption;
-    sigemptyset(&note.sa_mask);
-    for (size_t i = 0; i < std::size(kRestoringSignals); ++i)
-        catchUnlessIgnoredAtStart(kRestoringSignals[i], note, &before[i]);
-}
-
-HeldUntilRestored::~HeldUntilRestored()
-{
-    for (size_t i = 0; i < std::size(kRestoringSignals); ++i)
-        ::sigaction(kRestoringSignals[i], &before[i], nullptr);
-}
-
-int HeldUntilRestored::signal() const
-{
-    return interruptedBy;
-}
-
-int heldSignal()
-{
-    return interruptedBy;
-}
-
-WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
-                            const std::function<int(int handoverFd)> &window, std::chrono::seconds limit)
-{
-    return UserPart(session, devices, window).handOver(limit);
-}
-
-UserPart::UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body)
-{
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        fail(std::string("no socket for the part that runs as the user: ") + std::strerror(errno));
-        return;
-    }
-    child = forkAsUser(session, devices, ends[1], body);
-    ::close(ends[1]);
-    if (child < 0)
-        ::close(ends[0]);
-    else
-        fd = ends[0];
-}
-
-UserPart::~UserPart()
-{
-    letGo();
-}
-
-void UserPart::letGo()
-{
-    if (fd >= 0)
-        ::close(std::exchange(fd, -1));
-    if (child > 0)
-        endChild(std::exchange(child, -1), true);
-}
-
-bool UserPart::tell(const std::string &line)
-{
-    return fd >= 0 && ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
-}
-
-bool UserPart::heard(const std::string &line, std::chrono::milliseconds limit)
-{
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    char c = 0;
-    while (fd >= 0 && got.size() <= line.size()) {
-        pollfd ready{fd, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled <= 0 || ::read(fd, &c, 1) != 1)
-            return false;
-        got += c;
-        if (c == '\n')
-            return got == line;
-    }
-    return false;
-}
-
-std::optional<std::string> UserPart::answer(std::chrono::milliseconds limit)
-{
-    if (fd < 0)
-        return std::nullopt;
-    bool ended = false;
-    std::string text = readWithin(fd, std::chrono::steady_clock::now() + limit, &ended, kSessionAnswerLimit, false);
-    ::close(std::exchange(fd, -1));
-    const int status = endChild(std::exchange(child, -1), ended);
-    if (!ended || status != 0)
-        return std::nullopt;
-    return text;
-}
-
-WindowPartEnd UserPart::handOver(std::chrono::milliseconds limit, long lines)
-{
-    WindowPartEnd end;
-    if (fd < 0)
-        return end;
-    bool ended = false;
-    const std::string text =
-        readWithin(fd, std::chrono::steady_clock::now() + limit, &ended, kHandoverLimit, true, lines);
-    // A hand-over comes whole before the window part closes its side or, where it stays for
-    // more, as its lines; one longer than any goes to the check, which says so.
-    const bool tooLong = text.size() > kHandoverLimit;
-    const bool whole = lines > 0 && std::count(text.begin(), text.end(), '\n') >= lines;
-    if ((ended && !text.empty()) || tooLong || whole)
-        end.handover = text;
-    end.timedOut = !ended && !tooLong && !whole && !interruptedBy;
-    if (whole && !ended && !tooLong) {
-        end.status = 0;
-        return end;
-    }
-    ::close(std::exchange(fd, -1));
-    end.status = endChild(std::exchange(child, -1), ended && text.empty());
-    return end;
 }
 
 int keepHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+#include "user_part.h"
+
+#include <QtTest>
+
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+using namespace std::chrono_literals;
+
+// Root's children run as the user: what root waits for is bounded, and a window part that
+// handed over may stay for root's word.
+class UserPartTest : public QObject {
+    Q_OBJECT
+
+    UserSession nobody;
+
+    static int say(int fd, const std::string &text)
+    {
+        return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3;
+    }
+
+    static std::string heardLine(int fd)
+    {
+        std::string line;
+        char c = 0;
+        while (::read(fd, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const passwd *user = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !user)
+            QSKIP("needs root and a user named nobody");
+        nobody.uid = user->pw_uid;
+        nobody.gid = user->pw_gid;
+        nobody.environment = {"nobody", user->pw_dir, std::nullopt, {}};
+    }
+
+    void aWindowPartThatHandedOverStaysForRootsWordAndAnswersIt()
+    {
+        UserPart window(nobody, {}, [](int fd) {
+            if (say(fd, "1\n2\n3\n4\n5\n6\n7\n8\n") != 0)
+                return 3;
+            // Root's word comes after the hand-over, on the same socket; the answer, as the user.
+            const std::string word = heardLine(fd);
+            return say(fd, word + " as " + std::to_string(::getuid()) + "\n");
+        });
+        const WindowPartEnd handed = window.handOver(10s, 8);
+        QCOMPARE(handed.handover.value_or(""), std::string("1\n2\n3\n4\n5\n6\n7\n8\n"));
+        QCOMPARE(handed.status, 0);
+        QVERIFY(window.started());
+        QVERIFY(window.tell("check 0 17\n"));
+        const WindowPartEnd checked = window.handOver(10s);
+        QCOMPARE(checked.handover.value_or(""), "check 0 17 as " + std::to_string(nobody.uid) + "\n");
+        QCOMPARE(checked.status, 0);
+        QVERIFY(!window.started());
+        QVERIFY(!window.tell("check 0 17\n"));  // gone: root opens a window of its own
+    }
+
+    void aPartThatSaysNothingIsStoppedAndReapedWhenItsTimeIsUp()
+    {
+        UserPart part(nobody, {}, [](int fd) {
+            say(fd, "1\n");
+            ::pause();
+            return 0;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const WindowPartEnd end = part.handOver(1500ms, 8);
+        QVERIFY(std::chrono::steady_clock::now() - start < 5s);
+        QVERIFY(end.timedOut && !end.handover && !part.started());
+        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours is left
+
+        UserPart quiet(nobody, {}, [](int) {
+            ::pause();
+            return 0;
+        });
+        QVERIFY(!quiet.answer(1s));
+        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);
+    }
+
+    void anAnswerBeyondItsLimitOrFromAFailedPartIsNone()
+    {
+        UserPart flood(nobody, {}, [](int fd) { return say(fd, std::string(200 * 1024, 'x')); });
+        QVERIFY(!flood.answer(10s));
+        UserPart failed(nobody, {}, [](int fd) {
+            say(fd, "ok 31\n");
+            return 1;
+        });
+        QVERIFY(!failed.answer(10s));
+        UserPart fine(nobody, {}, [](int fd) { return say(fd, "ok 31\n"); });
+        QCOMPARE(fine.answer(10s).value_or(""), std::string("ok 31\n"));
+    }
+};
+
+QTEST_APPLESS_MAIN(UserPartTest)
+#include "test_user_part.moc"
