@@ -783,12 +783,21 @@ int main(int argc, char **argv)
                  + " minutes: it was stopped, and nothing was kept");
         // What is set on X or sway, and read back from them, is set and read as the user too.
         askRunningSessionAs(&*session);
+        const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
         Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}, {}};
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
-                if (calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound) + "\n"))
+                // Stopped meanwhile: no check, and the old calibration back at once.
+                if (heldSignal())
+                    return WindowPartEnd{};
+                // What the report's window is to show is said into it by the parts forked after
+                // it began; the calibration's was forked before.
+                if (!keepingSaid
+                    && calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound) + "\n"))
                     return calibrationWindow.handOver(kCheckTime);
-                // A second check, or the window part is gone: a window of its own.
+                // A second check, the report's window to come, or a window part gone: a window of
+                // its own, once the calibration's has gone (it would read the device's records).
+                calibrationWindow.letGo();
                 return runWindowPart(*session, *fds, [&](int verdictFd) {
                     return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
                         return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
@@ -805,7 +814,6 @@ int main(int argc, char **argv)
                 }, kKWinReadBackTime + std::chrono::seconds(10)).handover;
             };
         }
-        const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
         // tslib's touch is read on the bare framebuffer alone: under a window system the check's
         // touch would be the session's, not tslib's, and the line is written unchecked.
         const auto tslibCheck = [&](size_t device, int bound) {

@@ -23,6 +23,9 @@ const UserSession *askedAs = nullptr;
 constexpr std::chrono::seconds kSettingLimit{20};
 constexpr std::chrono::seconds kWatchingLimit{10};
 constexpr std::chrono::seconds kReadBackLimit = kSwayReadBackTime + std::chrono::seconds(15);
+// What sets, puts back or reads the session ends by root's bound alone: a Ctrl-C never stops it
+// halfway.
+constexpr bool kUserMayStop = false;
 
 // Writes the answer to root and ends the user's part.
 int answerRoot(int fd, const SessionAnswer &answer)
@@ -73,7 +76,7 @@ ApplyReport setOnSession(const DeviceInfo &device, const XCalibration &calibrati
         answer.add("putback", putBackText(set));
         answer.add("byhand", putBackByHand(set));
         return answerRoot(fd, answer);
-    });
+    }, kUserMayStop);
     const std::optional<std::string> text = part.answer(kSettingLimit);
     const std::optional<SessionAnswer> answer =
         text ? readSessionAnswer(*text, {"ok", "text", "putback", "byhand"}) : std::nullopt;
@@ -96,21 +99,26 @@ std::string putBackOnSession(const DeviceInfo &device, const ApplyReport &set)
         return putBackDirectly(device, set);
     UserPart part(*askedAs, {}, [&](int fd) {
         ApplyReport before;
-        readPutBack(set.userPutBack, &before);
         SessionAnswer answer;
-        answer.add("text", putBackDirectly(device, before));
+        if (readPutBack(set.userPutBack, &before))
+            answer.add("text", putBackDirectly(device, before));
+        else
+            answer.add("unread", "");
         return answerRoot(fd, answer);
-    });
+    }, kUserMayStop);
     const std::optional<std::string> text = part.answer(kSettingLimit);
-    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"text"}) : std::nullopt;
+    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"text", "unread"}) : std::nullopt;
+    if (answer && answer->value("unread"))
+        return "what was there before came back from root in pieces, so nothing was put back. Finish it by hand: "
+            + set.byHand;
     if (!answer || !answer->value("text"))
         return "the part that puts it back as " + userName() + " gave no answer. Finish it by hand: " + set.byHand;
     const std::string notBack = printableLines(*answer->value("text"));
     return notBack.empty() ? notBack : notBack.substr(0, notBack.size() - 1);
 }
 
-std::vector<XChain> settledXChains(const std::string &path, std::chrono::milliseconds quiet,
-                                   std::chrono::milliseconds limit)
+std::optional<std::vector<XChain>> settledXChains(const std::string &path, std::chrono::milliseconds quiet,
+                                                  std::chrono::milliseconds limit)
 {
     if (!askedAs)
         return xChainsOnceSettled(path, quiet, limit);
@@ -119,13 +127,17 @@ std::vector<XChain> settledXChains(const std::string &path, std::chrono::millise
         for (const XChain &chain : xChainsOnceSettled(path, quiet, limit))
             answer.add("chain", xChainText(chain));
         return answerRoot(fd, answer);
-    });
+    }, kUserMayStop);
     const std::optional<std::string> text = part.answer(limit + kSettingLimit);
     const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"chain"}) : std::nullopt;
+    if (!answer)
+        return std::nullopt;
     std::vector<XChain> chains;
-    for (const std::string &value : answer ? answer->values("chain") : std::vector<std::string>()) {
-        if (const std::optional<XChain> chain = readXChain(value))
-            chains.push_back(*chain);
+    for (const std::string &value : answer->values("chain")) {
+        const std::optional<XChain> chain = readXChain(value);
+        if (!chain)
+            return std::nullopt;
+        chains.push_back(*chain);
     }
     return chains;
 }
@@ -244,7 +256,7 @@ SessionReadBack::SessionReadBack(const DeviceInfo &device, const std::optional<M
         answer.add("ok", ok ? "1" : "0");
         answer.add("text", report);
         return answerRoot(fd, answer);
-    }), false});
+    }, kUserMayStop), false});
     asUser->watching = asUser->part.heard("watching\n", kWatchingLimit);
 }
 

@@ -27,9 +27,10 @@ ApplyReport setOnSession(const DeviceInfo &device, const XCalibration &calibrati
 // otherwise what differs and how to finish it by hand.
 std::string putBackOnSession(const DeviceInfo &device, const ApplyReport &set);
 
-// What X applies to the device's touches once the desktop has settled (xChainsOnceSettled).
-std::vector<XChain> settledXChains(const std::string &path, std::chrono::milliseconds quiet,
-                                   std::chrono::milliseconds limit);
+// What X applies to the device's touches once the desktop has settled (xChainsOnceSettled);
+// nullopt where the user's part that reads it gave no answer.
+std::optional<std::vector<XChain>> settledXChains(const std::string &path, std::chrono::milliseconds quiet,
+                                                  std::chrono::milliseconds limit);
 
 // What the session uses for the device after a re-add: X's devices are watched from when this
 // is made, before the re-add, until X has added the device again; then what they and sway's

@@ -110,16 +110,19 @@ constexpr std::chrono::seconds kDesktopQuiet{2};
 
 // The first X device whose whole chain (its Coordinate Transformation Matrix after libinput's
 // matrix) does not put the targets where the fit does, once the re-add is done; none where all
-// agree or X drives no device of the node with libinput.
+// agree or X drives no device of the node with libinput. *unread where what X applies could not
+// be read (the user's part gave no answer).
 struct ChainOff {
     XChain device;
     ChainFinding finding;
 };
 
 std::optional<ChainOff> xChainOff(const DeviceInfo &info, const Handover &handover,
-                                  const std::optional<OntoMonitor> &onto)
+                                  const std::optional<OntoMonitor> &onto, bool *unread)
 {
-    for (const XChain &x : settledXChains(info.path, kDesktopQuiet, kDesktopLimit)) {
+    const std::optional<std::vector<XChain>> chains = settledXChains(info.path, kDesktopQuiet, kDesktopLimit);
+    *unread = !chains;
+    for (const XChain &x : chains.value_or(std::vector<XChain>())) {
         // Seen from the monitor the fit was measured on: X's map onto it undone.
         Matrix chain = x.chain();
         if (const std::optional<Matrix> fromMonitor = onto ? onto->transformation.inverse() : std::nullopt)
@@ -206,7 +209,9 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     };
     // A desktop may set the transformation when X adds the device (GNOME on X turns it with the
     // monitor): what X applies now is measured, and a turn it adds is undone in the rule, once.
-    if (const std::optional<ChainOff> off = keeping.layout && !inSway() ? xChainOff(info, handover, onto) : std::nullopt) {
+    bool chainUnread = false;
+    if (const std::optional<ChainOff> off = keeping.layout && !inSway() ? xChainOff(info, handover, onto, &chainUnread)
+                                                                        : std::nullopt) {
         const std::optional<Matrix> undone = off->finding.turn ? off->finding.turn->inverse() : std::nullopt;
         if (!undone)
             return putBack("\nNot kept: " + chainText(*off) + ", which puts touches " + howFar(off->finding) + ".");
@@ -223,12 +228,19 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
             return putBack(change.signal ? "\nInterrupted by signal " + std::to_string(change.signal)
                                    + " during the re-add: not kept."
                                          : "\nNot kept: the lines above say what the session uses instead.");
-        if (const std::optional<ChainOff> still = xChainOff(info, handover, onto))
+        if (const std::optional<ChainOff> still = xChainOff(info, handover, onto, &chainUnread))
             return putBack("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches "
                            + howFar(still->finding) + ".");
         // The touch on the live calibration judged another chain: this one is judged afresh.
         livePixels.reset();
     }
+    if (chainUnread) {
+        // The touch on the live calibration says nothing of what the re-add gave X.
+        std::fputs("What X applies after the re-add was not read: the check touch decides.\n", stdout);
+        livePixels.reset();
+    }
+    if (held.signal())
+        return putBack("\nInterrupted by signal " + std::to_string(held.signal()) + ": not kept.");
     if (livePixels) {
         std::printf("Kept: your touch landed %d px from the target.\n", *livePixels);
         return finishOutput(0);

@@ -65,6 +65,9 @@ std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, b
     std::string text;
     char buffer[256];
     while (text.size() <= limit && (lines == 0 || std::count(text.begin(), text.end(), '\n') < lines)) {
+        // Noted before this wait began, or between two reads.
+        if (stopOnSignal && interruptedBy)
+            return text;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};
         const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
@@ -89,7 +92,7 @@ std::string readWithin(int fd, std::chrono::steady_clock::time_point deadline, b
 // Forks a child that drops to the session's user, keeping only the devices and childEnd, and
 // runs body with childEnd; -1 where it could not be started (said).
 pid_t forkAsUser(const UserSession &session, const std::vector<int> &devices, int childEnd,
-                 const std::function<int(int fd)> &body)
+                 const std::function<int(int fd)> &body, bool userMayStop)
 {
     std::fflush(stdout);
     std::fflush(stderr);
@@ -100,8 +103,14 @@ pid_t forkAsUser(const UserSession &session, const std::vector<int> &devices, in
     }
     if (child == 0) {
         // Root's note of a signal is root's: the window is the user's to stop.
-        for (const int signal : kRestoringSignals)
-            defaultUnlessIgnoredAtStart(signal);
+        // The terminal's Ctrl-C reaches root's whole process group. One that sets or puts back
+        // what the session holds finishes it, within root's bound, as root would have.
+        for (const int signal : kRestoringSignals) {
+            if (userMayStop)
+                defaultUnlessIgnoredAtStart(signal);
+            else
+                ::signal(signal, SIG_IGN);
+        }
         std::vector<int> keep = devices;
         keep.push_back(childEnd);
         std::string problem;
@@ -156,14 +165,15 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
     return UserPart(session, devices, window).handOver(limit);
 }
 
-UserPart::UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body)
+UserPart::UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body,
+                   bool userMayStop)
 {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         say(std::string("no socket for the part that runs as the user: ") + std::strerror(errno));
         return;
     }
-    child = forkAsUser(session, devices, ends[1], body);
+    child = forkAsUser(session, devices, ends[1], body, userMayStop);
     ::close(ends[1]);
     if (child < 0)
         ::close(ends[0]);

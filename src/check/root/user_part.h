@@ -61,7 +61,10 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
 // this goes.
 class UserPart {
 public:
-    UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body);
+    // Where userMayStop, the held signals end it as they would end any program of the user's
+    // (a window part); otherwise it ignores them, and root's bound alone ends it.
+    UserPart(const UserSession &session, const std::vector<int> &devices, const std::function<int(int fd)> &body,
+             bool userMayStop = true);
     ~UserPart();
     UserPart(const UserPart &) = delete;
     UserPart &operator=(const UserPart &) = delete;

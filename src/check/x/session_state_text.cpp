@@ -38,29 +38,37 @@ std::string putBackText(const ApplyReport &set)
     return sessionAnswerText(putBack);
 }
 
-void readPutBack(const std::string &text, ApplyReport *set)
+bool readPutBack(const std::string &text, ApplyReport *set)
 {
     const std::optional<SessionAnswer> putBack = readSessionAnswer(text, {"x", "sway"});
     if (!putBack)
-        return;
+        return false;
+    ApplyReport read;
     for (const std::string &value : putBack->values("x")) {
         const std::vector<std::string> parts = lines(value);
         if (parts.size() != 3)
-            continue;
+            return false;
         std::istringstream numbers(parts[0]);
         XPropertyBefore old;
-        numbers >> old.device >> old.type >> old.format;
+        if (!(numbers >> old.device >> old.type >> old.format))
+            return false;
         for (std::uint32_t item; numbers >> item;)
             old.items.push_back(item);
+        if (!numbers.eof())
+            return false;
         old.name = parts[1];
         old.undo = parts[2];
-        set->xBefore.push_back(old);
+        read.xBefore.push_back(old);
     }
     if (const std::optional<std::string> sway = putBack->value("sway")) {
         const std::vector<std::string> parts = lines(*sway);
-        if (parts.size() == 3 && Matrix::parse(parts[1]))
-            set->swayBefore = SwayBefore{parts[0], parts[1], parts[2] == "mapped"};
+        if (parts.size() != 3 || !Matrix::parse(parts[1]) || (parts[2] != "mapped" && parts[2] != "unmapped"))
+            return false;
+        read.swayBefore = SwayBefore{parts[0], parts[1], parts[2] == "mapped"};
     }
+    set->xBefore = read.xBefore;
+    set->swayBefore = read.swayBefore;
+    return true;
 }
 
 std::string putBackByHand(const ApplyReport &set)

@@ -11,10 +11,10 @@
 // calibration it set (root only carries that to the part that puts it back), and X's chains
 // as it read them (which root reads strictly, to judge them).
 
-// What set->xBefore and set->swayBefore hold, as text; readPutBack fills them again from it
-// and leaves them empty for text that is not one.
+// What set->xBefore and set->swayBefore hold, as text; readPutBack fills them again from it,
+// whole or not at all (false).
 std::string putBackText(const ApplyReport &set);
-void readPutBack(const std::string &text, ApplyReport *set);
+bool readPutBack(const std::string &text, ApplyReport *set);
 // The commands that put it back by hand: xinput's for X, swaymsg's for sway.
 std::string putBackByHand(const ApplyReport &set);
 

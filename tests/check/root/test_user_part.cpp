@@ -99,6 +99,35 @@ private slots:
         UserPart fine(nobody, {}, [](int fd) { return say(fd, "ok 31\n"); });
         QCOMPARE(fine.answer(10s).value_or(""), std::string("ok 31\n"));
     }
+
+    // Last: it leaves a held signal noted until its end.
+    void aHandOverInPiecesIsReadWholeAndAHeldSignalEndsOnlyTheWindowsWait()
+    {
+        UserPart window(nobody, {}, [](int fd) {
+            say(fd, "1\n2\n3\n");
+            ::usleep(300 * 1000);
+            say(fd, "4\n5\n6\n7\n8\n");
+            heardLine(fd);
+            return 0;
+        });
+        QCOMPARE(window.handOver(10s, 8).handover.value_or(""), std::string("1\n2\n3\n4\n5\n6\n7\n8\n"));
+
+        const HeldUntilRestored held;
+        ::raise(SIGTERM);
+        QCOMPARE(held.signal(), SIGTERM);
+        const auto start = std::chrono::steady_clock::now();
+        QVERIFY(window.tell("check 0 17\n"));
+        const WindowPartEnd end = window.handOver(10s);
+        QVERIFY(std::chrono::steady_clock::now() - start < 2s);  // the old calibration comes back sooner
+        QVERIFY(!end.handover && !end.timedOut && !window.started());
+        // What sets or reads the session is not cut short by it.
+        UserPart setter(nobody, {}, [](int fd) {
+            ::usleep(500 * 1000);
+            return say(fd, "ok 31\n");
+        }, false);
+        QCOMPARE(setter.answer(10s).value_or(""), std::string("ok 31\n"));
+        forgetHeldSignal();
+    }
 };
 
 QTEST_APPLESS_MAIN(UserPartTest)

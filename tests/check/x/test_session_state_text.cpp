@@ -1,12 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "session_state_text.h"
 
+#include "handover/session_answer.h"
+
 #include <QtTest>
 
 // What a part run as the session's user hands root about X and sway: what puts back a
 // calibration it set survives the trip whole, and X's chains are read only as written.
 class SessionStateTextTest : public QObject {
     Q_OBJECT
+
+    static std::string hex(const std::string &text)
+    {
+        SessionAnswer one;
+        one.add("x", text);
+        const std::string line = sessionAnswerText(one);
+        return line.substr(2, line.size() - 3);
+    }
 
 private slots:
     void whatPutsBackXOrSwayComesBackWhole()
@@ -38,9 +48,14 @@ private slots:
         QCOMPARE(swayBack.swayBefore->matrix, sway.swayBefore->matrix);
         QVERIFY(swayBack.swayBefore->mapped);
 
-        ApplyReport nothing;
-        readPutBack("x zz\n", &nothing);
-        QVERIFY(nothing.xBefore.empty() && !nothing.swayBefore);
+        // Whole or not at all: one entry that does not read leaves nothing to put back wrongly.
+        for (const std::string &bad : {std::string("x zz\n"), putBackText(set) + "x 3132\n",
+                                       putBackText(set) + "x " + hex("12 155 32 1 two\nname\nundo") + "\n",
+                                       "sway " + hex("panel\n0 1 0 -1 0 1\nperhaps") + "\n"}) {
+            ApplyReport nothing;
+            QVERIFY(!readPutBack(bad, &nothing));
+            QVERIFY(nothing.xBefore.empty() && !nothing.swayBefore);
+        }
     }
 
     void aChainKeepsEveryDigitAndIsTakenOnlyAsWritten()
