@@ -491,6 +491,9 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                                                     reachesCompositorAsPointer(info),
                                                     [&](const Calibration &calibration) {
+        // Root keeps the one handed over; a fit made again meanwhile ("Again") is not another.
+        if (handedOver)
+            return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
         const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
         // evdev and the Boder options read ABS_X and ABS_Y.
