@@ -313,20 +313,6 @@ AxisRange trackedY(const DeviceInfo &device, const DeviceState &state)
     return state.multitouch() && device.mtY ? *device.mtY : *device.y;
 }
 
-// Whether all of text went out to fd.
-bool writeAll(int fd, const std::string &text)
-{
-    for (size_t written = 0; written < text.size();) {
-        const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        written += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
 // The accepted fit to root, which checks it and keeps it; the socket stays open for root's word
 // on the check.
 QString handOver(int fd, const Handover &handover, int *status)

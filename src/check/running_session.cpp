@@ -27,19 +27,6 @@ constexpr std::chrono::seconds kReadBackLimit = kSwayReadBackTime + std::chrono:
 // halfway.
 constexpr bool kUserMayStop = false;
 
-// Writes the answer to root and ends the user's part.
-int answerRoot(int fd, const SessionAnswer &answer)
-{
-    const std::string text = sessionAnswerText(answer);
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote <= 0)
-            return 1;
-        done += static_cast<size_t>(wrote);
-    }
-    return 0;
-}
-
 std::string userName()
 {
     return askedAs ? printable(askedAs->environment.name) : std::string();
@@ -56,6 +43,17 @@ std::string putBackDirectly(const DeviceInfo &device, const ApplyReport &set)
     return set.swayBefore ? restoreSway(device, *set.swayBefore) : restoreXProperties(set.xBefore);
 }
 
+// What a part run as the session's user answers once ask() has set or read the session,
+// taken with these keys alone; nullopt where it gave none within limit.
+std::optional<SessionAnswer> askAsUser(const std::function<SessionAnswer()> &ask, std::chrono::milliseconds limit,
+                                       const std::vector<std::string> &keys)
+{
+    UserPart part(*askedAs, {}, [&](int fd) { return writeAll(fd, sessionAnswerText(ask())) ? 0 : 1; },
+                  kUserMayStop);
+    const std::optional<std::string> text = part.answer(limit);
+    return text ? readSessionAnswer(*text, keys) : std::nullopt;
+}
+
 } // namespace
 
 void askRunningSessionAs(const UserSession *session)
@@ -68,18 +66,15 @@ ApplyReport setOnSession(const DeviceInfo &device, const XCalibration &calibrati
 {
     if (!askedAs)
         return setDirectly(device, calibration, output, xOnly);
-    UserPart part(*askedAs, {}, [&](int fd) {
+    const std::optional<SessionAnswer> answer = askAsUser([&] {
         const ApplyReport set = setDirectly(device, calibration, output, xOnly);
-        SessionAnswer answer;
-        answer.add("ok", set.ok ? "1" : "0");
-        answer.add("text", set.text);
-        answer.add("putback", putBackText(set));
-        answer.add("byhand", putBackByHand(set));
-        return answerRoot(fd, answer);
-    }, kUserMayStop);
-    const std::optional<std::string> text = part.answer(kSettingLimit);
-    const std::optional<SessionAnswer> answer =
-        text ? readSessionAnswer(*text, {"ok", "text", "putback", "byhand"}) : std::nullopt;
+        SessionAnswer said;
+        said.add("ok", set.ok ? "1" : "0");
+        said.add("text", set.text);
+        said.add("putback", putBackText(set));
+        said.add("byhand", putBackByHand(set));
+        return said;
+    }, kSettingLimit, {"ok", "text", "putback", "byhand"});
     ApplyReport set;
     if (!answer || !answer->value("ok") || !answer->value("text") || !answer->value("putback")) {
         set.text = "the part that sets it as " + userName() + " gave no answer: the touch screen's X devices may "
@@ -97,17 +92,15 @@ std::string putBackOnSession(const DeviceInfo &device, const ApplyReport &set)
 {
     if (!askedAs)
         return putBackDirectly(device, set);
-    UserPart part(*askedAs, {}, [&](int fd) {
+    const std::optional<SessionAnswer> answer = askAsUser([&] {
         ApplyReport before;
-        SessionAnswer answer;
+        SessionAnswer said;
         if (readPutBack(set.userPutBack, &before))
-            answer.add("text", putBackDirectly(device, before));
+            said.add("text", putBackDirectly(device, before));
         else
-            answer.add("unread", "");
-        return answerRoot(fd, answer);
-    }, kUserMayStop);
-    const std::optional<std::string> text = part.answer(kSettingLimit);
-    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"text", "unread"}) : std::nullopt;
+            said.add("unread", "");
+        return said;
+    }, kSettingLimit, {"text", "unread"});
     if (answer && answer->value("unread"))
         return "what was there before came back from root in pieces, so nothing was put back. Finish it by hand: "
             + set.byHand;
@@ -122,14 +115,12 @@ std::optional<std::vector<XChain>> settledXChains(const std::string &path, std::
 {
     if (!askedAs)
         return xChainsOnceSettled(path, quiet, limit);
-    UserPart part(*askedAs, {}, [&](int fd) {
-        SessionAnswer answer;
+    const std::optional<SessionAnswer> answer = askAsUser([&] {
+        SessionAnswer said;
         for (const XChain &chain : xChainsOnceSettled(path, quiet, limit))
-            answer.add("chain", xChainText(chain));
-        return answerRoot(fd, answer);
-    }, kUserMayStop);
-    const std::optional<std::string> text = part.answer(limit + kSettingLimit);
-    const std::optional<SessionAnswer> answer = text ? readSessionAnswer(*text, {"chain"}) : std::nullopt;
+            said.add("chain", xChainText(chain));
+        return said;
+    }, limit + kSettingLimit, {"chain"});
     if (!answer)
         return std::nullopt;
     std::vector<XChain> chains;
@@ -245,7 +236,7 @@ SessionReadBack::SessionReadBack(const DeviceInfo &device, const std::optional<M
     // the re-add is done and whether sway holds the device.
     asUser.reset(new AsUser{UserPart(*askedAs, {}, [&](int fd) {
         Direct watched(device, expected, onto, rdev);
-        if (::write(fd, "watching\n", 9) != 9)
+        if (!writeAll(fd, "watching\n"))
             return 1;
         char word[8] = {};
         if (::read(fd, word, sizeof word) < 2 || (word[0] != '0' && word[0] != '1') || word[1] != '\n')
@@ -255,7 +246,7 @@ SessionReadBack::SessionReadBack(const DeviceInfo &device, const std::optional<M
         SessionAnswer answer;
         answer.add("ok", ok ? "1" : "0");
         answer.add("text", report);
-        return answerRoot(fd, answer);
+        return writeAll(fd, sessionAnswerText(answer)) ? 0 : 1;
     }, kUserMayStop), false});
     asUser->watching = asUser->part.heard("watching\n", kWatchingLimit);
 }

@@ -159,6 +159,19 @@ void forgetHeldSignal()
     interruptedBy = 0;
 }
 
+bool writeAll(int fd, const std::string &text)
+{
+    for (size_t written = 0; written < text.size();) {
+        const ssize_t wrote = ::write(fd, text.data() + written, text.size() - written);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        written += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &devices,
                             const std::function<int(int handoverFd)> &window, std::chrono::seconds limit)
 {

@@ -55,6 +55,9 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
                             const std::function<int(int handoverFd)> &window,
                             std::chrono::seconds limit = kWindowTime);
 
+// In such a child: whether all of text went out to root on fd.
+bool writeAll(int fd, const std::string &text);
+
 // A child of root's that runs as the session's user: a window part, or one with no device for
 // what root is not to do itself, set or read what the user's session holds (X, sway). It talks
 // over a socket pair; root's side bounds every wait. Killed, at the latest, and reaped when
