@@ -36,6 +36,10 @@
 
 namespace {
 
+// How long a window that the check's covers may stay when the check's never gets the focus (X
+// with no window manager may give it none).
+constexpr int kCoveredAtMostMs = 2000;
+
 // What is said while it is kept: both streams go into a memory file, copied on to where the
 // standard output went at every finished piece, so that an end by a signal loses nothing.
 struct KeptSaying {
@@ -362,9 +366,10 @@ std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
 } // namespace
 
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib)
+                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib,
+                  QWidget *covered)
 {
-    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib);
+    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib, covered);
     // Unwritten, root hears no verdict and puts the old calibration back.
     if (end.handover)
         writeAll(verdictFd, *end.handover);
@@ -373,7 +378,7 @@ int runTouchCheck(int device, const std::string &devicePath, int bound, int verd
 }
 
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound, const std::optional<Monitor> &monitor,
-                            const std::string &monitorName, bool throughTslib)
+                            const std::string &monitorName, bool throughTslib, QWidget *covered)
 {
     WindowPartEnd end;
     QScreen *screen = nullptr;
@@ -410,6 +415,18 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
     });
     signalNoted.start(100);
     showFullScreenOn(window, screen);
+    // The window below goes only once this one has the focus. Gone before, the focus passes to
+    // another program's window, and a compositor that keeps new windows from taking the focus
+    // (KWin) stacks the check's below that one, where no one sees it. A window of the program
+    // that has the focus may take it.
+    if (covered) {
+        covered->setAttribute(Qt::WA_QuitOnClose, false);
+        QObject::connect(qApp, &QGuiApplication::focusWindowChanged, covered, [&window, covered](QWindow *focus) {
+            if (focus && focus == window.windowHandle())
+                covered->close();
+        });
+        QTimer::singleShot(kCoveredAtMostMs, covered, &QWidget::close);
+    }
     qApp->exec();
     end.status = 0;
     return end;
@@ -530,7 +547,9 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
             handedOver = status == 0;
             if (handedOver) {
                 rootSaid = std::make_unique<QSocketNotifier>(options.handoverFd, QSocketNotifier::Read);
-                QObject::connect(rootSaid.get(), &QSocketNotifier::activated, window, &QWidget::close);
+                // Out of the loop with the window still shown (quit() would close it).
+                QObject::connect(rootSaid.get(), &QSocketNotifier::activated, window,
+                                 [] { QCoreApplication::exit(0); });
             }
             return said;
         }
@@ -572,17 +591,19 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     qApp->exec();
     const bool accepted = widget->accepted();
     rootSaid.reset();
-    // Gone, it reads the device no more: the check's touches are libinput's alone.
-    widget.reset();
     if (handedOver) {
+        // Reading the device no more, it stays until the check's window covers it: the check's
+        // touches are the session's alone.
+        widget->stopReading();
         const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(options.handoverFd, devices.size());
         if (!check) {
             ::close(options.handoverFd);
             return status;
         }
         return runTouchCheck(devices[check->first], infos[check->first].path, check->second, options.handoverFd,
-                             monitor, monitorName);
+                             monitor, monitorName, false, widget.get());
     }
+    widget.reset();
     if (options.handoverFd >= 0)
         ::close(options.handoverFd);
     if (pointercalToKeep) {

@@ -76,13 +76,15 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
 // over. The touch is the session's, or on the bare framebuffer libinput's (tslib's with
 // throughTslib). Status 0, 1 where that reader cannot read the device, or 2 for an output
 // Wayland does not know.
+// covered: a window of this program still shown, closed once the check's has the focus.
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound,
                             const std::optional<Monitor> &monitor, const std::string &monitorName,
-                            bool throughTslib = false);
+                            bool throughTslib = false, QWidget *covered = nullptr);
 
 // The same in the window part: the verdict goes to verdictFd, which is closed.
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib = false);
+                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib = false,
+                  QWidget *covered = nullptr);
 
 // The axes tslib's raw module reads on the device: the multitouch axes where it has them.
 AxisRange tslibX(const DeviceInfo &device);

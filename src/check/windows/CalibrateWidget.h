@@ -47,6 +47,8 @@ public:
         return static_cast<int>(std::ceil(checkBound(sequence.fittedTouches(), sequence.calibration(), rangeX,
                                                      rangeY, width(), height(), sequence.checkTarget())));
     }
+    // The window stays (until the next one covers it) but reads the device no more.
+    void stopReading() { records->stop(); }
     // The targets' touches as the compositor saw them, on Wayland.
     const TouchPairing &compositorTouches() const { return pairing; }
 

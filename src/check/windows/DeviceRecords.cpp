@@ -15,6 +15,12 @@ DeviceRecords::DeviceRecords(int openDevice, QObject *parent,
     connect(notifier, &QSocketNotifier::activated, this, [this] { readBatch(); });
 }
 
+void DeviceRecords::stop()
+{
+    stopped = true;
+    notifier->setEnabled(false);
+}
+
 void DeviceRecords::readBatch()
 {
     constexpr int kRecordsPerBatch = 256;
@@ -23,6 +29,8 @@ void DeviceRecords::readBatch()
         if (records == kRecordsPerBatch) {
             notifier->setEnabled(false);
             QTimer::singleShot(10, this, [this] {
+                if (stopped)
+                    return;
                 notifier->setEnabled(true);
                 readBatch();
             });

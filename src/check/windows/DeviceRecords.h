@@ -25,6 +25,8 @@ public:
                   std::function<void()> onBatch);
 
     bool gone() const { return isGone; }
+    // Reads no more: another reader of the same descriptor takes the records from here on.
+    void stop();
     // Where the device stands, as the records read so far leave it.
     DeviceState state() const { return device.state(); }
 
@@ -36,6 +38,7 @@ private:
     std::function<void(const input_event &)> onRecord;
     std::function<void()> onBatch;
     bool isGone = false;
+    bool stopped = false;
 };
 
 #endif
