@@ -36,9 +36,9 @@
 
 namespace {
 
-// How long a window that the check's covers may stay when the check's never gets the focus (X
-// with no window manager may give it none).
-constexpr int kCoveredAtMostMs = 2000;
+// How long a window that the check's covers may stay when the check's is not given the focus:
+// long enough for a compositor under load to give it.
+constexpr int kCoveredAtMostMs = 5000;
 
 // What is said while it is kept: both streams go into a memory file, copied on to where the
 // standard output went at every finished piece, so that an end by a signal loses nothing.
@@ -421,7 +421,7 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
     // that has the focus may take it.
     if (covered) {
         covered->setAttribute(Qt::WA_QuitOnClose, false);
-        QObject::connect(qApp, &QGuiApplication::focusWindowChanged, covered, [&window, covered](QWindow *focus) {
+        QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &window, [&window, covered](QWindow *focus) {
             if (focus && focus == window.windowHandle())
                 covered->close();
         });
@@ -494,9 +494,6 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                                                     reachesCompositorAsPointer(info),
                                                     [&](const Calibration &calibration) {
-        // Root keeps the one handed over; a fit made again meanwhile ("Again") is not another.
-        if (handedOver)
-            return QString("Measured. Root now checks and keeps it: the terminal says how that went.");
         const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
         // evdev and the Boder options read ABS_X and ABS_Y.
@@ -546,6 +543,7 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                                           &status);
             handedOver = status == 0;
             if (handedOver) {
+                window->waitForTheCheck();
                 rootSaid = std::make_unique<QSocketNotifier>(options.handoverFd, QSocketNotifier::Read);
                 // Out of the loop with the window still shown (quit() would close it).
                 QObject::connect(rootSaid.get(), &QSocketNotifier::activated, window,

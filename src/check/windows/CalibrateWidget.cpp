@@ -242,10 +242,12 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
         const Point at = sequence.calibration()->m.apply(touch.x, touch.y);
         lastTouch = QPoint(static_cast<int>(std::floor(at.x * width())),
                            static_cast<int>(std::floor(at.y * height())));
-        if (doneBox().contains(*lastTouch))
-            close();
-        else if (poor() && againBox().contains(*lastTouch))
-            startAgain();
+        if (!waitingForCheck) {
+            if (doneBox().contains(*lastTouch))
+                close();
+            else if (poor() && againBox().contains(*lastTouch))
+                startAgain();
+        }
         update();
         return;
     }
@@ -280,7 +282,7 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
 
 void CalibrateWidget::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape)
+    if (event->key() == Qt::Key_Escape && !waitingForCheck)
         close();
 }
 
@@ -289,6 +291,8 @@ void CalibrateWidget::mousePressEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && pointerAnswer(event))
         pairing.compositorPressed(kPointerPoint, clock.elapsed(), event->position().x() / width(),
                                   event->position().y() / height(), static_cast<long long>(event->timestamp()));
+    else if (waitingForCheck)
+        return;
     else if (accepted() && doneBox().contains(event->position().toPoint()))
         close();
     else if (poor() && againBox().contains(event->position().toPoint()))
@@ -354,20 +358,22 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
         say(QString("Expected error: about %1 px on average, up to %2 px near the corners.")
                 .arg(QString::fromStdString(roughPixels(expected.mean)),
                      QString::fromStdString(roughPixels(expected.worst))));
-        if (poor()) {
+        if (poor() && !waitingForCheck) {
             say("That is more than a steady finger leaves: touch each target slowly and on its centre,");
             say("or use a stylus, then touch Again.");
         }
         for (const QString &text : afterFit.split('\n', Qt::SkipEmptyParts))
             say(text);
-        say("Touch anywhere: the red cross shows where the new calibration puts the touch.");
-        say("Touch Done, or press Esc, to close.");
-        painter.setPen(Qt::black);
-        painter.drawRect(doneBox());
-        painter.drawText(doneBox(), Qt::AlignCenter, "Done");
-        if (poor()) {
-            painter.drawRect(againBox());
-            painter.drawText(againBox(), Qt::AlignCenter, "Again");
+        if (!waitingForCheck) {
+            say("Touch anywhere: the red cross shows where the new calibration puts the touch.");
+            say("Touch Done, or press Esc, to close.");
+            painter.setPen(Qt::black);
+            painter.drawRect(doneBox());
+            painter.drawText(doneBox(), Qt::AlignCenter, "Done");
+            if (poor()) {
+                painter.drawRect(againBox());
+                painter.drawText(againBox(), Qt::AlignCenter, "Again");
+            }
         }
         if (lastTouch) {
             painter.setPen(Qt::red);

@@ -47,8 +47,20 @@ public:
         return static_cast<int>(std::ceil(checkBound(sequence.fittedTouches(), sequence.calibration(), rangeX,
                                                      rangeY, width(), height(), sequence.checkTarget())));
     }
-    // The window stays (until the next one covers it) but reads the device no more.
-    void stopReading() { records->stop(); }
+    // Once the fit is handed over, the window stays until the check's covers it: with no Done
+    // or Again (the fit is root's to keep now, and a window closed early lets the focus go to
+    // another program's, above which some compositors will not put the check's).
+    void waitForTheCheck()
+    {
+        waitingForCheck = true;
+        update();
+    }
+    // Neither reads the device nor holds it any more: the check's touches are the session's.
+    void stopReading()
+    {
+        records->stop();
+        letGo();
+    }
     // The targets' touches as the compositor saw them, on Wayland.
     const TouchPairing &compositorTouches() const { return pairing; }
 
@@ -92,6 +104,7 @@ private:
     std::optional<long long> targetsShownAt;
     bool onWayland;
     bool pointerAnswers;
+    bool waitingForCheck = false;
     TouchPairing pairing;
     QElapsedTimer clock;
     std::function<QString(const Calibration &)> onAccepted;

@@ -25,7 +25,7 @@ void DeviceRecords::readBatch()
 {
     constexpr int kRecordsPerBatch = 256;
     input_event record;
-    for (int records = 0;; ++records) {
+    for (int records = 0; !stopped; ++records) {
         if (records == kRecordsPerBatch) {
             notifier->setEnabled(false);
             QTimer::singleShot(10, this, [this] {

@@ -12,27 +12,67 @@
 class DeviceRecordsTest : public QObject {
     Q_OBJECT
 
-private slots:
-    void stoppedItLeavesTheRecordsThatFollowOnTheDescriptor()
-    {
-        int device[2] = {-1, -1};
-        QCOMPARE(::pipe2(device, O_NONBLOCK), 0);
-        QObject owner;
-        int read = 0;
-        DeviceRecords records(device[0], &owner, [&](const input_event &) { ++read; }, [] {});
-        const std::string first = EventStream().touch(10, 20).bytes;
-        QCOMPARE(::write(device[1], first.data(), first.size()), static_cast<ssize_t>(first.size()));
-        QTRY_COMPARE(read, 6);
+    int device[2] = {-1, -1};  // a pipe: the device's records
+    int taken = 0;
+    std::unique_ptr<DeviceRecords> records;
 
-        records.stop();
-        const std::string next = EventStream().touch(30, 40).bytes;
-        QCOMPARE(::write(device[1], next.data(), next.size()), static_cast<ssize_t>(next.size()));
-        QTest::qWait(200);
-        QCOMPARE(read, 6);
-        std::string left(next.size() + 1, '\0');
-        QCOMPARE(::read(device[0], left.data(), left.size()), static_cast<ssize_t>(next.size()));
+    void send(const std::string &bytes)
+    {
+        QCOMPARE(::write(device[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // What is left on the descriptor for the next reader, in records.
+    int left()
+    {
+        input_event record;
+        int count = 0;
+        while (::read(device[0], &record, sizeof record) == static_cast<ssize_t>(sizeof record))
+            ++count;
+        return count;
+    }
+
+private slots:
+    void init()
+    {
+        QCOMPARE(::pipe2(device, O_NONBLOCK), 0);
+        taken = 0;
+    }
+
+    void cleanup()
+    {
+        records.reset();
         ::close(device[0]);
         ::close(device[1]);
+    }
+
+    void stoppedItLeavesTheRecordsThatFollow()
+    {
+        records = std::make_unique<DeviceRecords>(device[0], nullptr, [this](const input_event &) { ++taken; }, [] {});
+        send(EventStream().touch(10, 20).bytes);
+        QTRY_COMPARE(taken, 6);
+        records->stop();
+        send(EventStream().touch(30, 40).bytes);
+        QTest::qWait(200);
+        QCOMPARE(taken, 6);
+        QCOMPARE(left(), 6);
+    }
+
+    // A long run is read in batches, the next one after the window's turn: stopped between two,
+    // the next batch is not read either.
+    void stoppedBetweenTwoBatchesItReadsNoMore()
+    {
+        EventStream many;
+        for (int i = 0; i < 300; ++i)
+            many.x(i);
+        send(many.bytes);
+        records = std::make_unique<DeviceRecords>(device[0], nullptr, [this](const input_event &) { ++taken; }, [this] {
+            if (taken == 256)
+                records->stop();
+        });
+        QTRY_COMPARE(taken, 256);
+        QTest::qWait(200);
+        QCOMPARE(taken, 256);
+        QCOMPARE(left(), 44);
     }
 };
 
