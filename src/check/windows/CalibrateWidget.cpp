@@ -242,12 +242,10 @@ void CalibrateWidget::touched(const TouchTracker::Touch &touch)
         const Point at = sequence.calibration()->m.apply(touch.x, touch.y);
         lastTouch = QPoint(static_cast<int>(std::floor(at.x * width())),
                            static_cast<int>(std::floor(at.y * height())));
-        if (!waitingForCheck) {
-            if (doneBox().contains(*lastTouch))
-                close();
-            else if (poor() && againBox().contains(*lastTouch))
-                startAgain();
-        }
+        if (offersDone() && doneBox().contains(*lastTouch))
+            close();
+        else if (offersAgain() && againBox().contains(*lastTouch))
+            startAgain();
         update();
         return;
     }
@@ -291,11 +289,9 @@ void CalibrateWidget::mousePressEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && pointerAnswer(event))
         pairing.compositorPressed(kPointerPoint, clock.elapsed(), event->position().x() / width(),
                                   event->position().y() / height(), static_cast<long long>(event->timestamp()));
-    else if (waitingForCheck)
-        return;
-    else if (accepted() && doneBox().contains(event->position().toPoint()))
+    else if (offersDone() && doneBox().contains(event->position().toPoint()))
         close();
-    else if (poor() && againBox().contains(event->position().toPoint()))
+    else if (offersAgain() && againBox().contains(event->position().toPoint()))
         startAgain();
 }
 
@@ -358,19 +354,19 @@ void CalibrateWidget::paintEvent(QPaintEvent *)
         say(QString("Expected error: about %1 px on average, up to %2 px near the corners.")
                 .arg(QString::fromStdString(roughPixels(expected.mean)),
                      QString::fromStdString(roughPixels(expected.worst))));
-        if (poor() && !waitingForCheck) {
+        if (offersAgain()) {
             say("That is more than a steady finger leaves: touch each target slowly and on its centre,");
             say("or use a stylus, then touch Again.");
         }
         for (const QString &text : afterFit.split('\n', Qt::SkipEmptyParts))
             say(text);
-        if (!waitingForCheck) {
+        if (offersDone()) {
             say("Touch anywhere: the red cross shows where the new calibration puts the touch.");
             say("Touch Done, or press Esc, to close.");
             painter.setPen(Qt::black);
             painter.drawRect(doneBox());
             painter.drawText(doneBox(), Qt::AlignCenter, "Done");
-            if (poor()) {
+            if (offersAgain()) {
                 painter.drawRect(againBox());
                 painter.drawText(againBox(), Qt::AlignCenter, "Again");
             }

@@ -85,6 +85,9 @@ private:
     // The targets again from the first, the accepted calibration set aside.
     void startAgain();
     bool poor() const { return accepted() && poorEstimate(sequence.expected(), width(), height()); }
+    // Done closes the window, and Again starts over when the fit is poor, until the fit is handed over.
+    bool offersDone() const { return accepted() && !waitingForCheck; }
+    bool offersAgain() const { return poor() && !waitingForCheck; }
     QRect doneBox() const;
     QRect againBox() const;
 
