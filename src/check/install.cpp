@@ -218,11 +218,13 @@ bool westonHolds(const DeviceInfo &device)
 
 } // namespace
 
-bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output, int *signal)
+bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output, std::string *before,
+                             int *signal)
 {
     const std::string file = outputWhileMeasuringFile(device);
     if (file.empty() || !waylandOutputProblem(output).empty() || !westonHolds(device))
         return false;
+    *before = udevPropertyOf(sysfsPathOfNode(device.path), "WL_OUTPUT");
     // As the install will: on the port's rule where an identical panel shares the device's.
     std::optional<RuleTarget> target =
         ruleTarget(device, port || eventDevicesWithIds(device.identity()).size() > 1);
@@ -254,7 +256,7 @@ bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::str
     return true;
 }
 
-int endOutputWhileMeasuring(const DeviceInfo &device)
+bool endOutputWhileMeasuring(const DeviceInfo &device, const std::string &before, int *signal)
 {
     const std::string file = outputWhileMeasuringFile(device);
     const std::string problem = writeOutputWhileMeasuring(file, "");
@@ -262,13 +264,24 @@ int endOutputWhileMeasuring(const DeviceInfo &device)
         std::fprintf(stderr, "kestrilavon-check: could not take out %s/%s, which maps the touch screen onto an "
                              "output until the next boot: %s. Remove it by hand, then re-add the device.\n",
                      kRuntimeRulesFolder, file.c_str(), printable(problem).c_str());
-        return 0;
+        return false;
     }
-    const Replug replug = reloadAndReplug(sysfsPathOfNode(device.path));
-    if (!replug.problem.empty())
+    const std::string sysfs = sysfsPathOfNode(device.path);
+    const Replug replug = reloadAndReplug(sysfs);
+    *signal = replug.signal;
+    if (!replug.problem.empty()) {
         std::fprintf(stderr, "kestrilavon-check: the measurement's WL_OUTPUT rule is out, but the re-add of %s "
                              "failed: %s\n", printable(device.path).c_str(), printable(replug.problem).c_str());
-    return replug.signal;
+        return false;
+    }
+    const std::string now = udevPropertyOf(sysfs, "WL_OUTPUT");
+    if (now == before)
+        return true;
+    std::fprintf(stderr, "kestrilavon-check: the measurement's WL_OUTPUT rule is out, but udev gives %s %s, not %s "
+                         "as before (udevadm test %s shows what udev reads)\n", printable(device.path).c_str(),
+                 now.empty() ? "no WL_OUTPUT" : ("WL_OUTPUT=" + printable(now)).c_str(),
+                 before.empty() ? "none" : printable(before).c_str(), shellWord(sysfs).c_str());
+    return false;
 }
 
 std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
@@ -391,9 +404,9 @@ int installCalibration(const DeviceInfo &device, const Matrix &matrix,
 }
 
 bool restoreRules(const DeviceInfo &device, const RulesChange &change, const std::optional<OntoMonitor> &onto,
-                  const std::string &why, int *signal)
+                  int *signal)
 {
-    std::string report = why + "\n";
+    std::string report;
     std::string rules;
     bool changedSince = false;
     std::string problem;
@@ -514,12 +527,12 @@ int installPointercal(const std::string &line, PointercalChange *change)
     return finishOutput(0);
 }
 
-bool restorePointercal(const PointercalChange &change, const std::string &why)
+bool restorePointercal(const PointercalChange &change)
 {
     const std::string path = pointercalPath();
     const auto [folderPath, name] = folderAndName(path);
     const ReadRules rules{4095, "a tslib calibration file", true, true};
-    std::string report = why + "\n", problem;
+    std::string report, problem;
     const Descriptor folder = openFolder(folderPath);
     FileRead now;
     if (folder.isOpen())

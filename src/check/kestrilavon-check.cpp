@@ -8,6 +8,7 @@
 #include "CheckWidget.h"
 #include "check_calibrate.h"
 #include "gnome_settings.h"
+#include "put_back_list.h"
 #include "root_part.h"
 #include "running_session.h"
 #include "handover/handover.h"
@@ -733,28 +734,28 @@ int main(int argc, char **argv)
             if (mappingFailed)
                 return 1;
         }
-        const auto putMappingBack = [&] {
-            if (mapping)
-                runWindowPart(*session, {}, [&](int) { return putBackMapping(*mapping) ? 0 : 1; }, kSettingTime);
-            mapping.reset();
-        };
+        // Put back as the user, by a part of its own: the window part may be gone by then.
+        if (mapping) {
+            whatRootChanged().add([&session, change = *mapping](int *) {
+                return runWindowPart(*session, {}, [&](int) { return putBackMapping(change) ? 0 : 1; }, kSettingTime)
+                    .status == 0;
+            });
+        }
         // The output an install is to map the device onto, set while it is measured (weston's).
         const bool outputWanted = session->wayland && paths.size() == 1 && asked(Form::Install) && !tslib
             && !monitorName.empty();
-        bool outputWhileMeasuring = false;
-        if (mapping || outputWanted) {
-            putBackBeforeSignalEnd([&] {
-                if (outputWhileMeasuring)
-                    endOutputWhileMeasuring(devices[0]);
-                putMappingBack();
-            });
-        }
         std::optional<HeldUntilRestored> held;
         if (mapping || outputWanted)
             held.emplace();
+        std::optional<PutBackList::Id> outputWhileMeasuring;
         if (outputWanted) {
             int signal = 0;
-            outputWhileMeasuring = setOutputWhileMeasuring(devices[0], port, monitorName, &signal);
+            std::string outputBefore;
+            if (setOutputWhileMeasuring(devices[0], port, monitorName, &outputBefore, &signal)) {
+                outputWhileMeasuring = whatRootChanged().add([&devices, outputBefore](int *duringReadd) {
+                    return endOutputWhileMeasuring(devices[0], outputBefore, duringReadd);
+                });
+            }
             if (signal || held->signal())
                 endBySignal(128 + (signal ? signal : held->signal()));
         }
@@ -771,8 +772,9 @@ int main(int argc, char **argv)
         const WindowPartEnd end = calibrationWindow.handOver(kWindowTime, kHandoverLines);
         if (outputWhileMeasuring) {
             // The install that follows writes the output to keep, in its own rule.
-            outputWhileMeasuring = false;
-            if (const int signal = endOutputWhileMeasuring(devices[0]))
+            int signal = 0;
+            whatRootChanged().putBack(*outputWhileMeasuring, &signal);
+            if (signal)
                 endBySignal(128 + signal);
         }
         if (held && held->signal())
@@ -830,8 +832,9 @@ int main(int argc, char **argv)
                                        session->framebuffer ? std::function(tslibCheck) : nullptr)
             : keepHandedOver(*end.handover, devices, *fds, keeping);
         calibrationWindow.letGo();
+        int duringPutBack = 0;
         if (status != 0)
-            putMappingBack();
+            whatRootChanged().putBackAll("", &duringPutBack);
         else if (mapping)
             // Said again here, where the menu entry's report window shows it.
             std::printf("%s is kept with it. To undo that, as your user:\n    %s\n",
@@ -840,7 +843,7 @@ int main(int argc, char **argv)
                         printable(mapping->gnome ? gsettingsUndo(mapping->gnome->path, mapping->gnome->before)
                                                  : kwinOutputUndo(mapping->kwin->object, mapping->kwin->before))
                             .c_str());
-        putBackBeforeSignalEnd({});
+        whatRootChanged().keepAll();
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();
             if (said.empty())

@@ -8,6 +8,7 @@
 #include "geometry/x_chain.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "put_back_list.h"
 #include "running_session.h"
 #include "sway_ipc.h"
 #include "udev/rules_file.h"
@@ -23,10 +24,6 @@
 #include <limits>
 
 namespace {
-
-// What the session's user had changed for the measurement, put back as that user before a
-// signal ends the program.
-std::function<void()> sessionPutBack;
 
 // Why the check did not keep the calibration, from what its window handed over.
 std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdict> &verdict, int signal)
@@ -45,45 +42,53 @@ std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdic
                                  : "The check window was closed.";
 }
 
-// The check by a touch, once what is to be kept is written: kept (status 0) when the touch
-// lands within the bound; otherwise put back, status 1, or 128 + a signal held meanwhile.
-int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<WindowPartEnd()> &touchCheck,
-                  const std::function<void(const std::string &why, int *signal)> &restore)
+// Everything root changed put back, after why; status 1, or the end a signal held meanwhile
+// (or one held off during the put-back) asks for.
+int notKept(const std::string &why, int signal)
+{
+    // Taken: the user's parts that put the session back must not be cut short by it.
+    if (signal)
+        forgetHeldSignal();
+    int duringPutBack = 0;
+    whatRootChanged().putBackAll(why, &duringPutBack);
+    const int status = finishOutput(1);
+    if (signal || duringPutBack)
+        endBySignal(128 + (signal ? signal : duringPutBack));
+    return status;
+}
+
+// The check by a touch, once what is to be kept is set: kept (status 0) when the touch lands
+// within the bound; otherwise everything root changed is put back, status 1, or 128 + a signal
+// held meanwhile.
+int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<WindowPartEnd()> &touchCheck)
 {
     std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
     finishOutput(0);
     const WindowPartEnd end = touchCheck();
     const std::optional<TouchVerdict> verdict = end.handover ? readTouchVerdict(*end.handover, bound) : std::nullopt;
     if (!held.signal() && verdict && verdict->kind == TouchVerdict::Kind::Kept) {
+        whatRootChanged().keepAll();
         std::printf("Kept: your touch landed %d px from the target.\n", verdict->pixels);
         return finishOutput(0);
     }
-    int duringRestore = 0;
-    restore(whyNotKept(end, verdict, held.signal()), &duringRestore);
-    const int signal = held.signal() ? held.signal() : duringRestore;
-    const int status = finishOutput(1);
-    if (signal)
-        endBySignal(128 + signal);
-    return status;
+    return notKept(whyNotKept(end, verdict, held.signal()), held.signal());
 }
 
-// What was set on the running X or sway put back and read back, after why it is put back.
-void restoreLive(const ApplyReport &live, const DeviceInfo &info, const std::string &why)
+// What was set on the running X or sway, listed to be put back and read back.
+PutBackList::Id listLive(const ApplyReport &live, const DeviceInfo &info)
 {
-    const std::string notBack = putBackOnSession(info, live);
-    std::printf("%s\n%s\n", why.c_str(),
-                notBack.empty() ? "The old calibration is back." : ("The old calibration is NOT back: " + notBack).c_str());
+    return whatRootChanged().add([live, info](int *) {
+        const std::string notBack = putBackOnSession(info, live);
+        std::printf("%s\n", notBack.empty() ? "The old calibration is back."
+                                            : ("The old calibration is NOT back: " + notBack).c_str());
+        return notBack.empty();
+    });
 }
 
-// The lines that end a check that kept nothing, once what was set live is put back: status 1,
-// or the end a held signal asks for.
-int putBackLive(const ApplyReport &live, const DeviceInfo &info, const std::string &why, int signal)
+// The rules file as the install changed it, listed to be put back, re-added and read back.
+PutBackList::Id listRules(const RulesChange &change, const DeviceInfo &info, const std::optional<OntoMonitor> &onto)
 {
-    restoreLive(live, info, why);
-    const int status = finishOutput(1);
-    if (signal)
-        endBySignal(128 + signal);
-    return status;
+    return whatRootChanged().add([change, info, onto](int *signal) { return restoreRules(info, change, onto, signal); });
 }
 
 // On X with libinput the calibration is tried on the running X's devices before the rules file
@@ -91,16 +96,16 @@ int putBackLive(const ApplyReport &live, const DeviceInfo &info, const std::stri
 // follows the write gives the devices udev's matrix again. Not on sway, whose run-time setting
 // would stay an override of udev's and hide the one in its config that the read-back must see;
 // nor where X does not drive the device with libinput (evdev, Xwayland).
-std::optional<ApplyReport> tryOnX(const Handover &handover, const DeviceInfo &info,
-                                  const std::optional<OntoMonitor> &onto, const Keeping &keeping)
+std::optional<PutBackList::Id> tryOnX(const Handover &handover, const DeviceInfo &info,
+                                      const std::optional<OntoMonitor> &onto, const Keeping &keeping)
 {
     if (!keeping.layout || inSway())
         return std::nullopt;
-    ApplyReport live = setOnSession(info, {handover.kept(), std::nullopt, *info.x, *info.y, onto}, "", true);
+    const ApplyReport live = setOnSession(info, {handover.kept(), std::nullopt, *info.x, *info.y, onto}, "", true);
     if (!live.ok)
         return std::nullopt;
     std::fputs("Set on the running X first; the rules file is written once the check has passed.\n", stdout);
-    return live;
+    return listLive(live, info);
 }
 
 // How long a desktop may take to set its own properties on a device X has added again, and how
@@ -157,7 +162,7 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
 {
     // From here on a signal ends the program only once what was written is put back.
     const HeldUntilRestored held;
-    const std::optional<ApplyReport> live = tryOnX(handover, info, onto, keeping);
+    const std::optional<PutBackList::Id> live = tryOnX(handover, info, onto, keeping);
     std::optional<int> livePixels;
     if (live && !held.signal()) {
         std::fputs("\nCheck: touch the target on the screen to keep this calibration.\n", stdout);
@@ -166,47 +171,39 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
         const std::optional<TouchVerdict> verdict =
             end.handover ? readTouchVerdict(*end.handover, handover.bound) : std::nullopt;
         if (held.signal() || !verdict || verdict->kind != TouchVerdict::Kind::Kept)
-            return putBackLive(*live, info, whyNotKept(end, verdict, held.signal()) + " Nothing was written to "
-                                   + kRulesFolder + "/" + kRulesFile + ".", held.signal());
+            return notKept(whyNotKept(end, verdict, held.signal()) + " Nothing was written to " + kRulesFolder + "/"
+                               + kRulesFile + ".", held.signal());
         livePixels = verdict->pixels;
     }
     if (live && !livePixels)
-        return putBackLive(*live, info, whyNotKept({}, std::nullopt, held.signal()), held.signal());
+        return notKept(whyNotKept({}, std::nullopt, held.signal()), held.signal());
     RulesChange change;
     AskKWin askKWin;
     if (keeping.askKWin)
         askKWin = [&](const Matrix &expected) { return keeping.askKWin(handover.device, expected); };
     int installed = installCalibration(info, handover.kept(), onto, keeping.port, &change,
                                        waylandOutputOf(keeping.layout, keeping.monitorName), askKWin);
-    if (live && !change.written && (installed != 0 || change.signal || held.signal()))
-        return putBackLive(*live, info, "\nNot kept: the rules file was not written.",
-                           change.signal ? change.signal : held.signal());
     if (!change.signal)
         change.signal = held.signal();
+    std::optional<PutBackList::Id> rules;
+    if (change.written || installed == 0) {
+        // The re-add gave X's devices udev's matrix: what was set live is gone with it. A file
+        // left as it was is listed too: putting it back re-adds the device and reads it back.
+        if (live)
+            whatRootChanged().keep(*live);
+        rules = listRules(change, info, onto);
+    }
+    if (live && !change.written && (installed != 0 || change.signal))
+        return notKept("\nNot kept: the rules file was not written.", change.signal);
     // Stopped before the check could start, or the read-back found that the session does not
     // use it: what was written goes, and nothing is kept with success.
-    if (change.signal || (installed != 0 && change.written)) {
-        int duringRestore = 0;
-        if (change.written)
-            restoreRules(info, change, onto, change.signal
-                         ? "\nInterrupted by signal " + std::to_string(change.signal) + " during the re-add: not kept."
-                         : "\nNot kept: the lines above say what the session uses instead.", &duringRestore);
-        const int status = finishOutput(1);
-        if (change.signal || duringRestore)
-            endBySignal(128 + (change.signal ? change.signal : duringRestore));
-        return status;
-    }
+    if (change.signal || (installed != 0 && change.written))
+        return notKept(change.signal ? "\nInterrupted by signal " + std::to_string(change.signal)
+                                   + " during the re-add: not kept."
+                                     : "\nNot kept: the lines above say what the session uses instead.",
+                       change.signal);
     if (installed != 0)
         return installed;
-    const auto putBack = [&](const std::string &why) {
-        int duringRestore = 0;
-        restoreRules(info, change, onto, why, &duringRestore);
-        const int status = finishOutput(1);
-        const int signal = change.signal ? change.signal : held.signal() ? held.signal() : duringRestore;
-        if (signal)
-            endBySignal(128 + signal);
-        return status;
-    };
     // A desktop may set the transformation when X adds the device (GNOME on X turns it with the
     // monitor): what X applies now is measured, and a turn it adds is undone in the rule, once.
     bool chainUnread = false;
@@ -214,23 +211,30 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
                                                                         : std::nullopt) {
         const std::optional<Matrix> undone = off->finding.turn ? off->finding.turn->inverse() : std::nullopt;
         if (!undone)
-            return putBack("\nNot kept: " + chainText(*off) + ", which puts touches " + howFar(off->finding) + ".");
+            return notKept("\nNot kept: " + chainText(*off) + ", which puts touches " + howFar(off->finding) + ".",
+                           held.signal());
         const Matrix kept = undone->after(off->device.libinput);
         std::printf("%s, set when X added the device, which turns touches a second time (up to %ld px off): "
                     "keeping %s instead, with that turn undone, and checking again.\n",
                     chainText(*off).c_str(), std::lround(off->finding.worstPixels), kept.text().c_str());
         RulesChange again;
         installed = kept.driverProblem().empty() ? installCalibration(info, kept, onto, keeping.port, &again) : 1;
-        if (again.written)
+        if (again.written) {
+            // Put back from what the first install found: the file as it was before either.
             change.after = again.after;
-        change.signal = again.signal ? again.signal : held.signal();
-        if (change.signal || installed != 0)
-            return putBack(change.signal ? "\nInterrupted by signal " + std::to_string(change.signal)
-                                   + " during the re-add: not kept."
-                                         : "\nNot kept: the lines above say what the session uses instead.");
+            if (rules)
+                whatRootChanged().keep(*rules);
+            rules = listRules(change, info, onto);
+        }
+        const int signal = again.signal ? again.signal : held.signal();
+        if (signal || installed != 0)
+            return notKept(signal ? "\nInterrupted by signal " + std::to_string(signal) + " during the re-add: not kept."
+                                  : "\nNot kept: the lines above say what the session uses instead.",
+                           signal);
         if (const std::optional<ChainOff> still = xChainOff(info, handover, onto, &chainUnread))
-            return putBack("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches "
-                           + howFar(still->finding) + ".");
+            return notKept("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches "
+                               + howFar(still->finding) + ".",
+                           held.signal());
         // The touch on the live calibration judged another chain: this one is judged afresh.
         livePixels.reset();
     }
@@ -240,13 +244,13 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
         livePixels.reset();
     }
     if (held.signal())
-        return putBack("\nInterrupted by signal " + std::to_string(held.signal()) + ": not kept.");
+        return notKept("\nInterrupted by signal " + std::to_string(held.signal()) + ": not kept.", held.signal());
     if (livePixels) {
+        whatRootChanged().keepAll();
         std::printf("Kept: your touch landed %d px from the target.\n", *livePixels);
         return finishOutput(0);
     }
-    return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); },
-                         [&](const std::string &why, int *signal) { restoreRules(info, change, onto, why, signal); });
+    return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); });
 }
 
 // --apply checked by a touch: what it set on the running X or sway is put back, and read back,
@@ -266,26 +270,23 @@ int applyAndCheck(const Handover &handover, const DeviceInfo &info, const std::o
         return status;
     }
     std::fputs(report.text.c_str(), stdout);
+    listLive(report, info);
     if (held.signal())
-        return putBackLive(report, info, whyNotKept({}, std::nullopt, held.signal()), held.signal());
-    return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); },
-                         [&](const std::string &why, int *) { restoreLive(report, info, why); });
+        return notKept(whyNotKept({}, std::nullopt, held.signal()), held.signal());
+    return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); });
 }
 
 } // namespace
 
-void putBackBeforeSignalEnd(std::function<void()> putBack)
-{
-    sessionPutBack = std::move(putBack);
-}
-
 void endBySignal(int status)
 {
-    if (const std::function<void()> putBack = std::exchange(sessionPutBack, {})) {
-        // The window part that puts it back must not be cut short by the signal already noted.
+    if (!whatRootChanged().empty()) {
+        // The user's parts that put the session back must not be cut short by the signal
+        // already noted.
         forgetHeldSignal();
         std::fflush(stdout);
-        putBack();
+        int duringPutBack = 0;
+        whatRootChanged().putBackAll("", &duringPutBack);
         std::fflush(stdout);
         std::fflush(stderr);
     }
@@ -344,7 +345,8 @@ int installPointercalAndCheck(const std::string &line, int bound, const std::fun
             endBySignal(128 + held.signal());
         return installed;
     }
-    return keptIfTouched(held, bound, touchCheck, [&](const std::string &why, int *) { restorePointercal(change, why); });
+    whatRootChanged().add([change](int *) { return restorePointercal(change); });
+    return keptIfTouched(held, bound, touchCheck);
 }
 
 int keepPointercalHandedOver(const std::string &text, const std::vector<DeviceInfo> &devices,

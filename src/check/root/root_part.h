@@ -16,9 +16,8 @@
 // --calibrate under sudo or pkexec, root's side: root opens the devices and keeps the result;
 // the window in between runs as the user who asked, in a child of its own.
 
-// Where a held signal ends the program once root's changes are put back (endBySignal, with
-// 128 + the signal), putBack runs first: what the session's user changed for the measurement.
-void putBackBeforeSignalEnd(std::function<void()> putBack);
+// Ends the program with status (128 + a held signal) once whatever root changed and has not put
+// back yet is put back.
 [[noreturn]] void endBySignal(int status);
 
 // What root is to do with a hand-over.
