@@ -734,11 +734,12 @@ int main(int argc, char **argv)
             if (mappingFailed)
                 return 1;
         }
-        // Put back as the user, by a part of its own: the window part may be gone by then.
+        // Put back as the user, by a part of its own that the window part's end does not end,
+        // and that the terminal's Ctrl-C does not cut short: root's bound alone does.
         if (mapping) {
             whatRootChanged().add([&session, change = *mapping](int *) {
-                return runWindowPart(*session, {}, [&](int) { return putBackMapping(change) ? 0 : 1; }, kSettingTime)
-                    .status == 0;
+                UserPart putBack(*session, {}, [&](int) { return putBackMapping(change) ? 0 : 1; }, false);
+                return putBack.answer(kSettingTime).has_value();
             });
         }
         // The output an install is to map the device onto, set while it is measured (weston's).

@@ -43,17 +43,15 @@ std::string whyNotKept(const WindowPartEnd &end, const std::optional<TouchVerdic
 }
 
 // Everything root changed put back, after why; status 1, or the end a signal held meanwhile
-// (or one held off during the put-back) asks for.
+// (or one that came during the put-back) asks for.
 int notKept(const std::string &why, int signal)
 {
-    // Taken: the user's parts that put the session back must not be cut short by it.
-    if (signal)
-        forgetHeldSignal();
     int duringPutBack = 0;
     whatRootChanged().putBackAll(why, &duringPutBack);
     const int status = finishOutput(1);
-    if (signal || duringPutBack)
-        endBySignal(128 + (signal ? signal : duringPutBack));
+    const int end = signal ? signal : duringPutBack ? duringPutBack : heldSignal();
+    if (end)
+        endBySignal(128 + end);
     return status;
 }
 
@@ -185,14 +183,15 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
                                        waylandOutputOf(keeping.layout, keeping.monitorName), askKWin);
     if (!change.signal)
         change.signal = held.signal();
-    std::optional<PutBackList::Id> rules;
-    if (change.written || installed == 0) {
-        // The re-add gave X's devices udev's matrix: what was set live is gone with it. A file
-        // left as it was is listed too: putting it back re-adds the device and reads it back.
+    // The re-add gave X's devices udev's matrix: what was set live is gone with it.
+    const auto listRulesInsteadOfLive = [&] {
         if (live)
             whatRootChanged().keep(*live);
-        rules = listRules(change, info, onto);
-    }
+        return listRules(change, info, onto);
+    };
+    std::optional<PutBackList::Id> rules;
+    if (change.written)
+        rules = listRulesInsteadOfLive();
     if (live && !change.written && (installed != 0 || change.signal))
         return notKept("\nNot kept: the rules file was not written.", change.signal);
     // Stopped before the check could start, or the read-back found that the session does not
@@ -204,6 +203,9 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
                        change.signal);
     if (installed != 0)
         return installed;
+    // A file that held the matrix already: putting it back re-adds the device and reads it back.
+    if (!rules)
+        rules = listRulesInsteadOfLive();
     // A desktop may set the transformation when X adds the device (GNOME on X turns it with the
     // monitor): what X applies now is measured, and a turn it adds is undone in the rule, once.
     bool chainUnread = false;
@@ -222,8 +224,7 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
         if (again.written) {
             // Put back from what the first install found: the file as it was before either.
             change.after = again.after;
-            if (rules)
-                whatRootChanged().keep(*rules);
+            whatRootChanged().keep(*rules);
             rules = listRules(change, info, onto);
         }
         const int signal = again.signal ? again.signal : held.signal();
