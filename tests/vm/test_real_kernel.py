@@ -2050,6 +2050,7 @@ class WestonTwoOutputs(Weston):
             raw_at=on_turned_weston("rotate-90"))
         self.assertIn("with WL_OUTPUT=Virtual-2 from /run/udev/rules.d/", printed)
         self.assertNotIn("measured as the session maps it now", printed)
+        self.assertNotIn("the measurement's WL_OUTPUT rule is out, but", printed)  # read back as before
         self.assertEqual(glob.glob("/run/udev/rules.d/*kestrilavon*"), [])  # gone once measured
         worst = self.wev.worst_error(self.touch, on_turned_weston("rotate-90"), Weston.POINTS,
                                      "one command, --output Virtual-2 turned")
@@ -2773,6 +2774,28 @@ class Kde(Desktop):
                                    kept=False)
         self.assertIn("KWin's output for the touch screen is put back and read back: \"\"", printed)
         self.assertEqual(self.output_name(), 's ""')
+
+    def test_5_stopped_during_the_check_the_rules_file_and_kwins_output_come_back_before_it_ends(self):
+        rules = lambda: open(UdevRules.RULES).read() if os.path.exists(UdevRules.RULES) else None
+        before = rules()
+        self.log.forget_so_far()
+        one = subprocess.Popen(["sudo", CHECK, "--calibrate", "--install", self.touch.path], env=self.env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **self.user)
+        self.touch_the_targets(one, on_kiosk_panel, 1280, 800)
+        self.touch.send("touch %d %d" % on_kiosk_panel(1280 - 90, 50))  # Done
+        printed = read_until(one, b"Check: touch the target")
+        one.send_signal(signal.SIGTERM)  # sudo passes it on to root's part
+        status = one.wait(timeout=120)
+        printed = (printed + one.stdout.read()).decode()
+        print(f"\n$ sudo kestrilavon-check --calibrate --install, SIGTERM during the check\n{printed}", file=sys.stderr)
+        self.assertEqual(status, 128 + signal.SIGTERM, printed)
+        # The last change first: the rules file, then the mapping set before the measurement.
+        self.assertRegex(printed, r"Interrupted by signal 15 during the check\.\n(Put \S+ back as it was|Removed \S+, which was not "
+                                  r"there before)\.\n(.*\n)*"
+                                  r"The old calibration is back\.\n(.*\n)*.*KWin's output for the touch screen is "
+                                  r"put back and read back: \"\"")
+        self.assertEqual(self.output_name(), 's ""')
+        self.assertEqual(rules(), before)
 
     def test_6_kwins_own_calibration_makes_the_one_command_put_the_old_rule_back(self):
         old = subprocess.run(["sudo", CHECK, "--install", "--matrix", "1.01 0 -0.005 0 1.01 -0.005", self.touch.path],
