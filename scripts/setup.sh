@@ -11,7 +11,7 @@ packages=(cmake g++ make pkg-config qt6-base-dev libxcb1-dev libx11-dev libxfixe
           valgrind util-linux
           qemu-system-x86 busybox-static cpio xserver-xorg-core xserver-xorg-video-dummy
           xserver-xorg-input-evdev xserver-xorg-input-libinput udev xinput x11-xserver-utils
-          libinput-tools sway seatd wev qt6-wayland weston libts-bin fbset acl sudo)
+          libinput-tools sway seatd wev qt6-wayland weston libts-bin fbset acl sudo pkexec)
 # GNOME's and KDE's compositors for the real-kernel suite, without the desktops they recommend.
 desktop_packages=(mutter kwin-wayland libkf5screen-bin qtwayland5)
 
