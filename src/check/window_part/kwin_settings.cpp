@@ -7,8 +7,10 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -39,14 +41,17 @@ Bus sessionBus()
     return bus;
 }
 
-// A property call on the device's object; KWin is never started for it.
+// A property call on the device's object; KWin is never started for it. *problem, where given,
+// gets D-Bus's error.
 Variant callProperties(GDBusConnection *bus, const std::string &object, const char *method, GVariant *arguments,
-                       const GVariantType *replyType)
+                       const GVariantType *replyType, std::string *problem = nullptr)
 {
     GError *error = nullptr;
     Variant reply(g_dbus_connection_call_sync(bus, "org.kde.KWin", object.c_str(), "org.freedesktop.DBus.Properties",
                                               method, arguments, replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000,
                                               nullptr, &error));
+    if (error && problem)
+        *problem = error->message;
     g_clear_error(&error);
     return reply;
 }
@@ -64,13 +69,20 @@ std::optional<std::string> outputNameOf(GDBusConnection *bus, const std::string 
     return std::string(g_variant_get_string(name.get(), nullptr));
 }
 
-// Sets outputName, and reads it back: KWin leaves it as it was for a name no output has.
-bool setOutputName(GDBusConnection *bus, const std::string &object, const std::string &name)
+// Sets outputName, and reads it back: KWin leaves it as it was for a name no output has. Why
+// not goes in *problem, where given.
+bool setOutputName(GDBusConnection *bus, const std::string &object, const std::string &name,
+                   std::string *problem = nullptr)
 {
     const Variant reply = callProperties(
         bus, object, "Set", g_variant_new("(ssv)", kInterface, "outputName", g_variant_new_string(name.c_str())),
-        nullptr);
-    return reply && outputNameOf(bus, object) == name;
+        nullptr, problem);
+    if (!reply)
+        return false;
+    const std::optional<std::string> now = outputNameOf(bus, object);
+    if (now != name && problem)
+        *problem = now ? "KWin reads back \"" + *now + "\"" : "KWin's device gave no output to read back";
+    return now == name;
 }
 
 } // namespace
@@ -118,11 +130,18 @@ std::optional<KWinOutputChange> settleKWinOutput(const std::string &node, const 
 bool putBackKWinOutput(const KWinOutputChange &change)
 {
     const Bus bus = sessionBus();
-    const bool back = bus && setOutputName(bus.get(), change.object, change.before);
+    std::string problem = "the session's bus is gone";
+    bool back = false;
+    // Just after a re-add, KWin's object for the device may not be there yet, or not yet hold
+    // what KWin keeps for it: asked again for a few seconds.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (bus && !(back = setOutputName(bus.get(), change.object, change.before, &problem))
+           && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     if (back)
         say("KWin's output for the touch screen is put back and read back: \"" + printable(change.before) + "\"");
     else
-        say("KWin's output for the touch screen could not be put back. By hand, as this user:\n    "
-            + printable(kwinOutputUndo(change.object, change.before)));
+        say("KWin's output for the touch screen could not be put back (" + printable(problem)
+            + "). By hand, as this user:\n    " + printable(kwinOutputUndo(change.object, change.before)));
     return back;
 }
