@@ -55,6 +55,14 @@ int notKept(const std::string &why, int signal)
     return status;
 }
 
+// Everything root changed stays, as the check touch confirmed: status 0.
+int kept(int pixels)
+{
+    whatRootChanged().keepAll();
+    std::printf("Kept: your touch landed %d px from the target.\n", pixels);
+    return finishOutput(0);
+}
+
 // The check by a touch, once what is to be kept is set: kept (status 0) when the touch lands
 // within the bound; otherwise everything root changed is put back, status 1, or 128 + a signal
 // held meanwhile.
@@ -64,11 +72,8 @@ int keptIfTouched(const HeldUntilRestored &held, int bound, const std::function<
     finishOutput(0);
     const WindowPartEnd end = touchCheck();
     const std::optional<TouchVerdict> verdict = end.handover ? readTouchVerdict(*end.handover, bound) : std::nullopt;
-    if (!held.signal() && verdict && verdict->kind == TouchVerdict::Kind::Kept) {
-        whatRootChanged().keepAll();
-        std::printf("Kept: your touch landed %d px from the target.\n", verdict->pixels);
-        return finishOutput(0);
-    }
+    if (!held.signal() && verdict && verdict->kind == TouchVerdict::Kind::Kept)
+        return kept(verdict->pixels);
     return notKept(whyNotKept(end, verdict, held.signal()), held.signal());
 }
 
@@ -246,11 +251,8 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     }
     if (held.signal())
         return notKept("\nInterrupted by signal " + std::to_string(held.signal()) + ": not kept.", held.signal());
-    if (livePixels) {
-        whatRootChanged().keepAll();
-        std::printf("Kept: your touch landed %d px from the target.\n", *livePixels);
-        return finishOutput(0);
-    }
+    if (livePixels)
+        return kept(*livePixels);
     return keptIfTouched(held, handover.bound, [&] { return keeping.touchCheck(handover.device, handover.bound); });
 }
 
