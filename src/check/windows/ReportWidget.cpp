@@ -6,7 +6,14 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+namespace {
+
+constexpr int kLiftAtMostMs = 1000;
+
+} // namespace
 
 ReportWidget::ReportWidget(bool kept, const QString &report)
     : QWidget(nullptr),
@@ -24,9 +31,11 @@ ReportWidget::ReportWidget(bool kept, const QString &report)
     text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     close->setFont(large);
     close->setMinimumHeight(3 * close->fontMetrics().height());
-    // Closed as the finger goes down: under mutter, a window that comes after others have closed
-    // at a touch's press may never hear that touch lift, so a click would never come.
-    connect(close, &QPushButton::pressed, this, &QWidget::close);
+    // Closed as the finger lifts: closed under a finger still down, the window would leave
+    // mutter 43 with a touch that never ends, and no touch would reach the session's windows
+    // afterwards. A second after the press at the latest, should the lift never be heard.
+    connect(close, &QPushButton::released, this, &QWidget::close);
+    connect(close, &QPushButton::pressed, this, [this] { QTimer::singleShot(kLiftAtMostMs, this, &QWidget::close); });
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading);
     layout->addWidget(text, 1);

@@ -17,6 +17,10 @@ namespace {
 // How long a touch seen on the device may wait for the session's: longer means the session
 // has not taken the device again since the re-add.
 constexpr int kSessionMilliseconds = 700;
+// Once judged, how long the window waits for the session to say the touch ended: after the
+// device says every finger is up, and in all.
+constexpr int kEndAfterLiftMilliseconds = 500;
+constexpr int kEndAtMostMilliseconds = 3000;
 
 } // namespace
 
@@ -31,7 +35,10 @@ TouchCheckWidget::TouchCheckWidget(int openDevice, double boundPixels,
                 if (beginsTouch(record) && !done && !sessionSilent.isActive())
                     sessionSilent.start();
             },
-            [] {});
+            [this] {
+                if (done)
+                    closeSoonOnceLifted();
+            });
     } else {
         consumer = new ConsumerTouches(
             source.kind == TouchSource::Kind::Libinput ? ConsumerTouches::Reader::Libinput
@@ -80,6 +87,11 @@ bool TouchCheckWidget::event(QEvent *event)
     // The toolkit's own reading of the device knows nothing of udev's matrix.
     if (consumer && input)
         return true;
+    // The judged touch has ended where the session delivered it: the window may go.
+    if (done && (type == QEvent::TouchEnd || type == QEvent::TouchCancel || type == QEvent::MouseButtonRelease)) {
+        close();
+        return true;
+    }
     if (type == QEvent::TouchBegin || type == QEvent::TouchUpdate) {
         // A finger that goes down, in a begin or while another point is held: a thumb resting on
         // the bezel, or a touch whose lift the toolkit never heard because the window it began
@@ -133,7 +145,25 @@ void TouchCheckWidget::decide(const Outcome &outcome)
     tick.stop();
     sessionSilent.stop();
     onDecided(outcome);
-    close();
+    // Closed under a finger that is still down, the window leaves mutter 43 with a touch that
+    // never ends, and from then on no touch reaches any window of the session. So a window
+    // that a touch decided goes once the session has delivered that touch's end, or shortly
+    // after the device says every finger is up (the session may never hear of a lift that
+    // began on a window closed before), and at the latest after a few seconds.
+    if (!outcome.judgement || consumer) {
+        close();
+        return;
+    }
+    QTimer::singleShot(kEndAtMostMilliseconds, this, &QWidget::close);
+    closeSoonOnceLifted();
+}
+
+void TouchCheckWidget::closeSoonOnceLifted()
+{
+    if (liftSeen || !nothingDown(records->state()))
+        return;
+    liftSeen = true;
+    QTimer::singleShot(kEndAfterLiftMilliseconds, this, &QWidget::close);
 }
 
 void TouchCheckWidget::paintEvent(QPaintEvent *)

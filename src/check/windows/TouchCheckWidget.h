@@ -59,6 +59,7 @@ private:
     TargetSequence::Pixel target() const;
     void sessionTouch(QPointF at);
     void decide(const Outcome &outcome);
+    void closeSoonOnceLifted();
     void countFrom(int seconds);
 
     DeviceRecords *records = nullptr;
@@ -67,6 +68,7 @@ private:
     std::optional<TouchCheck> check;  // made once the window has its size
     std::function<void(const Outcome &)> onDecided;
     bool done = false;
+    bool liftSeen = false;  // after the judgement
     QTimer tick, sessionSilent;
     int secondsLeft = kSeconds;
     bool waitedForSession = false;
