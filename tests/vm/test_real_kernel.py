@@ -919,6 +919,32 @@ class UdevRules(RealKernelTest):
         self.assertEqual(self.matrix_of(self.panels[0]), "1.1 0 0 0 1.1 0")
         self.assertEqual(self.matrix_of(self.panels[1]), self.TURNED)
 
+    def test_the_panel_is_re_added_only_once_every_finger_has_lifted(self):
+        # A compositor may end at the remove of a touch screen whose touch is under way (mutter 43).
+        monitor = subprocess.Popen(["udevadm", "monitor", "--kernel", "--subsystem-match=input"],
+                                   stdout=subprocess.PIPE, text=True, env=self.env)
+        self.addCleanup(monitor.stdout.close)
+        self.addCleanup(monitor.wait)
+        self.addCleanup(monitor.kill)
+        panel, lifted = self.panels[0], []
+        panel.send("down 100 100")
+        threading.Timer(1.5, lambda: (panel.send("up"), lifted.append(time.monotonic()))).start()
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0")
+        self.assertNotIn("a finger stayed", said)
+        removed = None
+        while removed is None and select.select([monitor.stdout], [], [], 5)[0]:
+            line = monitor.stdout.readline()
+            if " remove " in line and line.split()[2].endswith("/" + os.path.basename(panel.path)):
+                removed = float(line.split("[")[1].split("]")[0])
+        print(f"\nthe finger lifted at {lifted}, the panel was removed at {removed}", file=sys.stderr)
+        self.assertGreaterEqual(removed, lifted[0] + 0.4)
+        # A thumb that stays on the bezel: re-added all the same after a while, and said.
+        panel.send("down 100 100")
+        self.addCleanup(panel.send, "up")
+        said = self.check("--install", "--matrix", "1.2 0 0 0 1.2 0")
+        self.assertIn("a finger stayed on the touch screen for 5 s; it is re-added all the same", said)
+        self.assertEqual(self.matrix_of(panel), "1.2 0 0 0 1.2 0")
+
     def test_two_installs_at_once_each_read_back_their_own_rule(self):
         """A fleet script that installs two panels at once: the lock covers each run's re-add and
         read-back, so neither sees the other's rule half done."""
@@ -2557,6 +2583,10 @@ class Desktop(RealKernelTest):
         return printed + install.stdout
 
     def assert_touches_land(self, raw_at, points, what):
+        # mutter 43 may drop the first touch after another client's windows have closed: the
+        # touches are measured once one on the panel's centre (the screen's, turned or not) has
+        # reached touchlog again.
+        self.log.wait_for_device(self.touch, on_kiosk_panel(640, 400))
         worst = self.log.worst_error(self.touch, raw_at, points, what)
         print(f"\n{type(self).__name__}, {what}: the worst touch landed {worst:.2f} px off", file=sys.stderr)
         self.assertLessEqual(worst, 1.0, what)

@@ -2,6 +2,7 @@
 #include "udev/udevadm.h"
 
 #include "udev/device_holders.h"
+#include "input/event_device.h"
 #include "signals/signals_at_start.h"
 
 #include <libudev.h>
@@ -13,10 +14,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -167,6 +171,44 @@ dev_t deviceNumberOf(const std::string &sysfsPath)
     return number;
 }
 
+// mutter 43 ends, and the whole session with it, when a touch screen is removed while one of
+// its touches is under way. The remove waits until every finger has been up for a moment; not
+// for long, so that a thumb resting on the bezel does not keep the calibration from being read.
+constexpr auto kLiftedFor = std::chrono::milliseconds(400);
+constexpr auto kLiftedAtMost = std::chrono::seconds(5);
+constexpr auto kLiftAskedEvery = std::chrono::milliseconds(50);
+
+// Whether every finger of the device's node was up for kLiftedFor before kLiftedAtMost; true
+// where the node cannot be asked.
+bool waitUntilLifted(const std::string &sysfsPath, dev_t number)
+{
+    udev_device *device = udevContext() ? udev_device_new_from_syspath(udevContext(), sysfsPath.c_str()) : nullptr;
+    const char *node = device ? udev_device_get_devnode(device) : nullptr;
+    const int fd = node ? ::open(node, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW) : -1;
+    if (device)
+        udev_device_unref(device);
+    struct stat status;
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode) || status.st_rdev != number) {
+        if (fd >= 0)
+            ::close(fd);
+        return true;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    auto liftedSince = start;
+    bool lifted = false;
+    for (auto now = start; now - start < kLiftedAtMost; now = std::chrono::steady_clock::now()) {
+        if (!nothingDown(readDeviceState(fd)))
+            lifted = false;
+        else if (!lifted)
+            lifted = true, liftedSince = now;
+        if (lifted && now - liftedSince >= kLiftedFor)
+            break;
+        std::this_thread::sleep_for(kLiftAskedEvery);
+    }
+    ::close(fd);
+    return lifted && std::chrono::steady_clock::now() - liftedSince >= kLiftedFor;
+}
+
 } // namespace
 
 Replug reloadAndReplug(const std::string &sysfsPath)
@@ -189,8 +231,12 @@ Replug reloadAndReplug(const std::string &sysfsPath)
                                 path.data(), nullptr};
     char *const addArgv[] = {const_cast<char *>(program), trigger.data(), settle.data(), add.data(),
                              path.data(), nullptr};
-    // Who has the device open now, to wait until they have let it go and opened it again.
     const dev_t device = deviceNumberOf(sysfsPath);
+    if (device && !waitUntilLifted(sysfsPath, device))
+        std::fprintf(stderr, "kestrilavon-check: a finger stayed on the touch screen for %d s; it is re-added all "
+                             "the same, and a compositor may lose that touch\n",
+                     static_cast<int>(kLiftedAtMost.count()));
+    // Who has the device open now, to wait until they have let it go and opened it again.
     std::vector<pid_t> holders = device ? processesHolding(device) : std::vector<pid_t>();
     if (holders.size() > kMostHolders)
         holders.resize(kMostHolders);

@@ -29,6 +29,8 @@ int udevadm(const std::vector<std::string> &arguments, std::string *output = nul
 
 // Has udev read its rules again, then sends the device a remove and an add of its own, as if
 // it were unplugged and plugged in: libinput reads a udev matrix only when a device is added.
+// The remove waits until every finger has been up for a moment, 5 s at most: a compositor may
+// end at the remove of a touch screen whose touch is under way (mutter 43 does).
 // Both run in a child of a session of its own, so that once the remove is sent the add always
 // follows, whatever fails and even when this program is killed; SIGINT, SIGTERM, SIGHUP,
 // SIGQUIT and SIGTSTP are held off here until the add has gone out (those ignored when the
