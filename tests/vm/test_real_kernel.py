@@ -921,21 +921,18 @@ class UdevRules(RealKernelTest):
 
     def test_the_panel_is_re_added_only_once_every_finger_has_lifted(self):
         # A compositor may end at the remove of a touch screen whose touch is under way (mutter 43).
-        monitor = subprocess.Popen(["udevadm", "monitor", "--kernel", "--subsystem-match=input"],
+        monitor = subprocess.Popen(["stdbuf", "-oL", "udevadm", "monitor", "--kernel", "--subsystem-match=input"],
                                    stdout=subprocess.PIPE, text=True, env=self.env)
-        self.addCleanup(monitor.stdout.close)
-        self.addCleanup(monitor.wait)
         self.addCleanup(monitor.kill)
         panel, lifted = self.panels[0], []
         panel.send("down 100 100")
         threading.Timer(1.5, lambda: (panel.send("up"), lifted.append(time.monotonic()))).start()
         said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0")
         self.assertNotIn("a finger stayed", said)
-        removed = None
-        while removed is None and select.select([monitor.stdout], [], [], 5)[0]:
-            line = monitor.stdout.readline()
-            if " remove " in line and line.split()[2].endswith("/" + os.path.basename(panel.path)):
-                removed = float(line.split("[")[1].split("]")[0])
+        time.sleep(1)
+        monitor.terminate()
+        removed = next((float(line.split("[")[1].split("]")[0]) for line in monitor.communicate()[0].splitlines()
+                        if " remove " in line and line.split()[2].endswith("/" + os.path.basename(panel.path))), None)
         print(f"\nthe finger lifted at {lifted}, the panel was removed at {removed}", file=sys.stderr)
         self.assertGreaterEqual(removed, lifted[0] + 0.4)
         # A thumb that stays on the bezel: re-added all the same after a while, and said.
