@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -194,19 +195,19 @@ bool waitUntilLifted(const std::string &sysfsPath, dev_t number)
         return true;
     }
     const auto start = std::chrono::steady_clock::now();
-    auto liftedSince = start;
+    std::optional<std::chrono::steady_clock::time_point> liftedSince;
     bool lifted = false;
-    for (auto now = start; now - start < kLiftedAtMost; now = std::chrono::steady_clock::now()) {
+    for (auto now = start; !lifted && now - start < kLiftedAtMost; now = std::chrono::steady_clock::now()) {
         if (!nothingDown(readDeviceState(fd)))
-            lifted = false;
-        else if (!lifted)
-            lifted = true, liftedSince = now;
-        if (lifted && now - liftedSince >= kLiftedFor)
-            break;
-        std::this_thread::sleep_for(kLiftAskedEvery);
+            liftedSince.reset();
+        else if (!liftedSince)
+            liftedSince = now;
+        lifted = liftedSince && now - *liftedSince >= kLiftedFor;
+        if (!lifted)
+            std::this_thread::sleep_for(kLiftAskedEvery);
     }
     ::close(fd);
-    return lifted && std::chrono::steady_clock::now() - liftedSince >= kLiftedFor;
+    return lifted;
 }
 
 } // namespace
