@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -39,6 +40,22 @@ namespace {
 // How long a window that the check's covers may stay when the check's is not given the focus:
 // long enough for a compositor under load to give it.
 constexpr int kCoveredAtMostMs = 5000;
+
+void closeOnceCovered(QWidget &window, QWidget *covered)
+{
+    // The window below goes only once this one has the focus. Gone before, the focus passes to
+    // another program's window, and a compositor that keeps new windows from taking the focus
+    // (KWin) or that stacks them below the focused one now and then (mutter 43) leaves this
+    // one below that, where no one sees it. A window of the program that has the focus may take it.
+    if (!covered)
+        return;
+    covered->setAttribute(Qt::WA_QuitOnClose, false);
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &window, [&window, covered](QWindow *focus) {
+        if (focus && focus == window.windowHandle())
+            covered->close();
+    });
+    QTimer::singleShot(kCoveredAtMostMs, covered, &QWidget::close);
+}
 
 // What is said while it is kept: both streams go into a memory file, copied on to where the
 // standard output went at every finished piece, so that an end by a signal loses nothing.
@@ -117,15 +134,45 @@ std::string stopKeepingWhatIsSaid()
 }
 
 int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
-               const std::string &monitorName)
+               const std::string &monitorName, QWidget *covered)
 {
     QScreen *screen = nullptr;
     if (!windowScreen(monitor, monitorName, &screen))
         return 2;
     ReportWidget window(kept, QString::fromStdString(report));
     showFullScreenOn(window, screen);
+    closeOnceCovered(window, covered);
     return qApp->exec();
 }
+
+namespace {
+
+// Root's report, once it has kept or put back what the check decided and closed its side.
+std::optional<RootReport> reportFromRoot(int fd)
+{
+    std::string text;
+    bool whole = false;
+    // Read as it comes, the event loop running: the window above stays drawn meanwhile.
+    QSocketNotifier readable(fd, QSocketNotifier::Read);
+    QObject::connect(&readable, &QSocketNotifier::activated, &readable, [&] {
+        char buffer[4096];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (got > 0) {
+            // Beyond the limit, the rest is read and left out.
+            text.append(buffer, std::min(static_cast<size_t>(got), kReportLimit - std::min(kReportLimit, text.size())));
+            return;
+        }
+        whole = got == 0;
+        readable.setEnabled(false);
+        QCoreApplication::exit(0);
+    });
+    qApp->exec();
+    return whole ? readReport(text) : std::nullopt;
+}
+
+} // namespace
 
 std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *problem)
 {
@@ -367,18 +414,29 @@ std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
 
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
                   const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib,
-                  QWidget *covered)
+                  QWidget *covered, bool reportFollows)
 {
-    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib, covered);
+    bool handedOver = false;
+    // The check's window stays while root keeps or puts back, until root's report covers it.
+    const auto report = [&](const WindowPartEnd &decided, QWidget &check) {
+        handedOver = decided.handover && writeAll(verdictFd, *decided.handover);
+        const std::optional<RootReport> said = handedOver ? reportFromRoot(verdictFd) : std::nullopt;
+        if (!said)
+            return 0;
+        return showReport(said->kept, said->text, monitor, monitorName, check.isVisible() ? &check : nullptr);
+    };
+    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib, covered,
+                                            reportFollows ? std::function(report) : nullptr);
     // Unwritten, root hears no verdict and puts the old calibration back.
-    if (end.handover)
+    if (end.handover && !handedOver)
         writeAll(verdictFd, *end.handover);
     ::close(verdictFd);
     return end.status;
 }
 
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound, const std::optional<Monitor> &monitor,
-                            const std::string &monitorName, bool throughTslib, QWidget *covered)
+                            const std::string &monitorName, bool throughTslib, QWidget *covered,
+                            const std::function<int(const WindowPartEnd &, QWidget &)> &followUp)
 {
     WindowPartEnd end;
     QScreen *screen = nullptr;
@@ -415,20 +473,11 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
     });
     signalNoted.start(100);
     showFullScreenOn(window, screen);
-    // The window below goes only once this one has the focus. Gone before, the focus passes to
-    // another program's window, and a compositor that keeps new windows from taking the focus
-    // (KWin) stacks the check's below that one, where no one sees it. A window of the program
-    // that has the focus may take it.
-    if (covered) {
-        covered->setAttribute(Qt::WA_QuitOnClose, false);
-        QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &window, [&window, covered](QWindow *focus) {
-            if (focus && focus == window.windowHandle())
-                covered->close();
-        });
-        QTimer::singleShot(kCoveredAtMostMs, covered, &QWidget::close);
-    }
+    closeOnceCovered(window, covered);
+    if (followUp)
+        window.replaceOnceOver([] { QCoreApplication::exit(0); });
     qApp->exec();
-    end.status = 0;
+    end.status = followUp ? followUp(end, window) : 0;
     return end;
 }
 

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,8 +33,10 @@ std::string stopKeepingWhatIsSaid();
 
 // The outcome and the report in a window of their own, until it is closed. Its status, or 2
 // for an output Wayland does not know.
+// covered: a window of this program still shown (the check's), closed once the report's has
+// the focus.
 int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
-               const std::string &monitorName);
+               const std::string &monitorName, QWidget *covered = nullptr);
 
 // The device at path, when it is a touch screen whose ranges this user may read; otherwise
 // nullopt and *problem says why.
@@ -77,14 +80,19 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
 // throughTslib). Status 0, 1 where that reader cannot read the device, or 2 for an output
 // Wayland does not know.
 // covered: a window of this program still shown, closed once the check's has the focus.
+// followUp: once decided, what comes next while the check's window is still shown, given the
+// verdict and the window; its status is the check's.
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound,
                             const std::optional<Monitor> &monitor, const std::string &monitorName,
-                            bool throughTslib = false, QWidget *covered = nullptr);
+                            bool throughTslib = false, QWidget *covered = nullptr,
+                            const std::function<int(const WindowPartEnd &, QWidget &)> &followUp = nullptr);
 
-// The same in the window part: the verdict goes to verdictFd, which is closed.
+// The same in the window part: the verdict goes to verdictFd, which is closed. With
+// reportFollows, root's report comes back on verdictFd (reportText) and shows over the check's
+// window, which stays until then.
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
                   const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib = false,
-                  QWidget *covered = nullptr);
+                  QWidget *covered = nullptr, bool reportFollows = false);
 
 // The axes tslib's raw module reads on the device: the multitouch axes where it has them.
 AxisRange tslibX(const DeviceInfo &device);

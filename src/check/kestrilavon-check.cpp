@@ -114,6 +114,8 @@ const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
 // How long the check of a kept calibration may take: its countdown, given again for a touch that
 // landed off or never reached the session, and the window's start.
 constexpr std::chrono::seconds kCheckTime{120};
+// How long the check's window part may take to read root's report.
+constexpr std::chrono::seconds kReportSendTime{10};
 const char kNoAbsoluteDevice[] = "no event device reports absolute X and Y: no touch screen is "
                                  "plugged in, its driver is not loaded, or /dev/input is not there "
                                  "(a container?)";
@@ -788,6 +790,9 @@ int main(int argc, char **argv)
         askRunningSessionAs(&*session);
         const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
         Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}, {}};
+        // With the report's window to come, the check's window part stays once it has handed its
+        // verdict over, and shows the report over its own window.
+        std::optional<UserPart> checkWindow;
         if (keeping.install || asked(Form::Apply)) {
             keeping.touchCheck = [&](size_t device, int bound) {
                 // Stopped meanwhile: no check, and the old calibration back at once.
@@ -801,13 +806,16 @@ int main(int argc, char **argv)
                 // A second check, the report's window to come, or a window part gone: a window of
                 // its own, once the calibration's has gone (it would read the device's records).
                 calibrationWindow.letGo();
-                return runWindowPart(*session, *fds, [&](int verdictFd) {
+                checkWindow.reset();
+                checkWindow.emplace(*session, *fds, [&](int verdictFd) {
                     return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
                         return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                            return runTouchCheck(open[device], paths[device], bound, verdictFd, on, monitorName);
+                            return runTouchCheck(open[device], paths[device], bound, verdictFd, on, monitorName,
+                                                 false, nullptr, keepingSaid);
                         });
                     });
-                }, kCheckTime);
+                });
+                return checkWindow->handOver(kCheckTime, keepingSaid ? kTouchVerdictLines : 0);
             };
         }
         if (keeping.install && session->wayland) {
@@ -849,13 +857,19 @@ int main(int argc, char **argv)
             std::string said = stopKeepingWhatIsSaid();
             if (said.empty())
                 said = "Nothing was kept: the calibration ended before it was measured.\n";
-            runWindowPart(*session, {}, [&](int) {
-                return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
-                    return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
-                        return showReport(status == 0, said, on, monitorName);
+            // Over the check's window where it waits for it: a window of its own, come after the
+            // check's had gone, may be stacked below the program the focus fell back to.
+            if (checkWindow && checkWindow->tellLast(reportText(status == 0, said), kReportSendTime)) {
+                checkWindow->handOver(kWindowTime);
+            } else {
+                runWindowPart(*session, {}, [&](int) {
+                    return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                        return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+                            return showReport(status == 0, said, on, monitorName);
+                        });
                     });
                 });
-            });
+            }
         }
         closeDevices(*fds);
         return status;

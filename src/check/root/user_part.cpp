@@ -212,6 +212,28 @@ bool UserPart::tell(const std::string &line)
     return fd >= 0 && ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
 }
 
+bool UserPart::tellLast(const std::string &text, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    // A part that reads no more, or slowly, holds root no longer than limit.
+    for (size_t sent = 0; fd >= 0 && sent < text.size();) {
+        pollfd ready{fd, POLLOUT, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            return false;
+        const ssize_t put = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (put < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (put <= 0)
+            return false;
+        sent += static_cast<size_t>(put);
+    }
+    return fd >= 0 && ::shutdown(fd, SHUT_WR) == 0;
+}
+
 bool UserPart::heard(const std::string &line, std::chrono::milliseconds limit)
 {
     std::string got;

@@ -75,6 +75,8 @@ public:
     bool started() const { return fd >= 0; }
     // Sends it a line.
     bool tell(const std::string &line);
+    // Sends it text, all of it within limit, and then the end of root's side: whether it went.
+    bool tellLast(const std::string &text, std::chrono::milliseconds limit);
     // Whether its next line, within limit, is exactly line (with its newline).
     bool heard(const std::string &line, std::chrono::milliseconds limit);
     // What it writes until it ends, within limit, where it ends with status 0; nullopt

@@ -11,6 +11,7 @@
 #include <QTouchEvent>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -89,7 +90,7 @@ bool TouchCheckWidget::event(QEvent *event)
         return true;
     // The judged touch has ended where the session delivered it: the window may go.
     if (done && (type == QEvent::TouchEnd || type == QEvent::TouchCancel || type == QEvent::MouseButtonRelease)) {
-        close();
+        end();
         return true;
     }
     if (type == QEvent::TouchBegin || type == QEvent::TouchUpdate) {
@@ -151,11 +152,19 @@ void TouchCheckWidget::decide(const Outcome &outcome)
     // after the device says every finger is up (the session may never hear of a lift that
     // began on a window closed before), and at the latest after a few seconds.
     if (!outcome.judgement || consumer) {
-        close();
+        end();
         return;
     }
-    QTimer::singleShot(kEndAtMostMilliseconds, this, &QWidget::close);
+    QTimer::singleShot(kEndAtMostMilliseconds, this, &TouchCheckWidget::end);
     closeSoonOnceLifted();
+}
+
+void TouchCheckWidget::end()
+{
+    if (!replace)
+        close();
+    else if (!std::exchange(replaced, true))
+        replace();
 }
 
 void TouchCheckWidget::closeSoonOnceLifted()
@@ -163,7 +172,7 @@ void TouchCheckWidget::closeSoonOnceLifted()
     if (liftSeen || !nothingDown(records->state()))
         return;
     liftSeen = true;
-    QTimer::singleShot(kEndAfterLiftMilliseconds, this, &QWidget::close);
+    QTimer::singleShot(kEndAfterLiftMilliseconds, this, &TouchCheckWidget::end);
 }
 
 void TouchCheckWidget::paintEvent(QPaintEvent *)

@@ -45,6 +45,10 @@ public:
 
     // Why libinput or tslib does not give the touches, where asked to.
     std::string sourceProblem() const { return consumer ? consumer->problem() : ""; }
+    // Where another window is to take this one's place once the check is over (root's report),
+    // that is done by over instead of closing: a window that comes after this one has gone may
+    // be stacked below the program the focus fell back to.
+    void replaceOnceOver(std::function<void()> over) { replace = std::move(over); }
     // What the window says under its target, and the seconds it shows.
     const QString &noteShown() const { return note; }
     int secondsShown() const { return secondsLeft; }
@@ -60,6 +64,7 @@ private:
     void sessionTouch(QPointF at);
     void decide(const Outcome &outcome);
     void closeSoonOnceLifted();
+    void end();
     void countFrom(int seconds);
 
     DeviceRecords *records = nullptr;
@@ -67,6 +72,8 @@ private:
     double bound;
     std::optional<TouchCheck> check;  // made once the window has its size
     std::function<void(const Outcome &)> onDecided;
+    std::function<void()> replace;
+    bool replaced = false;
     bool done = false;
     bool liftSeen = false;  // after the judgement
     QTimer tick, sessionSilent;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "user_part.h"
+#include "handover/handover.h"
 
 #include <QtTest>
 
@@ -98,6 +99,33 @@ private slots:
         QVERIFY(!failed.answer(10s));
         UserPart fine(nobody, {}, [](int fd) { return say(fd, "ok 31\n"); });
         QCOMPARE(fine.answer(10s).value_or(""), std::string("ok 31\n"));
+    }
+
+    void aReportGoesWholeAndEndedWhileAPartThatReadsNoneHoldsRootOnlyUntilTheBound()
+    {
+        UserPart check(nobody, {}, [](int fd) {
+            if (say(fd, "kestrilavon-touch-check 1\nkept 0\n") != 0)
+                return 3;
+            std::string report;
+            char buffer[4096];
+            for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+                report.append(buffer, static_cast<size_t>(got));
+            return say(fd, std::to_string(report.size()) + "\n");
+        });
+        QCOMPARE(check.handOver(10s, 2).status, 0);
+        const std::string report(kReportLimit, 'r');  // more than a socket holds at once
+        QVERIFY(check.tellLast(report, 10s));
+        QCOMPARE(check.handOver(10s).handover.value_or(""), std::to_string(report.size()) + "\n");
+
+        UserPart deaf(nobody, {}, [](int fd) {
+            say(fd, "a\nb\n");
+            ::pause();
+            return 0;
+        });
+        QCOMPARE(deaf.handOver(10s, 2).status, 0);
+        const auto start = std::chrono::steady_clock::now();
+        QVERIFY(!deaf.tellLast(std::string(8 * kReportLimit, 'r'), 1s));
+        QVERIFY(std::chrono::steady_clock::now() - start < 3s);
     }
 
     // Last: it leaves a held signal noted until its end.

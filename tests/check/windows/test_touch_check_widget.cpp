@@ -75,6 +75,18 @@ private slots:
         QVERIFY(!window->isVisible());
     }
 
+    void aWindowThatTheReportIsToReplaceStaysOnceTheTouchEnds()
+    {
+        int replaced = 0;
+        window->replaceOnceOver([&] { ++replaced; });
+        touch(target());
+        QCOMPARE(replaced, 1);
+        QVERIFY(window->isVisible());  // until the report's window covers it
+        QTest::qWait(3500);            // past the latest end of a judged touch
+        QCOMPARE(replaced, 1);
+        QVERIFY(window->isVisible());
+    }
+
     void escOrClosingDecidesNothingButIsSaid()
     {
         QTest::keyClick(window.get(), Qt::Key_Escape);

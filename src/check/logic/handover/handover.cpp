@@ -212,3 +212,19 @@ std::optional<TouchVerdict> readTouchVerdict(const std::string &text, int bound)
     verdict.pixels = static_cast<int>(*pixels);
     return verdict;
 }
+
+std::string reportText(bool kept, const std::string &report)
+{
+    return (kept ? "kept\n" : "not kept\n") + report;
+}
+
+std::optional<RootReport> readReport(const std::string &text)
+{
+    const size_t end = text.find('\n');
+    if (end == std::string::npos)
+        return std::nullopt;
+    const std::string outcome = text.substr(0, end);
+    if (outcome != "kept" && outcome != "not kept")
+        return std::nullopt;
+    return RootReport{outcome == "kept", text.substr(end + 1)};
+}

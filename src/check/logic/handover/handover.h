@@ -73,9 +73,25 @@ struct TouchVerdict {
 };
 
 std::string touchVerdictText(const TouchVerdict &verdict);
+constexpr long kTouchVerdictLines = 2;
 
 // The verdict in text, exactly as touchVerdictText writes it, and "kept" only within the
 // bound root was handed; otherwise nullopt.
 std::optional<TouchVerdict> readTouchVerdict(const std::string &text, int bound);
+
+// Root's report for the window part that shows it, once root has kept or put back what the
+// check decided: a line, "kept" or "not kept", then what root said, to the end of root's side.
+// A window shows at most kReportLimit bytes of it.
+struct RootReport {
+    bool kept = false;
+    std::string text;
+};
+
+constexpr size_t kReportLimit = 256 * 1024;
+
+std::string reportText(bool kept, const std::string &report);
+
+// The report as reportText writes it; nullopt for anything else.
+std::optional<RootReport> readReport(const std::string &text);
 
 #endif
