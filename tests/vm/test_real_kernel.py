@@ -827,7 +827,15 @@ def screendump(name):
     picture = f"/vmshare/{name}.ppm"
     if os.path.exists(picture):  # an earlier one of the same name
         os.unlink(picture)
-    open(f"/vmshare/{name}.screendump", "w").close()
+    # Asked for by a rename: the host takes the request away as soon as it sees it, which once
+    # came while the guest's own create of it over 9p had not finished (ENOENT).
+    asking = f"/vmshare/{name}.asking"
+    open(asking, "w").close()
+    try:
+        os.rename(asking, f"/vmshare/{name}.screendump")
+    except FileNotFoundError:
+        if os.path.exists(asking):
+            raise
     wait_for(f"the screendump {name}", lambda: os.path.exists(picture), 30)
     with open(picture, "rb") as file:
         kind, width, height, _, pixels = file.read().split(maxsplit=4)
