@@ -474,8 +474,11 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
     signalNoted.start(100);
     showFullScreenOn(window, screen);
     closeOnceCovered(window, covered);
-    if (followUp)
+    if (followUp) {
+        // Closed before what follows, it ends only this loop, not the application's next one.
+        window.setAttribute(Qt::WA_QuitOnClose, false);
         window.replaceOnceOver([] { QCoreApplication::exit(0); });
+    }
     qApp->exec();
     end.status = followUp ? followUp(end, window) : 0;
     return end;
