@@ -806,7 +806,6 @@ int main(int argc, char **argv)
                 // A second check, the report's window to come, or a window part gone: a window of
                 // its own, once the calibration's has gone (it would read the device's records).
                 calibrationWindow.letGo();
-                checkWindow.reset();
                 checkWindow.emplace(*session, *fds, [&](int verdictFd) {
                     return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
                         return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {

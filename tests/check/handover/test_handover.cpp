@@ -107,17 +107,6 @@ private slots:
             QVERIFY2(!readTouchVerdict(bad, 17), bad);
     }
 
-    void rootsReportIsTakenWithItsOutcomeAndAnyTextAfterIt()
-    {
-        for (const bool kept : {true, false}) {
-            const auto back = readReport(reportText(kept, "Kept: your touch landed 0 px.\nline two\n"));
-            QVERIFY(back && back->kept == kept);
-            QCOMPARE(back->text, std::string("Kept: your touch landed 0 px.\nline two\n"));
-        }
-        for (const char *bad : {"", "kept", "Kept\nsaid\n", "kept 0\nsaid\n"})
-            QVERIFY2(!readReport(bad), bad);
-    }
-
     // What the user's part answers after setting or reading X and sway: any bytes survive the
     // trip, anything not as written is refused, and text reaches the terminal only printable.
     void aSessionAnswerCarriesAnyBytesAndIsTakenOnlyAsWritten()
