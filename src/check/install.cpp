@@ -209,10 +209,10 @@ std::string writeOutputWhileMeasuring(const std::string &file, const std::string
 // output by udev's WL_OUTPUT.
 bool westonHolds(const DeviceInfo &device)
 {
-    struct stat node;
-    if (::stat(device.path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+    const std::string node = deviceNodeOf(sysfsPathOfNode(device.path));
+    if (node.empty())
         return false;
-    const std::vector<pid_t> holders = processesHolding(node.st_rdev);
+    const std::vector<pid_t> holders = processesHolding(node);
     return std::any_of(holders.begin(), holders.end(), [](pid_t pid) { return processName(pid) == "weston"; });
 }
 

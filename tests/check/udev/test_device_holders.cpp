@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,11 +16,11 @@
 class DeviceHoldersTest : public QObject {
     Q_OBJECT
 
-    dev_t zero = 0;
+    const char *const zero = "/dev/zero";
 
-    // A process that is not this one's child (those are left out), holding /dev/zero open
-    // under a name of its choosing; its pid, read from a pipe.
-    static pid_t strangerHoldingZero(const char *name)
+    // A process that is not this one's child (those are left out), holding path open under a
+    // name of its choosing; its pid, read from a pipe.
+    static pid_t strangerHolding(const char *path, int flags, const char *name)
     {
         int told[2];
         if (::pipe(told) != 0)
@@ -28,7 +29,7 @@ class DeviceHoldersTest : public QObject {
         if (middle == 0) {
             if (::fork() == 0) {
                 ::prctl(PR_SET_NAME, name);
-                const int held = ::open("/dev/zero", O_RDONLY);
+                const int held = ::open(path, flags);
                 const pid_t self = ::getpid();
                 if (held < 0 || ::write(told[1], &self, sizeof self) != sizeof self)
                     _exit(1);
@@ -47,13 +48,6 @@ class DeviceHoldersTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        struct stat node;
-        QVERIFY(::stat("/dev/zero", &node) == 0);
-        zero = node.st_rdev;
-    }
-
     // Our own descriptor counts only while open; a stranger's is found, and the name it chose
     // reaches the report escaped (asked while it lives); one that kept it open is not named.
     void holdersAreFoundByTheirDescriptorsAndNamedEscaped()
@@ -66,7 +60,7 @@ private slots:
         QCOMPARE(holdsDevice(mine.c_str(), zero), before);
         QVERIFY(!holdsDevice("/proc/0/fd", zero));
 
-        const pid_t stranger = strangerHoldingZero("evil\x1b]0;x");
+        const pid_t stranger = strangerHolding(zero, O_RDONLY, "evil\x1b]0;x");
         QVERIFY(stranger > 0);
         const std::vector<pid_t> found = processesHolding(zero);
         const std::string report = holdersReport({{stranger, HolderOutcome::NotOpenedAgain},
@@ -78,6 +72,43 @@ private slots:
         QVERIFY(report.find("within 10 s by evil?]0;x (pid " + std::to_string(stranger) + ")") != std::string::npos);
         QVERIFY(report.find("Opened again after the re-add by " + processName(::getpid())) == 0);
         QVERIFY(report.find("(pid 1)") == std::string::npos);
+    }
+
+    // A FUSE mount whose server never answers holds every stat of its files, and of its root,
+    // for good: a process holding it must not hold up the search for the device's holders.
+    void aStoppedFuseMountHeldByAnotherProcessDoesNotStopTheSearch()
+    {
+        QTemporaryDir folder;
+        const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        const std::string options = "fd=" + std::to_string(fuse) + ",rootmode=40000,user_id=0,group_id=0";
+        if (fuse < 0 || ::mount("kestrilavon-test", folder.path().toLocal8Bit().constData(), "fuse", 0,
+                                options.c_str()) != 0) {
+            if (fuse >= 0)
+                ::close(fuse);
+            QSKIP("no FUSE mount here (needs root and /dev/fuse)");
+        }
+        const QByteArray mountPoint = folder.path().toLocal8Bit();
+        const pid_t stranger = strangerHolding(mountPoint.constData(), O_PATH, "fuse-holder");
+        const pid_t search = ::fork();
+        if (search == 0) {
+            processesHolding(zero);
+            _exit(0);
+        }
+        int status = 0;
+        bool ended = false;
+        for (int tick = 0; tick < 100 && !ended; ++tick) {
+            ended = ::waitpid(search, &status, WNOHANG) == search;
+            if (!ended)
+                ::usleep(50 * 1000);
+        }
+        // Closing the server's end fails what waits on it, so that nothing is left hanging.
+        ::kill(search, SIGKILL);
+        ::close(fuse);
+        ::waitpid(search, nullptr, 0);
+        ::kill(stranger, SIGKILL);
+        ::umount2(mountPoint.constData(), MNT_DETACH);
+        QVERIFY2(ended, "the search for holders waited on the stopped FUSE mount");
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
 };
 

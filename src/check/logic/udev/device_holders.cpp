@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -26,7 +28,7 @@ pid_t parentOf(pid_t pid)
     return 0;
 }
 
-std::vector<pid_t> holdersNow(dev_t device)
+std::vector<pid_t> holdersNow(const std::string &node)
 {
     std::vector<pid_t> holders;
     DIR *proc = ::opendir("/proc");
@@ -38,7 +40,8 @@ std::vector<pid_t> holdersNow(dev_t device)
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end || pid == self)
             continue;
-        if (holdsDevice(fdFolderOf(static_cast<pid_t>(pid)).c_str(), device) && parentOf(static_cast<pid_t>(pid)) != self)
+        if (holdsDevice(fdFolderOf(static_cast<pid_t>(pid)).c_str(), node.c_str())
+            && parentOf(static_cast<pid_t>(pid)) != self)
             holders.push_back(static_cast<pid_t>(pid));
     }
     ::closedir(proc);
@@ -65,11 +68,12 @@ std::string fdFolderOf(pid_t pid)
     return "/proc/" + std::to_string(pid) + "/fd";
 }
 
-bool holdsDevice(const char *fdFolder, dev_t device)
+bool holdsDevice(const char *fdFolder, const char *node)
 {
     const int folder = ::open(fdFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return false;
+    const size_t nodeLength = std::strlen(node);
     bool holds = false;
     // getdents64 itself, not readdir(), which may allocate; glibc's dirent64 is the kernel's
     // record.
@@ -77,11 +81,12 @@ bool holdsDevice(const char *fdFolder, dev_t device)
     for (long got; !holds && (got = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0;) {
         for (long at = 0; !holds && at < got;) {
             const auto *record = reinterpret_cast<const dirent64 *>(buffer + at);
-            struct stat target;
-            // The descriptor's own file, through the link in /proc: a character device has
-            // the device number udev's device has.
-            holds = record->d_name[0] != '.' && ::fstatat(folder, record->d_name, &target, 0) == 0
-                && S_ISCHR(target.st_mode) && target.st_rdev == device;
+            // The link's text alone: following it would stat every file of every process, and
+            // one on a stopped FUSE mount would hold root there for good.
+            char target[PATH_MAX];
+            const ssize_t length = record->d_name[0] == '.' ? -1
+                : ::readlinkat(folder, record->d_name, target, sizeof target);
+            holds = length == static_cast<ssize_t>(nodeLength) && std::memcmp(target, node, nodeLength) == 0;
             at += record->d_reclen;
         }
     }
@@ -89,13 +94,13 @@ bool holdsDevice(const char *fdFolder, dev_t device)
     return holds;
 }
 
-std::vector<pid_t> processesHolding(dev_t device)
+std::vector<pid_t> processesHolding(const std::string &node)
 {
-    const std::vector<pid_t> first = holdersNow(device);
+    const std::vector<pid_t> first = holdersNow(node);
     if (first.empty())
         return first;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::vector<pid_t> second = holdersNow(device);
+    const std::vector<pid_t> second = holdersNow(node);
     std::vector<pid_t> both;
     std::set_intersection(first.begin(), first.end(), second.begin(), second.end(), std::back_inserter(both));
     return both;

@@ -12,13 +12,15 @@
 // matrix from udev at that moment. Until then they use the old one, so a re-add is over only
 // once they hold the device again.
 
-// The processes other than this one and its children that have the device open, seen twice
-// a tenth of a second apart (a udev worker's brief look is not a hold).
-std::vector<pid_t> processesHolding(dev_t device);
+// The processes other than this one and its children that have the device node open (its path
+// as udev names it, /dev/input/eventN), seen twice a tenth of a second apart (a udev worker's
+// brief look is not a hold).
+std::vector<pid_t> processesHolding(const std::string &node);
 
-// Whether the process has a descriptor of the device open. Made only of system calls, so that
-// a forked child of a program with threads may use it; the path is "/proc/PID/fd", made before.
-bool holdsDevice(const char *fdFolder, dev_t device);
+// Whether the process has a descriptor of the node open, by the path its link in /proc reads:
+// nothing is followed through it. Made only of system calls, so that a forked child of a program
+// with threads may use it; the path is "/proc/PID/fd", made before.
+bool holdsDevice(const char *fdFolder, const char *node);
 
 // The folder /proc/PID/fd of a process.
 std::string fdFolderOf(pid_t pid);

@@ -58,6 +58,16 @@ std::string sysfsPathOfNode(const std::string &path)
                                                                       : std::string();
 }
 
+std::string deviceNodeOf(const std::string &sysfsPath)
+{
+    udev_device *device = udevContext() ? udev_device_new_from_syspath(udevContext(), sysfsPath.c_str()) : nullptr;
+    const char *node = device ? udev_device_get_devnode(device) : nullptr;
+    const std::string path = node ? node : "";
+    if (device)
+        udev_device_unref(device);
+    return path;
+}
+
 int udevadm(const std::vector<std::string> &arguments, std::string *output)
 {
     int pipeFds[2] = {-1, -1};
@@ -146,14 +156,14 @@ double monotonicSeconds()
 
 // Waits, with nothing but calls that are safe after a fork, until every holder not yet done
 // has the device open (open) or not (!open); marks those done in done[].
-void waitForHolders(const char *const folders[], size_t count, dev_t device, bool open, bool done[], int seconds)
+void waitForHolders(const char *const folders[], size_t count, const char *node, bool open, bool done[], int seconds)
 {
     const double until = monotonicSeconds() + seconds;
     for (;;) {
         bool all = true;
         for (size_t i = 0; i < count; ++i) {
             if (!done[i])
-                done[i] = holdsDevice(folders[i], device) == open;
+                done[i] = holdsDevice(folders[i], node) == open;
             all = all && done[i];
         }
         if (all || monotonicSeconds() >= until)
@@ -238,7 +248,8 @@ Replug reloadAndReplug(const std::string &sysfsPath)
                              "the same, and a compositor may lose that touch\n",
                      static_cast<int>(kLiftedAtMost.count()));
     // Who has the device open now, to wait until they have let it go and opened it again.
-    std::vector<pid_t> holders = device ? processesHolding(device) : std::vector<pid_t>();
+    const std::string node = deviceNodeOf(sysfsPath);
+    std::vector<pid_t> holders = node.empty() ? std::vector<pid_t>() : processesHolding(node);
     if (holders.size() > kMostHolders)
         holders.resize(kMostHolders);
     std::vector<std::string> folderPaths;
@@ -284,12 +295,12 @@ Replug reloadAndReplug(const std::string &sysfsPath)
         ::dup2(errors[1], STDERR_FILENO);
         const bool removed = runInChild(program, removeArgv);
         // Those that keep it open through the remove do not follow udev: not waited for again.
-        waitForHolders(folders, count, device, false, letGo, kLetGoSeconds);
+        waitForHolders(folders, count, node.c_str(), false, letGo, kLetGoSeconds);
         // Even when the remove failed: it may have gone out all the same.
         const bool added = runInChild(program, addArgv);
         for (size_t i = 0; i < count; ++i)
             openAgain[i] = !letGo[i];
-        waitForHolders(folders, count, device, true, openAgain, kOpenAgainSeconds);
+        waitForHolders(folders, count, node.c_str(), true, openAgain, kOpenAgainSeconds);
         char said[kMostHolders];
         for (size_t i = 0; i < count; ++i)
             said[i] = static_cast<char>(!letGo[i] ? HolderOutcome::KeptOpen

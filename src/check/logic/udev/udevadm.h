@@ -22,6 +22,9 @@ udev *udevContext();
 std::string sysfsPathOf(dev_t device);
 // The same for a device node's path.
 std::string sysfsPathOfNode(const std::string &path);
+// The device's node as udev names it (/dev/input/eventN), from its folder in sysfs; empty when
+// there is none.
+std::string deviceNodeOf(const std::string &sysfsPath);
 
 // Runs udevadm with these arguments; its status (-1 when it cannot run), its standard output
 // in *output when asked.
