@@ -33,9 +33,9 @@ std::optional<std::vector<int>> openDevices(const std::vector<std::string> &path
 {
     std::vector<int> devices;
     for (const std::string &path : paths) {
-        const int device = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int device = openEventDevice(path);
         if (device < 0) {
-            const std::string reason = std::strerror(errno);
+            const std::string reason = errno == ENOTTY ? "not an input event device" : std::strerror(errno);
             closeDevices(devices);
             fail("cannot open " + printable(path) + ": " + reason);
             return std::nullopt;

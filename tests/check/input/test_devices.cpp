@@ -6,7 +6,10 @@
 
 #include <QtTest>
 
+#include <linux/major.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
@@ -166,6 +169,42 @@ private slots:
             QVERIFY2(readResultFile(path).trusted() == trusted, uid);
         }
         ::unsetenv("SUDO_UID");
+    }
+
+    // What root opens for a user who named it is an input node in /dev/input and nothing else:
+    // a node of another driver, a FIFO or a link out of the folder is refused before any open,
+    // since an open alone may act (a watchdog arms or stops).
+    void rootOpensForAUserOnlyAnInputNodeAndLooksAtNothingElse()
+    {
+        QTemporaryDir inputFolder;  // stands for /dev/input
+        const std::string in = inputFolder.path().toStdString() + "/";
+        if (::mknod((in + "null").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("cannot make device nodes here (needs root)");
+        QVERIFY(::mkfifo((in + "fifo").c_str(), 0600) == 0);
+        QVERIFY(::symlink("/dev/null", (in + "out").c_str()) == 0);
+        QVERIFY(::mknod((in + "event1023").c_str(), S_IFCHR | 0600, makedev(INPUT_MAJOR, 1023)) == 0);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        for (const char *name : {"null", "fifo"})
+            QVERIFY(::inotify_add_watch(watch, (in + name).c_str(), IN_OPEN) >= 0);
+        for (const std::string &path : {in + "null", in + "fifo", in + "out", std::string("/dev/null")}) {
+            errno = 0;
+            QVERIFY2(openInputNodeIn(path, in) == -1 && errno == ENOTTY, path.c_str());
+        }
+        char event[4096];
+        QCOMPARE(::read(watch, event, sizeof event), ssize_t(-1));
+        ::close(watch);
+        // An input node passes and is opened: with no driver behind it, the kernel says no.
+        errno = 0;
+        QVERIFY(openInputNodeIn(in + "event1023", in) == -1 && errno != ENOTTY);
+        // Under sudo the check holds for root; root's own shell opens what it names.
+        const int own = openEventDevice("/dev/null");
+        ::setenv("SUDO_UID", "1000", 1);
+        errno = 0;
+        const int forUser = openEventDevice("/dev/null");
+        const int refusal = errno;
+        ::unsetenv("SUDO_UID");
+        QVERIFY(own >= 0 && ::close(own) == 0);
+        QVERIFY(forUser == -1 && refusal == ENOTTY);
     }
 
     void onlyAPlainNameGoesIntoAConfigurationAndUdevPatternsMatchOnlyThemselves()

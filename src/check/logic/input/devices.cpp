@@ -9,6 +9,7 @@
 #include <libevdev/libevdev.h>
 #include <libudev.h>
 #include <linux/input.h>
+#include <linux/major.h>
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -246,9 +247,37 @@ std::string byIdName(const std::vector<std::string> &links)
     return found;
 }
 
+int openInputNodeIn(const std::string &path, const std::string &folder)
+{
+    // Links are followed by name only (by-id, by-path), and the node they lead to must lie in
+    // the folder itself.
+    char resolved[PATH_MAX];
+    struct stat named, opened;
+    const bool inFolder = ::realpath(path.c_str(), resolved) && std::strncmp(resolved, folder.c_str(), folder.size()) == 0
+        && !std::strchr(resolved + folder.size(), '/');
+    if (!inFolder || ::lstat(resolved, &named) != 0 || !S_ISCHR(named.st_mode) || major(named.st_rdev) != INPUT_MAJOR) {
+        errno = ENOTTY;
+        return -1;
+    }
+    const int fd = ::open(resolved, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode) || opened.st_rdev != named.st_rdev)) {
+        ::close(fd);
+        errno = ENOTTY;
+        return -1;
+    }
+    return fd;
+}
+
+int openEventDevice(const std::string &path)
+{
+    const bool forAnother = ::geteuid() == 0 && (std::getenv("SUDO_UID") || std::getenv("PKEXEC_UID"));
+    return forAnother ? openInputNodeIn(path, "/dev/input/")
+                      : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
 std::optional<DeviceInfo> describeDevice(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openEventDevice(path);
     if (fd < 0)
         return std::nullopt;
     libevdev *device = nullptr;

@@ -53,6 +53,16 @@ std::string byIdName(const std::vector<std::string> &links);
 // Every event device that reports absolute X and Y, by event number.
 std::vector<DeviceInfo> listTouchDevices();
 
+// Opens an event device to read, without blocking. Where root opens it for a user who named it
+// (through sudo or pkexec), only a character device of the input major reached through
+// /dev/input/ is opened: anything else is not even opened to look, since an open alone may act
+// (a watchdog arms or stops, a FIFO waits). -1 with errno set otherwise, ENOTTY for a path that
+// is not such a node.
+int openEventDevice(const std::string &path);
+
+// The check itself, against folder instead of /dev/input/ and whoever asks: for tests.
+int openInputNodeIn(const std::string &path, const std::string &folder);
+
 // The device at path, asked through its open descriptor; nullopt with errno set if it does
 // not open, ENOTTY if it is not an input event device.
 std::optional<DeviceInfo> describeDevice(const std::string &path);
