@@ -316,6 +316,8 @@ std::optional<UserSession> windowSession(char **argv, const std::string &wayland
 {
     std::string problem;
     const std::optional<uid_t> invoking = invokingUid(std::getenv("SUDO_UID"), std::getenv("PKEXEC_UID"), &problem);
+    if (invoking && problem.empty())
+        problem = invokerProblem(*invoking, loginOwner());
     const std::optional<LogindSession> logind = problem.empty() ? logindSession() : std::nullopt;
     const std::optional<uid_t> user = sessionUser(invoking, logind ? std::optional(logind->owner) : std::nullopt);
     std::optional<UserSession> session;

@@ -173,6 +173,12 @@ std::optional<LogindSession> logindSession()
     return known ? std::optional(session) : std::nullopt;
 }
 
+std::optional<uid_t> loginOwner()
+{
+    uid_t owner = 0;
+    return ::sd_pid_get_owner_uid(0, &owner) >= 0 ? std::optional(owner) : std::nullopt;
+}
+
 bool dropToUser(const UserSession &session, std::vector<int> keep, std::string *problem)
 {
     const std::string &name = session.environment.name;

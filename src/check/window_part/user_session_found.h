@@ -35,6 +35,10 @@ struct LogindSession {
 // nullopt where the process runs in no session (a boot script, a service) or logind is not there.
 std::optional<LogindSession> logindSession();
 
+// The user whose login this process runs under, logind's session or that user's own systemd;
+// nullopt where it is no one's (a service, a boot script) or logind is not there.
+std::optional<uid_t> loginOwner();
+
 // In the forked window part, before the toolkit starts: for good to the session's user (its
 // groups (and the display's group, where one is given), its real, effective and saved ids, no new privileges), root checked to be out of
 // reach; every descriptor closed but the standard three, those kept and the cookie's; the environment the

@@ -142,6 +142,10 @@ private slots:
             problem.clear();
             QVERIFY(!invokingUid(sudo, pkexec, &problem) && !problem.empty());
         }
+        // Kept by su into another user's login, SUDO_UID names no one who asked.
+        QCOMPARE(invokerProblem(1000, 1000), std::string());
+        QCOMPARE(invokerProblem(1000, std::nullopt), std::string());  // a service, a boot script
+        QVERIFY(invokerProblem(1000, 1001).find("user 1000, but this runs in the login of user 1001") != std::string::npos);
     }
 
     void rootAloneRunsTheWindowAsItsSessionsOwnerElseAsAnUnprivilegedUser()

@@ -38,6 +38,15 @@ std::optional<uid_t> invokingUid(const char *sudoUid, const char *pkexecUid, std
     return found;
 }
 
+std::string invokerProblem(uid_t invoking, std::optional<uid_t> loginOwner)
+{
+    if (!loginOwner || *loginOwner == invoking)
+        return {};
+    return "SUDO_UID or PKEXEC_UID names user " + std::to_string(invoking) + ", but this runs in the login of user "
+        + std::to_string(*loginOwner) + ": that user did not ask for it through sudo or pkexec (su keeps "
+        "SUDO_UID); run sudo from the login of the user whose session it is";
+}
+
 std::optional<uid_t> sessionUser(std::optional<uid_t> invoking, std::optional<uid_t> sessionOwner)
 {
     if (invoking)

@@ -18,6 +18,12 @@
 // not a plain number, is root's own, or the two disagree.
 std::optional<uid_t> invokingUid(const char *sudoUid, const char *pkexecUid, std::string *problem);
 
+// Why the user SUDO_UID or PKEXEC_UID names cannot be taken as the one who asked, or an empty
+// string: su and a shell keep SUDO_UID, so it names the asker only where this runs under that
+// user's own login (logind's session, or the user's own systemd) or under no one's (a service, a
+// boot script). loginOwner is the owner of that login, where there is one.
+std::string invokerProblem(uid_t invoking, std::optional<uid_t> loginOwner);
+
 // The user whose session the window part runs in: the one who ran sudo or pkexec, else the owner
 // of the logind session the command runs in. nullopt where that is root or there is no session
 // (root's own X from startx, a boot script, su - on a console): the window part then runs as an
