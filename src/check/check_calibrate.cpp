@@ -14,6 +14,7 @@
 #include "udev/rule_edits.h"
 #include "udev/udevadm.h"
 #include "input/event_device.h"
+#include "user_part.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -68,6 +69,11 @@ void copySaid()
 {
     if (saying.memory < 0)
         return;
+    // What the user's parts said meanwhile, after what root said before it.
+    if (const std::string theirs = takeUserPartsWords(); !theirs.empty()) {
+        std::fflush(stdout);
+        writeAll(STDERR_FILENO, theirs);
+    }
     char buffer[4096];
     for (ssize_t got; (got = ::pread(saying.memory, buffer, sizeof buffer, saying.copied)) > 0;) {
         saying.copied += got;
@@ -102,8 +108,8 @@ bool startKeepingWhatIsSaid()
     saying.memory = ::memfd_create("kestrilavon-check report", MFD_CLOEXEC);
     saying.out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     saying.err = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (saying.memory < 0 || saying.out < 0 || saying.err < 0 || ::dup2(saying.memory, STDOUT_FILENO) < 0
-        || ::dup2(saying.memory, STDERR_FILENO) < 0) {
+    if (saying.memory < 0 || saying.out < 0 || saying.err < 0 || !startCollectingUserPartsWords()
+        || ::dup2(saying.memory, STDOUT_FILENO) < 0 || ::dup2(saying.memory, STDERR_FILENO) < 0) {
         stopKeepingWhatIsSaid();
         return false;
     }
@@ -115,6 +121,7 @@ std::string stopKeepingWhatIsSaid()
     std::fflush(stdout);
     std::fflush(stderr);
     copySaid();
+    stopCollectingUserPartsWords();
     std::string said;
     if (saying.memory >= 0) {
         char buffer[4096];

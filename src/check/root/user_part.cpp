@@ -3,6 +3,7 @@
 
 #include "handover/handover.h"
 #include "handover/session_answer.h"
+#include "input/listing.h"
 #include "signals/signals_at_start.h"
 
 #include <poll.h>
@@ -54,6 +55,13 @@ void noteInterruption(int signal)
 }
 
 constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The pipe the user parts' standard streams go into while root keeps what it says.
+struct UserPartsWords {
+    int read = -1, write = -1;
+    std::string partial;  // a line not yet ended
+    size_t taken = 0;
+} words;
 
 // The text the child writes before it closes its side (or, where lines is given, once it has
 // written that many lines), read within the time left; a text longer than limit is cut there
@@ -111,6 +119,8 @@ pid_t forkAsUser(const UserSession &session, const std::vector<int> &devices, in
             else
                 ::signal(signal, SIG_IGN);
         }
+        if (words.write >= 0 && (::dup2(words.write, STDOUT_FILENO) < 0 || ::dup2(words.write, STDERR_FILENO) < 0))
+            ::_exit(1);
         std::vector<int> keep = devices;
         keep.push_back(childEnd);
         std::string problem;
@@ -127,6 +137,49 @@ pid_t forkAsUser(const UserSession &session, const std::vector<int> &devices, in
 }
 
 } // namespace
+
+bool startCollectingUserPartsWords()
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    // Root reads only when it says something itself: a part that fills the pipe waits on it.
+    ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    words = {ends[0], ends[1], {}, 0};
+    return true;
+}
+
+std::string takeUserPartsWords()
+{
+    std::string lines;
+    char buffer[4096];
+    for (ssize_t got; words.read >= 0 && ((got = ::read(words.read, buffer, sizeof buffer)) > 0
+                                          || (got < 0 && errno == EINTR));) {
+        words.partial.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+        for (size_t end; (end = words.partial.find('\n')) != std::string::npos;) {
+            const std::string line = printable(words.partial.substr(0, end)) + "\n";
+            words.partial.erase(0, end + 1);
+            if (words.taken + line.size() <= kUserPartsWordsLimit) {
+                words.taken += line.size();
+                lines += line;
+            }
+        }
+        // A line with no end in sight is dropped whole.
+        if (words.partial.size() > kUserPartsWordsLimit)
+            words.partial.clear();
+    }
+    return lines;
+}
+
+void stopCollectingUserPartsWords()
+{
+    // A part still running that writes later gets EPIPE: SIGPIPE is ignored from the start.
+    for (const int fd : {words.read, words.write}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    words = {};
+}
 
 HeldUntilRestored::HeldUntilRestored()
 {

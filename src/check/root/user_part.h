@@ -55,6 +55,16 @@ WindowPartEnd runWindowPart(const UserSession &session, const std::vector<int> &
                             const std::function<int(int handoverFd)> &window,
                             std::chrono::seconds limit = kWindowTime);
 
+// While root keeps what it says for a report, its standard streams are a memory file that a
+// user's process given them could rewrite or fill. The parts forked meanwhile write theirs into a
+// pipe that root alone reads instead: started here (false where no pipe could be made), read by
+// takeUserPartsWords (in whole lines made printable, kUserPartsWordsLimit in all), and ended by
+// stopCollectingUserPartsWords, after which parts forked get root's streams again.
+bool startCollectingUserPartsWords();
+std::string takeUserPartsWords();
+void stopCollectingUserPartsWords();
+constexpr size_t kUserPartsWordsLimit = 64 * 1024;
+
 // In such a child: whether all of text went out to root on fd.
 bool writeAll(int fd, const std::string &text);
 

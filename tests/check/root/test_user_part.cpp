@@ -6,6 +6,8 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +46,37 @@ private slots:
         nobody.uid = user->pw_uid;
         nobody.gid = user->pw_gid;
         nobody.environment = {"nobody", user->pw_dir, std::nullopt, {}};
+    }
+
+    // While root keeps what it says in a memory file on its own streams, a part forked then
+    // writes into a pipe of root's: the file never reaches it, and its words come back in
+    // whole lines, made printable.
+    void whileRootKeepsItsReportAPartsStreamsAreAPipeAndNothingOfRootsReachesIt()
+    {
+        const int report = ::memfd_create("root's report", 0);
+        struct stat reportStatus;
+        QVERIFY(report >= 0 && ::fstat(report, &reportStatus) == 0);
+        const int terminal = ::dup(STDOUT_FILENO);
+        QVERIFY(startCollectingUserPartsWords());
+        ::dup2(report, STDOUT_FILENO);
+        UserPart part(nobody, {}, [&](int fd) {
+            bool reached = false;
+            for (int open = 0; open < 1024; ++open) {
+                struct stat status;
+                reached |= ::fstat(open, &status) == 0 && status.st_dev == reportStatus.st_dev
+                    && status.st_ino == reportStatus.st_ino;
+            }
+            const std::string words = "a word \x1b]0;title\x07 and more\nnot ended";
+            if (::write(STDOUT_FILENO, words.data(), words.size()) != static_cast<ssize_t>(words.size()))
+                return 3;
+            return say(fd, reached ? "reached\n" : "apart\n");
+        }, false);
+        ::dup2(terminal, STDOUT_FILENO);
+        ::close(terminal);
+        QCOMPARE(part.answer(10s).value_or(""), std::string("apart\n"));
+        QCOMPARE(takeUserPartsWords(), std::string("a word ?]0;title? and more\n"));
+        stopCollectingUserPartsWords();
+        ::close(report);
     }
 
     void aWindowPartThatHandedOverStaysForRootsWordAndAnswersIt()
