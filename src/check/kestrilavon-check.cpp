@@ -414,6 +414,13 @@ bool putBackMapping(const MappingChange &change)
     return change.gnome ? putBackGnomeMapping(*change.gnome) : putBackKWinOutput(*change.kwin);
 }
 
+// The command that sets the mapping back as it was before, printable.
+std::string mappingUndo(const MappingChange &change)
+{
+    return printable(change.gnome ? gsettingsUndo(change.gnome->path, change.gnome->before)
+                                  : kwinOutputUndo(change.kwin->object, change.kwin->before));
+}
+
 // The outputs as the toolkit names them: on KWin, its outputs' own names.
 std::vector<std::string> outputNames()
 {
@@ -743,7 +750,13 @@ int main(int argc, char **argv)
         if (mapping) {
             whatRootChanged().add([&session, change = *mapping](int *) {
                 UserPart putBack(*session, {}, [&](int) { return putBackMapping(change) ? 0 : 1; }, false);
-                return putBack.answer(kSettingTime).has_value();
+                if (putBack.answer(kSettingTime))
+                    return true;
+                std::printf("%s is NOT put back. Put it back by hand, as your user:\n    %s\n",
+                            change.gnome ? "GNOME's mapping of the touch screen onto its monitor"
+                                         : "KWin's mapping of the touch screen onto its output",
+                            mappingUndo(change).c_str());
+                return false;
             });
         }
         // The output an install is to map the device onto, set while it is measured (weston's).
@@ -843,16 +856,14 @@ int main(int argc, char **argv)
             : keepHandedOver(*end.handover, devices, *fds, keeping);
         calibrationWindow.letGo();
         int duringPutBack = 0;
-        if (status != 0)
-            whatRootChanged().putBackAll("", &duringPutBack);
+        if (status != 0 && (whatRootChanged().putBackAll("", &duringPutBack), duringPutBack))
+            endBySignal(128 + duringPutBack);
         else if (mapping)
             // Said again here, where the menu entry's report window shows it.
             std::printf("%s is kept with it. To undo that, as your user:\n    %s\n",
                         mapping->gnome ? "GNOME's mapping of the touch screen onto its monitor"
                                        : "KWin's mapping of the touch screen onto its output",
-                        printable(mapping->gnome ? gsettingsUndo(mapping->gnome->path, mapping->gnome->before)
-                                                 : kwinOutputUndo(mapping->kwin->object, mapping->kwin->before))
-                            .c_str());
+                        mappingUndo(*mapping).c_str());
         whatRootChanged().keepAll();
         if (keepingSaid) {
             std::string said = stopKeepingWhatIsSaid();

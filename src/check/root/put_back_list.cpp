@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "put_back_list.h"
 
+#include "user_part.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -38,11 +40,17 @@ bool PutBackList::putBack(Id id, int *signal)
 
 bool PutBackList::putBackAll(const std::string &why, int *signal)
 {
+    // Signals are only noted until every change is back: one that ended root meanwhile would end
+    // with it the user's part that puts the desktop's mapping back, and leave the rest as it is.
+    const HeldUntilRestored held;
+    const int notedBefore = held.signal();
     if (!why.empty())
         std::printf("%s\n", why.c_str());
     bool allBack = true;
     while (!changes.empty())
         allBack = putBack(changes.back().first, signal) && allBack;
+    if (!*signal && held.signal() != notedBefore)
+        *signal = held.signal();
     return allBack;
 }
 

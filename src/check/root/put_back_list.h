@@ -28,8 +28,9 @@ public:
     // listed.
     bool putBack(Id id, int *signal);
     // Says why (where it is not empty), then puts back every change still listed, the last
-    // first. Whether all read back; *signal gets the first signal held off
-    // during them (left as it was where none came).
+    // first, with SIGINT, SIGTERM, SIGHUP and SIGQUIT only noted until all are back. Whether all
+    // read back; *signal gets the first signal held off during them (left as it was where none
+    // came).
     bool putBackAll(const std::string &why, int *signal);
     bool empty() const { return changes.empty(); }
 

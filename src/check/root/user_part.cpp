@@ -56,6 +56,9 @@ void noteInterruption(int signal)
 
 constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// How many holds are in force: one within another keeps the signal the outer one noted.
+int holdDepth = 0;
+
 // The pipe the user parts' standard streams go into while root keeps what it says.
 struct UserPartsWords {
     int read = -1, write = -1;
@@ -183,7 +186,8 @@ void stopCollectingUserPartsWords()
 
 HeldUntilRestored::HeldUntilRestored()
 {
-    interruptedBy = 0;
+    if (holdDepth++ == 0)
+        interruptedBy = 0;
     struct sigaction note {};
     note.sa_handler = noteInterruption;
     sigemptyset(&note.sa_mask);
@@ -193,6 +197,7 @@ HeldUntilRestored::HeldUntilRestored()
 
 HeldUntilRestored::~HeldUntilRestored()
 {
+    --holdDepth;
     for (size_t i = 0; i < std::size(kRestoringSignals); ++i)
         ::sigaction(kRestoringSignals[i], &before[i], nullptr);
 }

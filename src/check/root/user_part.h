@@ -29,6 +29,7 @@ constexpr std::chrono::seconds kWindowTime{600};
 // While it lives, SIGINT, SIGTERM, SIGHUP and SIGQUIT are only noted (those ignored from the
 // start stay ignored), and a wait for the window part ends at once: what root changed is put
 // back before the program ends as the signal asked.
+// One made while another lives keeps what that one noted.
 class HeldUntilRestored {
 public:
     HeldUntilRestored();
