@@ -544,8 +544,8 @@ struct CalibrationRun {
     int keepWhatIsHandedOver(const std::optional<UserSession> &session, const std::optional<std::vector<int>> &fds,
                              const WindowPartEnd &end, UserPart &calibrationWindow, bool keepingSaid,
                              std::optional<UserPart> *checkWindow) const;
-    void showReportWindow(const std::optional<UserSession> &session, int status,
-                          std::optional<UserPart> *checkWindow) const;
+    void reportInWindow(const std::optional<UserSession> &session, int status,
+                        std::optional<UserPart> *checkWindow) const;
 };
 
 // Run by the session's own user (or by root with no one else to run as): the window here.
@@ -676,7 +676,7 @@ int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
                         .c_str());
     whatRootChanged().keepAll();
     if (keepingSaid)
-        showReportWindow(session, status, &checkWindow);
+        reportInWindow(session, status, &checkWindow);
     closeDevices(*fds);
     return status;
 }
@@ -738,8 +738,8 @@ int CalibrationRun::keepWhatIsHandedOver(const std::optional<UserSession> &sessi
 }
 
 // The menu entry's report: what was said, in the check's window where it waits for it.
-void CalibrationRun::showReportWindow(const std::optional<UserSession> &session, int status,
-                                      std::optional<UserPart> *checkWindow) const
+void CalibrationRun::reportInWindow(const std::optional<UserSession> &session, int status,
+                                    std::optional<UserPart> *checkWindow) const
 {
     std::string said = stopKeepingWhatIsSaid();
     if (said.empty())
