@@ -6,6 +6,7 @@
 // asked to keep. See its manual page.
 
 #include "CheckWidget.h"
+#include "command_line/command_line.h"
 #include "check_calibrate.h"
 #include "gnome_settings.h"
 #include "put_back_list.h"
@@ -47,70 +48,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
-    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
-    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
-    "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n"
-    "                         [--show-report] [DEVICE]\n";
-const char kHelp[] =
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
-    "       kestrilavon-check --matrix \"A B C D E F\" [--udev | --install] [--port] DEVICE\n"
-    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
-    "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n"
-    "                         [--show-report] [DEVICE]\n"
-    "\n"
-    "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
-    "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
-    "the result, and where X puts it.\n"
-    "\n"
-    "  --result FILE  the result file of kestrilavon (default /tmp/kestrilavon.tmp)\n"
-    "  --output NAME  the X monitor the touch screen lies on, as xrandr --listmonitors names\n"
-    "                 it (default: the one that holds the pointer); on several monitors the\n"
-    "                 forms also map the device onto it. Without X (Wayland), the output as the\n"
-    "                 compositor names it (HDMI-A-1, Virtual-2): --install also sets the rule's\n"
-    "                 WL_OUTPUT, which weston maps the touch screen onto\n"
-    "  --xorg         print an xorg.conf.d section for DEVICE: the Boder lines for the\n"
-    "                 screen's own driver, Calibration for evdev, CalibrationMatrix for libinput\n"
-    "  --udev         print a udev rule that gives libinput the calibration of DEVICE: for X's\n"
-    "                 libinput driver and for Wayland compositors\n"
-    "  --apply        set the calibration of DEVICE on the running X at once (libinput or evdev\n"
-    "                 driver), and print how to undo it; kept until a re-plug or X restarts\n"
-    "  --install      (root) keep the calibration of DEVICE: its rule in\n"
-    "                 /etc/udev/rules.d/99-kestrilavon.rules, then the device re-added so that\n"
-    "                 libinput reads it now (X's libinput driver, Wayland compositors)\n"
-    "  --uninstall    (root) take the matrix out of DEVICE's rule (the rule too, when nothing\n"
-    "                 else is on it), and re-add the device\n"
-    "  --port         with --install, --uninstall or --udev: the rule of DEVICE's port alone\n"
-    "                 (udev's ID_PATH), for identical panels on one machine\n"
-    "  --tslib        print tslib's pointercal line for DEVICE on the framebuffer; with\n"
-    "                 --install (root), write it to /etc/pointercal (or $TSLIB_CALIBFILE)\n"
-    "  --framebuffer /dev/fbN  the framebuffer the windows go on and tslib's W and H come from\n"
-    "                 (default: QT_QPA_PLATFORM's linuxfb:fb=, else $TSLIB_FBDEVICE, else /dev/fb0)\n"
-    "  --pointercal FILE  with --tslib: tslib's calibration file, in place of $TSLIB_CALIBFILE\n"
-    "  --matrix M     the calibration as libinput's six numbers (as --calibrate prints them),\n"
-    "                 for --install or --udev, in place of the result file's borders\n"
-    "  --calibrate    calibrate DEVICE on five targets, any touch screen (turned, multitouch,\n"
-    "                 any range), and print the forms; with --apply, set it on X at once,\n"
-    "                 or with --install keep it (not both).\n"
-    "                 Without DEVICE: the one touch screen here, or the one you touch.\n"
-    "                 Under sudo or pkexec the window runs as the user who asked, in that\n"
-    "                 user's session, and root keeps what it hands back; run by root alone,\n"
-    "                 as the owner of the logind session, else as nobody handed the X\n"
-    "                 cookie or the framebuffer's group (else as root, and said)\n"
-    "  --wayland-display NAME  with --calibrate under sudo: the user's Wayland socket to use\n"
-    "                 (wayland-0, ...), where the user has several\n"
-    "  --show-report  with --calibrate under sudo or pkexec: at the end, the outcome and the\n"
-    "                 report in a window too, until it is closed (the menu entry's: no terminal)\n"
-    "  -h, --help     this text\n"
-    "  --version      the version\n";
-const char kDefaultResult[] = "/tmp/kestrilavon.tmp";
 // How long the check of a kept calibration may take: its countdown, given again for a touch that
 // landed off or never reached the session, and the window's start.
 constexpr std::chrono::seconds kCheckTime{120};
@@ -162,8 +99,6 @@ std::string resultProblem(const std::string &path, const ResultFile &result)
     return "no usable result file " + path + ": " + result.problem;
 }
 
-enum class Form { None, Xorg, Udev, Apply, Install, Uninstall };
-
 // --xorg, --udev and --apply: the device's ranges and ids, a trusted result, a usable matrix,
 // then one form. Any problem: one line, status 1, nothing printed or set.
 // --tslib: the pointercal line for the framebuffer's visible pixels (or, with none there, the
@@ -187,11 +122,16 @@ int tslibForm(const DeviceInfo &device, const Matrix &matrix, bool install,
     return finishOutput(0);
 }
 
-int printForm(Form form, const std::string &devicePath, const std::string &resultPath,
-              const std::optional<std::string> &givenMatrix, bool port, bool tslib,
-              const std::string &monitorName, const std::optional<XScreenLayout> &layout,
+int printForm(const CheckOptions &options, const std::optional<XScreenLayout> &layout,
               const std::optional<Monitor> &monitor, const FramebufferChoice &framebuffer)
 {
+    const Form form = options.form();
+    const std::string &devicePath = options.devicePath;
+    const std::string &resultPath = options.resultPath;
+    const std::optional<std::string> &givenMatrix = options.givenMatrix;
+    const bool port = options.port;
+    const bool tslib = options.tslib;
+    const std::string &monitorName = options.monitorName;
     std::string problem;
     const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
     if (!device)
@@ -551,6 +491,312 @@ WindowPartEnd tslibCheckAsUser(const UserSession &session, char **argv, const st
     return end;
 }
 
+// --calibrate: the devices it is to calibrate, the one named or those that can be the touch
+// screen; nullopt where there is none, said.
+std::optional<std::vector<DeviceInfo>> calibrationDevices(const std::string &devicePath)
+{
+    if (devicePath.empty())
+        return calibrationCandidates();
+    std::string problem;
+    const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
+    if (!device) {
+        fail(problem);
+        return std::nullopt;
+    }
+    return std::vector<DeviceInfo>{*device};
+}
+
+// --calibrate on its devices, where the window is: the steps share what it was asked and found.
+struct CalibrationRun {
+    char **argv;
+    const CheckOptions &options;
+    const FramebufferChoice &framebuffer;
+    const std::optional<XScreenLayout> &layout;
+    const std::optional<Monitor> &monitor;
+    std::vector<DeviceInfo> devices;
+    std::vector<std::string> paths;
+    // A grab tells whether another program holds a device; with several to choose from,
+    // the one touched cannot be held, and a grab of each would take a touch from X.
+    WhenHeld whenHeld;
+    // GNOME's mapping of the touch screen onto its monitor decides whether mutter turns its
+    // touches: settled first, so that what is measured is what is kept.
+    bool mappingWritten;
+
+    int calibrateOn(const std::vector<int> &fds, int handoverFd, const std::optional<XScreenLayout> &xLayout,
+                    const std::optional<Monitor> &on) const
+    {
+        CalibrateOptions calibrateOptions;
+        calibrateOptions.askFirst = options.devicePath.empty() && askFirst(devices);
+        calibrateOptions.apply = options.asked(Form::Apply);
+        calibrateOptions.install = options.asked(Form::Install);
+        calibrateOptions.port = options.port;
+        calibrateOptions.tslib = options.tslib;
+        calibrateOptions.framebuffer = framebuffer;
+        calibrateOptions.handoverFd = handoverFd;
+        return runCalibration(fds, devices, calibrateOptions, xLayout, on, options.monitorName);
+    }
+
+    int placed(const std::function<int(const std::optional<XScreenLayout> &, const std::optional<Monitor> &)> &window) const
+    {
+        std::optional<XScreenLayout> ownLayout;
+        std::optional<Monitor> ownMonitor;
+        const int status = placeOnX(options.monitorName, &ownLayout, &ownMonitor);
+        return status ? status : window(ownLayout, ownMonitor);
+    }
+
+    int inOwnSession() const;
+    int asRoot(const std::optional<UserSession> &session) const;
+    std::optional<MappingChange> settleBeforeMeasuring(const std::optional<UserSession> &session,
+                                                       std::optional<HeldUntilRestored> *held,
+                                                       std::optional<PutBackList::Id> *outputWhileMeasuring,
+                                                       bool *mappingFailed) const;
+    int keepWhatIsHandedOver(const std::optional<UserSession> &session, const std::optional<std::vector<int>> &fds,
+                             const WindowPartEnd &end, UserPart &calibrationWindow, bool keepingSaid,
+                             std::optional<UserPart> *checkWindow) const;
+    void reportInWindow(const std::optional<UserSession> &session, int status,
+                        std::optional<UserPart> *checkWindow) const;
+};
+
+// Run by the session's own user (or by root with no one else to run as): the window here.
+int CalibrationRun::inOwnSession() const
+{
+    const std::string &monitorName = options.monitorName;
+    bool mappingFailed = false;
+    const std::optional<GnomeMappingChange> mapping =
+        ::geteuid() != 0 && useWaylandWindows() && devices.size() == 1
+        ? settleGnomeMapping(devices[0], twinsOf(devices[0]), monitorName, mappingWritten, &mappingFailed)
+        : std::nullopt;
+    if (mappingFailed)
+        return 1;
+    const int status = inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
+        // KWin's output for the device, settled with the outputs this window sees.
+        const std::optional<std::string> current = !mapping && ::geteuid() != 0 && onWayland()
+                && devices.size() == 1 ? kwinOutputName(devices[0].path) : std::nullopt;
+        const std::optional<KWinOutputChange> output = current
+            ? settleKWinOutput(devices[0].path, *current, outputNames(), monitorName, mappingWritten,
+                               &mappingFailed)
+            : std::nullopt;
+        const int calibrated = mappingFailed ? 1 : calibrateOn(fds, -1, layout, monitor);
+        if (calibrated != 0 && output)
+            putBackKWinOutput(*output);
+        return calibrated;
+    });
+    if (status != 0 && mapping)
+        putBackGnomeMapping(*mapping);
+    return status;
+}
+
+// Under root, before the window part measures: the desktop's mapping settled as the user, the
+// output an install maps the device onto set, the device re-added; each put back by root's list.
+std::optional<MappingChange> CalibrationRun::settleBeforeMeasuring(const std::optional<UserSession> &session,
+                                                                   std::optional<HeldUntilRestored> *held,
+                                                                   std::optional<PutBackList::Id> *outputWhileMeasuring,
+                                                                   bool *mappingFailed) const
+{
+    const std::string &monitorName = options.monitorName;
+    std::optional<MappingChange> mapping;
+    if (session->wayland && paths.size() == 1) {
+        mapping = settledAsUser(*session, argv, framebuffer, devices[0], monitorName, mappingWritten, mappingFailed);
+        if (*mappingFailed)
+            return std::nullopt;
+    }
+    // Put back as the user, by a part of its own that the window part's end does not end,
+    // and that the terminal's Ctrl-C does not cut short: root's bound alone does.
+    if (mapping) {
+        whatRootChanged().add([&session, change = *mapping](int *) {
+            UserPart putBack(*session, {}, [&](int) { return putBackMapping(change) ? 0 : 1; }, false);
+            if (putBack.answer(kSettingTime))
+                return true;
+            std::printf("%s is NOT put back. Put it back by hand, as your user:\n    %s\n",
+                        change.gnome ? "GNOME's mapping of the touch screen onto its monitor"
+                                     : "KWin's mapping of the touch screen onto its output",
+                        mappingUndo(change).c_str());
+            return false;
+        });
+    }
+    // The output an install is to map the device onto, set while it is measured (weston's).
+    const bool outputWanted = session->wayland && paths.size() == 1 && options.asked(Form::Install) && !options.tslib
+        && !monitorName.empty();
+    if (mapping || outputWanted)
+        held->emplace();
+    if (outputWanted) {
+        int signal = 0;
+        std::string outputBefore;
+        if (setOutputWhileMeasuring(devices[0], options.port, monitorName, &outputBefore, &signal)) {
+            *outputWhileMeasuring = whatRootChanged().add([this, outputBefore](int *duringReadd) {
+                return endOutputWhileMeasuring(devices[0], outputBefore, duringReadd);
+            });
+        }
+        if (signal || (*held)->signal())
+            endBySignal(128 + (signal ? signal : (*held)->signal()));
+    }
+    if (session->wayland && paths.size() == 1 && !*outputWhileMeasuring)
+        readdBeforeMeasuring(paths[0]);
+    return mapping;
+}
+
+// Under root: root opens the devices and keeps the result; the window between runs as the user.
+int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
+{
+    const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
+    if (!fds)
+        return 1;
+    std::optional<HeldUntilRestored> held;
+    std::optional<PutBackList::Id> outputWhileMeasuring;
+    bool mappingFailed = false;
+    const std::optional<MappingChange> mapping =
+        settleBeforeMeasuring(session, &held, &outputWhileMeasuring, &mappingFailed);
+    if (mappingFailed)
+        return 1;
+    // The window stays open while root keeps what it hands over, and shows the check.
+    UserPart calibrationWindow(*session, *fds, [&](int handoverFd) {
+        return placed([&](const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
+            return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                return calibrateOn(open, handoverFd, xLayout, on);
+            });
+        });
+    });
+    const WindowPartEnd end = calibrationWindow.handOver(kWindowTime, kHandoverLines);
+    if (outputWhileMeasuring) {
+        // The install that follows writes the output to keep, in its own rule.
+        int signal = 0;
+        whatRootChanged().putBack(*outputWhileMeasuring, &signal);
+        if (signal)
+            endBySignal(128 + signal);
+    }
+    if (held && held->signal())
+        endBySignal(128 + held->signal());
+    held.reset();
+    if (end.timedOut)
+        fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
+             + " minutes: it was stopped, and nothing was kept");
+    // What is set on X or sway, and read back from them, is set and read as the user too.
+    askRunningSessionAs(&*session);
+    const bool keepingSaid = options.showReportWindow && startKeepingWhatIsSaid();
+    // With the report's window to come, the check's window part stays once it has handed its
+    // verdict over, and shows the report over its own window.
+    std::optional<UserPart> checkWindow;
+    const int status = keepWhatIsHandedOver(session, fds, end, calibrationWindow, keepingSaid, &checkWindow);
+    calibrationWindow.letGo();
+    int duringPutBack = 0;
+    if (status != 0 && (whatRootChanged().putBackAll("", &duringPutBack), duringPutBack))
+        endBySignal(128 + duringPutBack);
+    else if (mapping)
+        // Said again here, where the menu entry's report window shows it.
+        std::printf("%s is kept with it. To undo that, as your user:\n    %s\n",
+                    mapping->gnome ? "GNOME's mapping of the touch screen onto its monitor"
+                                   : "KWin's mapping of the touch screen onto its output",
+                    mappingUndo(*mapping).c_str());
+    whatRootChanged().keepAll();
+    if (keepingSaid)
+        reportInWindow(session, status, &checkWindow);
+    closeDevices(*fds);
+    return status;
+}
+
+// What the window part handed over kept (or applied), and checked by a touch.
+int CalibrationRun::keepWhatIsHandedOver(const std::optional<UserSession> &session,
+                                         const std::optional<std::vector<int>> &fds, const WindowPartEnd &end,
+                                         UserPart &calibrationWindow, bool keepingSaid,
+                                         std::optional<UserPart> *checkWindow) const
+{
+    const std::string &monitorName = options.monitorName;
+    Keeping keeping{options.asked(Form::Install), options.port, layout, monitor, monitorName, {}, {}};
+    if (keeping.install || options.asked(Form::Apply)) {
+        keeping.touchCheck = [&](size_t device, int bound) {
+            // Stopped meanwhile: no check, and the old calibration back at once.
+            if (heldSignal())
+                return WindowPartEnd{};
+            // What the report's window is to show is said into it by the parts forked after
+            // it began; the calibration's was forked before.
+            if (!keepingSaid
+                && calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound) + "\n"))
+                return calibrationWindow.handOver(kCheckTime);
+            // A second check, the report's window to come, or a window part gone: a window of
+            // its own, once the calibration's has gone (it would read the device's records).
+            calibrationWindow.letGo();
+            checkWindow->emplace(*session, *fds, [&](int verdictFd) {
+                return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                    return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
+                        return runTouchCheck(open[device], paths[device], bound, verdictFd, on, monitorName,
+                                             false, nullptr, keepingSaid);
+                    });
+                });
+            });
+            return (*checkWindow)->handOver(kCheckTime, keepingSaid ? kTouchVerdictLines : 0);
+        };
+    }
+    if (keeping.install && session->wayland) {
+        keeping.askKWin = [&](size_t device, const Matrix &expected) {
+            return runWindowPart(*session, {}, [&](int answerFd) {
+                return handOverKWinAnswer(answerFd, paths[device], expected);
+            }, kKWinReadBackTime + std::chrono::seconds(10)).handover;
+        };
+    }
+    // tslib's touch is read on the bare framebuffer alone: under a window system the check's
+    // touch would be the session's, not tslib's, and the line is written unchecked.
+    const auto tslibCheck = [&](size_t device, int bound) {
+        return tslibCheckAsUser(*session, argv, *fds, paths[device], device, bound, framebuffer, monitor,
+                                monitorName);
+    };
+    // tslib's check reads the device in a window of its own, which the calibration's would
+    // draw over.
+    if (options.tslib)
+        calibrationWindow.letGo();
+    return !end.handover ? end.status
+        : options.tslib && keeping.install
+        ? keepPointercalHandedOver(*end.handover, devices, framebuffer,
+                                   session->framebuffer ? std::function(tslibCheck) : nullptr)
+        : keepHandedOver(*end.handover, devices, *fds, keeping);
+}
+
+// The menu entry's report: what was said, in the check's window where it waits for it.
+void CalibrationRun::reportInWindow(const std::optional<UserSession> &session, int status,
+                                    std::optional<UserPart> *checkWindow) const
+{
+    std::string said = stopKeepingWhatIsSaid();
+    if (said.empty())
+        said = "Nothing was kept: the calibration ended before it was measured.\n";
+    // Over the check's window where it waits for it: a window of its own, come after the
+    // check's had gone, may be stacked below the program the focus fell back to.
+    if (*checkWindow && (*checkWindow)->tellLast(reportText(status == 0, said), kReportSendTime)) {
+        (*checkWindow)->handOver(kWindowTime);
+    } else {
+        runWindowPart(*session, {}, [&](int) {
+            return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+                    return showReport(status == 0, said, on, options.monitorName);
+                });
+            });
+        });
+    }
+}
+
+int runCalibrate(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
+                 const std::optional<UserSession> &session, const std::optional<XScreenLayout> &layout,
+                 const std::optional<Monitor> &monitor)
+{
+    const std::optional<std::vector<DeviceInfo>> devices = calibrationDevices(options.devicePath);
+    if (!devices)
+        return 1;
+    std::vector<std::string> paths;
+    for (const DeviceInfo &device : *devices)
+        paths.push_back(device.path);
+    const WhenHeld whenHeld = paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show;
+    const bool mappingWritten =
+        options.asked(Form::Install) || options.asked(Form::Apply) || !options.monitorName.empty();
+    const CalibrationRun run{argv, options, framebuffer, layout, monitor, *devices, paths, whenHeld, mappingWritten};
+    return session ? run.asRoot(session) : run.inOwnSession();
+}
+
+int showLiveView(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
+                 const std::optional<Monitor> &monitor)
+{
+    return inWindow(argv, {options.devicePath}, WhenHeld::Show, framebuffer, [&](const std::vector<int> &fds) {
+        return showLive(fds[0], options.devicePath, options.resultPath, monitor, options.monitorName);
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -558,96 +804,42 @@ int main(int argc, char **argv)
     // A closed pipe is a failed write, reported as one, not a silent death part way through
     // (after X was changed, before the line that undoes it).
     std::signal(SIGPIPE, SIG_IGN);
-    std::string resultPath = kDefaultResult, devicePath, monitorName, framebufferPath, pointercalFile, waylandName;
-    std::optional<std::string> givenMatrix;
-    std::vector<Form> forms;
-    bool calibrate = false, port = false, tslib = false, showReportWindow = false;
-    const std::pair<const char *, Form> modes[] = {
-        {"--xorg", Form::Xorg}, {"--udev", Form::Udev}, {"--apply", Form::Apply},
-        {"--install", Form::Install}, {"--uninstall", Form::Uninstall}};
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const auto mode = std::find_if(std::begin(modes), std::end(modes),
-                                       [&](const auto &m) { return argument == m.first; });
-        if (argument == "--result" && i + 1 < argc) {
-            resultPath = argv[++i];
-        } else if (argument == "--output" && i + 1 < argc) {
-            monitorName = argv[++i];
-        } else if (argument == "--matrix" && i + 1 < argc && !givenMatrix) {
-            givenMatrix = argv[++i];
-        } else if (argument == "--framebuffer" && i + 1 < argc && framebufferPath.empty()) {
-            framebufferPath = argv[++i];
-        } else if (argument == "--pointercal" && i + 1 < argc && pointercalFile.empty()) {
-            pointercalFile = argv[++i];
-        } else if (argument == "--wayland-display" && i + 1 < argc && waylandName.empty() && argv[i + 1][0]) {
-            waylandName = argv[++i];
-        } else if (argument == "--show-report") {
-            showReportWindow = true;
-        } else if (argument == "--calibrate") {
-            calibrate = true;
-        } else if (argument == "--port") {
-            port = true;
-        } else if (argument == "--tslib") {
-            tslib = true;
-        } else if (mode != std::end(modes)) {
-            if (std::find(forms.begin(), forms.end(), mode->second) == forms.end())
-                forms.push_back(mode->second);
-        } else if (argument == "-h" || argument == "--help") {
-            std::fputs(kHelp, stdout);
-            return finishOutput(0);
-        } else if (argument == "--version") {
-            std::printf("kestrilavon-check %s\n", kVersion);
-            return finishOutput(0);
-        } else if (devicePath.empty() && !argument.empty() && argument[0] != '-') {
-            devicePath = argument;
-        } else {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-    }
-    const auto asked = [&](Form form) { return std::find(forms.begin(), forms.end(), form) != forms.end(); };
-    const Form form = forms.empty() ? Form::None : forms[0];
-    // One form at a time, on a device; --calibrate finds the device itself and takes --apply
-    // and --install; --matrix is for --install and --udev.
-    const bool usable = calibrate
-        ? std::all_of(forms.begin(), forms.end(), [](Form f) { return f == Form::Apply || f == Form::Install; })
-            && !givenMatrix
-        : forms.size() <= 1 && (devicePath.empty() ? forms.empty() && monitorName.empty() && !givenMatrix
-                                                   : true)
-            && (!givenMatrix || form == Form::Install || form == Form::Udev || tslib);
-    const bool portFits = !port || asked(Form::Install) || asked(Form::Uninstall) || (!calibrate && asked(Form::Udev));
-    // --tslib alone prints the line, with --install writes it; never with a udev rule's options.
-    const bool tslibFits = !tslib || (!port && (calibrate || !devicePath.empty())
-                                      && std::all_of(forms.begin(), forms.end(), [&](Form f) {
-                                             return f == Form::Install || (calibrate && f == Form::Apply);
-                                         }));
-    if (!usable || !portFits || !tslibFits || (!pointercalFile.empty() && !tslib) || (!waylandName.empty() && !calibrate)
-        || (showReportWindow && !calibrate)) {
-        std::fputs(kUsage, stderr);
+    // Under pkexec the requester picks the arguments, and its polkit action lets them keep a
+    // calibration alone: checked before anything is opened.
+    const CommandLine commandLine = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                                     ::geteuid() == 0 && std::getenv("PKEXEC_UID"));
+    if (!commandLine.options) {
+        fail(commandLine.refusal);
+        if (commandLine.usageFollows)
+            std::fputs(kCheckUsage, stderr);
         return 2;
     }
-    // The re-add that --install makes drops what --apply set on the running X.
-    if (calibrate && asked(Form::Apply) && asked(Form::Install))
-        return fail("--calibrate takes --apply (try it now) or --install (keep it), not both") + 1;
-    if (!framebufferPath.empty() && !framebufferPathProblem(framebufferPath).empty())
-        return fail("--framebuffer: " + framebufferPathProblem(framebufferPath)) + 1;
-    if (printable(pointercalFile) != pointercalFile)
-        return fail("--pointercal: a file name without control characters, please") + 1;
+    const CheckOptions &options = *commandLine.options;
+    if (options.action == CheckOptions::Action::Help) {
+        std::fputs(kCheckHelp, stdout);
+        return finishOutput(0);
+    }
+    if (options.action == CheckOptions::Action::Version) {
+        std::printf("kestrilavon-check %s\n", kVersion);
+        return finishOutput(0);
+    }
+    const bool tslib = options.tslib;
+    const std::string &monitorName = options.monitorName;
     // Pinned: the window part's fresh environment holds no TSLIB_CALIBFILE, and its forms name
     // the file root writes.
-    namePointercal(pointercalFile.empty() ? pointercalPath() : pointercalFile);
+    namePointercal(options.pointercalFile.empty() ? pointercalPath() : options.pointercalFile);
     const FramebufferChoice framebuffer =
-        chooseFramebuffer(framebufferPath, std::getenv("QT_QPA_PLATFORM"), std::getenv("TSLIB_FBDEVICE"));
-    if ((asked(Form::Install) || asked(Form::Uninstall)) && ::geteuid() != 0)
+        chooseFramebuffer(options.framebufferPath, std::getenv("QT_QPA_PLATFORM"), std::getenv("TSLIB_FBDEVICE"));
+    if ((options.asked(Form::Install) || options.asked(Form::Uninstall)) && ::geteuid() != 0)
         return fail("--install and --uninstall change " + (tslib ? pointercalPath() : std::string(kRulesFolder))
                     + ", which takes root: " + asRootCommand(argc, argv));
-    if (devicePath.empty() && !calibrate)
+    if (options.devicePath.empty() && !options.calibrate)
         return listDevices();
     // Under sudo or pkexec the window runs as the user who asked, in that user's session; run
     // by root alone, as the session's owner, or as nobody.
     int sessionStatus = 0;
-    const std::optional<UserSession> session =
-        calibrate && ::geteuid() == 0 ? windowSession(argv, waylandName, framebuffer, &sessionStatus) : std::nullopt;
+    const std::optional<UserSession> session = options.calibrate && ::geteuid() == 0
+        ? windowSession(argv, options.waylandName, framebuffer, &sessionStatus) : std::nullopt;
     if (sessionStatus != 0)
         return sessionStatus;
     // The monitor the touch screen lies on. Under a window part, that part asks X itself as the
@@ -656,240 +848,19 @@ int main(int argc, char **argv)
     std::optional<Monitor> monitor;
     if (!session) {
         // Without X, --install's --output names weston's output (udev's WL_OUTPUT).
-        const bool westonsOutput = form == Form::Install && !calibrate && !tslib;
+        const bool westonsOutput = options.form() == Form::Install && !options.calibrate && !tslib;
         if (const int status = placeOnX(monitorName, &layout, &monitor, westonsOutput))
             return status;
     }
     // Without X, --install keeps the output as udev's WL_OUTPUT for weston: checked before
     // anything is measured.
     const bool waylandOutput = session ? session->wayland : !layout;
-    if (waylandOutput && !monitorName.empty() && asked(Form::Install) && !tslib
+    if (waylandOutput && !monitorName.empty() && options.asked(Form::Install) && !tslib
         && !waylandOutputProblem(monitorName).empty())
         return fail("--output " + printable(monitorName) + ": " + waylandOutputProblem(monitorName)) + 1;
-    if (calibrate) {
-        std::vector<DeviceInfo> devices;
-        if (devicePath.empty()) {
-            const std::optional<std::vector<DeviceInfo>> candidates = calibrationCandidates();
-            if (!candidates)
-                return 1;
-            devices = *candidates;
-        } else {
-            std::string problem;
-            const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
-            if (!device)
-                return fail(problem);
-            devices.push_back(*device);
-        }
-        std::vector<std::string> paths;
-        for (const DeviceInfo &device : devices)
-            paths.push_back(device.path);
-        const auto calibrateOn = [&](const std::vector<int> &fds, int handoverFd,
-                                     const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
-            CalibrateOptions options;
-            options.askFirst = devicePath.empty() && askFirst(devices);
-            options.apply = asked(Form::Apply);
-            options.install = asked(Form::Install);
-            options.port = port;
-            options.tslib = tslib;
-            options.framebuffer = framebuffer;
-            options.handoverFd = handoverFd;
-            return runCalibration(fds, devices, options, xLayout, on, monitorName);
-        };
-        const auto placed = [&](const std::function<int(const std::optional<XScreenLayout> &,
-                                                        const std::optional<Monitor> &)> &window) {
-            std::optional<XScreenLayout> ownLayout;
-            std::optional<Monitor> ownMonitor;
-            const int status = placeOnX(monitorName, &ownLayout, &ownMonitor);
-            return status ? status : window(ownLayout, ownMonitor);
-        };
-        // A grab tells whether another program holds a device; with several to choose from,
-        // the one touched cannot be held, and a grab of each would take a touch from X.
-        const WhenHeld whenHeld = paths.size() == 1 ? WhenHeld::Refuse : WhenHeld::Show;
-        // GNOME's mapping of the touch screen onto its monitor decides whether mutter turns its
-        // touches: settled first, so that what is measured is what is kept.
-        const bool mappingWritten = asked(Form::Install) || asked(Form::Apply) || !monitorName.empty();
-        if (!session) {
-            bool mappingFailed = false;
-            const std::optional<GnomeMappingChange> mapping =
-                ::geteuid() != 0 && useWaylandWindows() && devices.size() == 1
-                ? settleGnomeMapping(devices[0], twinsOf(devices[0]), monitorName, mappingWritten, &mappingFailed)
-                : std::nullopt;
-            if (mappingFailed)
-                return 1;
-            const int status = inWindow(argv, paths, whenHeld, framebuffer, [&](const std::vector<int> &fds) {
-                // KWin's output for the device, settled with the outputs this window sees.
-                const std::optional<std::string> current = !mapping && ::geteuid() != 0 && onWayland()
-                        && devices.size() == 1 ? kwinOutputName(devices[0].path) : std::nullopt;
-                const std::optional<KWinOutputChange> output = current
-                    ? settleKWinOutput(devices[0].path, *current, outputNames(), monitorName, mappingWritten,
-                                       &mappingFailed)
-                    : std::nullopt;
-                const int calibrated = mappingFailed ? 1 : calibrateOn(fds, -1, layout, monitor);
-                if (calibrated != 0 && output)
-                    putBackKWinOutput(*output);
-                return calibrated;
-            });
-            if (status != 0 && mapping)
-                putBackGnomeMapping(*mapping);
-            return status;
-        }
-        // Root opens the devices and keeps the result; the window between runs as the user.
-        const std::optional<std::vector<int>> fds = openDevices(paths, whenHeld);
-        if (!fds)
-            return 1;
-        std::optional<MappingChange> mapping;
-        if (session->wayland && paths.size() == 1) {
-            bool mappingFailed = false;
-            mapping = settledAsUser(*session, argv, framebuffer, devices[0], monitorName, mappingWritten,
-                                    &mappingFailed);
-            if (mappingFailed)
-                return 1;
-        }
-        // Put back as the user, by a part of its own that the window part's end does not end,
-        // and that the terminal's Ctrl-C does not cut short: root's bound alone does.
-        if (mapping) {
-            whatRootChanged().add([&session, change = *mapping](int *) {
-                UserPart putBack(*session, {}, [&](int) { return putBackMapping(change) ? 0 : 1; }, false);
-                if (putBack.answer(kSettingTime))
-                    return true;
-                std::printf("%s is NOT put back. Put it back by hand, as your user:\n    %s\n",
-                            change.gnome ? "GNOME's mapping of the touch screen onto its monitor"
-                                         : "KWin's mapping of the touch screen onto its output",
-                            mappingUndo(change).c_str());
-                return false;
-            });
-        }
-        // The output an install is to map the device onto, set while it is measured (weston's).
-        const bool outputWanted = session->wayland && paths.size() == 1 && asked(Form::Install) && !tslib
-            && !monitorName.empty();
-        std::optional<HeldUntilRestored> held;
-        if (mapping || outputWanted)
-            held.emplace();
-        std::optional<PutBackList::Id> outputWhileMeasuring;
-        if (outputWanted) {
-            int signal = 0;
-            std::string outputBefore;
-            if (setOutputWhileMeasuring(devices[0], port, monitorName, &outputBefore, &signal)) {
-                outputWhileMeasuring = whatRootChanged().add([&devices, outputBefore](int *duringReadd) {
-                    return endOutputWhileMeasuring(devices[0], outputBefore, duringReadd);
-                });
-            }
-            if (signal || held->signal())
-                endBySignal(128 + (signal ? signal : held->signal()));
-        }
-        if (session->wayland && paths.size() == 1 && !outputWhileMeasuring)
-            readdBeforeMeasuring(paths[0]);
-        // The window stays open while root keeps what it hands over, and shows the check.
-        UserPart calibrationWindow(*session, *fds, [&](int handoverFd) {
-            return placed([&](const std::optional<XScreenLayout> &xLayout, const std::optional<Monitor> &on) {
-                return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                    return calibrateOn(open, handoverFd, xLayout, on);
-                });
-            });
-        });
-        const WindowPartEnd end = calibrationWindow.handOver(kWindowTime, kHandoverLines);
-        if (outputWhileMeasuring) {
-            // The install that follows writes the output to keep, in its own rule.
-            int signal = 0;
-            whatRootChanged().putBack(*outputWhileMeasuring, &signal);
-            if (signal)
-                endBySignal(128 + signal);
-        }
-        if (held && held->signal())
-            endBySignal(128 + held->signal());
-        held.reset();
-        if (end.timedOut)
-            fail("the window part gave no answer within " + std::to_string(kWindowTime.count() / 60)
-                 + " minutes: it was stopped, and nothing was kept");
-        // What is set on X or sway, and read back from them, is set and read as the user too.
-        askRunningSessionAs(&*session);
-        const bool keepingSaid = showReportWindow && startKeepingWhatIsSaid();
-        Keeping keeping{asked(Form::Install), port, layout, monitor, monitorName, {}, {}};
-        // With the report's window to come, the check's window part stays once it has handed its
-        // verdict over, and shows the report over its own window.
-        std::optional<UserPart> checkWindow;
-        if (keeping.install || asked(Form::Apply)) {
-            keeping.touchCheck = [&](size_t device, int bound) {
-                // Stopped meanwhile: no check, and the old calibration back at once.
-                if (heldSignal())
-                    return WindowPartEnd{};
-                // What the report's window is to show is said into it by the parts forked after
-                // it began; the calibration's was forked before.
-                if (!keepingSaid
-                    && calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound) + "\n"))
-                    return calibrationWindow.handOver(kCheckTime);
-                // A second check, the report's window to come, or a window part gone: a window of
-                // its own, once the calibration's has gone (it would read the device's records).
-                calibrationWindow.letGo();
-                checkWindow.emplace(*session, *fds, [&](int verdictFd) {
-                    return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
-                        return windowsOn(argv, *fds, framebuffer, [&](const std::vector<int> &open) {
-                            return runTouchCheck(open[device], paths[device], bound, verdictFd, on, monitorName,
-                                                 false, nullptr, keepingSaid);
-                        });
-                    });
-                });
-                return checkWindow->handOver(kCheckTime, keepingSaid ? kTouchVerdictLines : 0);
-            };
-        }
-        if (keeping.install && session->wayland) {
-            keeping.askKWin = [&](size_t device, const Matrix &expected) {
-                return runWindowPart(*session, {}, [&](int answerFd) {
-                    return handOverKWinAnswer(answerFd, paths[device], expected);
-                }, kKWinReadBackTime + std::chrono::seconds(10)).handover;
-            };
-        }
-        // tslib's touch is read on the bare framebuffer alone: under a window system the check's
-        // touch would be the session's, not tslib's, and the line is written unchecked.
-        const auto tslibCheck = [&](size_t device, int bound) {
-            return tslibCheckAsUser(*session, argv, *fds, paths[device], device, bound, framebuffer, monitor,
-                                    monitorName);
-        };
-        // tslib's check reads the device in a window of its own, which the calibration's would
-        // draw over.
-        if (tslib)
-            calibrationWindow.letGo();
-        const int status = !end.handover ? end.status
-            : tslib && keeping.install
-            ? keepPointercalHandedOver(*end.handover, devices, framebuffer,
-                                       session->framebuffer ? std::function(tslibCheck) : nullptr)
-            : keepHandedOver(*end.handover, devices, *fds, keeping);
-        calibrationWindow.letGo();
-        int duringPutBack = 0;
-        if (status != 0 && (whatRootChanged().putBackAll("", &duringPutBack), duringPutBack))
-            endBySignal(128 + duringPutBack);
-        else if (mapping)
-            // Said again here, where the menu entry's report window shows it.
-            std::printf("%s is kept with it. To undo that, as your user:\n    %s\n",
-                        mapping->gnome ? "GNOME's mapping of the touch screen onto its monitor"
-                                       : "KWin's mapping of the touch screen onto its output",
-                        mappingUndo(*mapping).c_str());
-        whatRootChanged().keepAll();
-        if (keepingSaid) {
-            std::string said = stopKeepingWhatIsSaid();
-            if (said.empty())
-                said = "Nothing was kept: the calibration ended before it was measured.\n";
-            // Over the check's window where it waits for it: a window of its own, come after the
-            // check's had gone, may be stacked below the program the focus fell back to.
-            if (checkWindow && checkWindow->tellLast(reportText(status == 0, said), kReportSendTime)) {
-                checkWindow->handOver(kWindowTime);
-            } else {
-                runWindowPart(*session, {}, [&](int) {
-                    return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
-                        return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
-                            return showReport(status == 0, said, on, monitorName);
-                        });
-                    });
-                });
-            }
-        }
-        closeDevices(*fds);
-        return status;
-    }
-    if (form != Form::None || tslib)
-        return printForm(form, devicePath, resultPath, givenMatrix, port, tslib, monitorName, layout, monitor,
-                         framebuffer);
-    return inWindow(argv, {devicePath}, WhenHeld::Show, framebuffer, [&](const std::vector<int> &fds) {
-        return showLive(fds[0], devicePath, resultPath, monitor, monitorName);
-    });
+    if (options.calibrate)
+        return runCalibrate(argv, options, framebuffer, session, layout, monitor);
+    if (options.form() != Form::None || tslib)
+        return printForm(options, layout, monitor, framebuffer);
+    return showLiveView(argv, options, framebuffer, monitor);
 }

@@ -2,6 +2,8 @@
 """kestrilavon-check's live window on a real X server, fed by the simulated touch screen. The
 device questions (name, ranges) need a kernel device: they are tested in the VM suite."""
 import os
+import subprocess
+import tempfile
 import time
 import unittest
 
@@ -42,6 +44,33 @@ class LiveCheck(EndToEnd):
         self.server.key("Escape")
         self.assertEqual(self.program.wait_exit(), 0)
         self.assertLess(time.monotonic() - pressed, 1.0)
+
+
+@unittest.skipUnless(os.geteuid() == 0, "pkexec's run is root's")
+class UnderPkexec(unittest.TestCase):
+    """Root run by pkexec, whose polkit action consents to keeping a calibration: the requester
+    picks the arguments, and only the menu entry's command is taken."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+
+    def test_any_other_list_is_refused_before_anything_is_written(self):
+        pointercal = os.path.join(self.folder.name, "nologin")
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        rules_before = os.path.exists(rules)
+        # pkexec's environment is a fresh one.
+        env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "PKEXEC_UID": "1000"}
+        for arguments in (["--tslib", "--install", "--matrix", "1 0 0 0 1 0", "--pointercal", pointercal,
+                           "/dev/null"],
+                          ["--install", "--matrix", "1 0 0 0 1 0", "/dev/null"],
+                          ["--calibrate", "--install", "--show-report", "--tslib", "--pointercal", pointercal]):
+            done = subprocess.run([CHECK, *arguments], env=env, capture_output=True, timeout=30)
+            self.assertEqual((done.returncode, done.stdout), (2, b""), done.stderr)
+            self.assertEqual(done.stderr.count(b"\n"), 1, done.stderr)
+            self.assertIn(b"under pkexec only the menu entry's command", done.stderr)
+        self.assertEqual(os.listdir(self.folder.name), [])
+        self.assertEqual(os.path.exists(rules), rules_before)
 
 
 del EndToEnd
