@@ -1229,6 +1229,22 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         self.assert_touches_land(turned, "sudo --calibrate --install on X, libinput", within=1)
 
+    def test_through_sudo_the_one_command_keeps_nothing_when_x_has_not_the_panel_again_after_the_re_add(self):
+        # X drove the panel when the touch on the live calibration passed; after the re-add udev
+        # no longer calls it an input device, and X leaves it alone. Nothing of what X applies
+        # was read: the touch on the live calibration stands for nothing, and the check decides.
+        self.x_for_the_user_alone()
+        allow_sudo(self)
+        self.addCleanup(DriverForms.load_udev_rule, None)
+        hide = "/etc/udev/rules.d/50-kestrilavon-test-hidden-from-x.rules"
+        with open(hide, "w") as file:
+            file.write('SUBSYSTEM=="input", ATTRS{name}=="kestrilavon test touch screen", ENV{ID_INPUT}="0"\n')
+        self.addCleanup(os.unlink, hide)
+        status, printed = self.one_command_on_x("--install", [check_target(1024, 768)], checks=2)
+        self.assertIn("What X applies after the re-add was not read: the check touch decides.", printed)
+        self.assertIn("No touch on the target within", printed)
+        self.assertEqual(status, 1, printed)
+
     TURN = "0 -1 1 1 0 0 0 0 1"  # a monitor turned to the left, as GNOME's window manager sets it
 
     def desktop_turning_the_panel_at_each_add(self):

@@ -119,17 +119,20 @@ constexpr std::chrono::seconds kDesktopQuiet{2};
 // The first X device whose whole chain (its Coordinate Transformation Matrix after libinput's
 // matrix) does not put the targets where the fit does, once the re-add is done; none where all
 // agree or X drives no device of the node with libinput. *unread where what X applies could not
-// be read (the user's part gave no answer).
+// be read (the user's part gave no answer), or where X, which drove the device before
+// (xDroveIt), has no device of it after.
 struct ChainOff {
     XChain device;
     ChainFinding finding;
 };
 
 std::optional<ChainOff> xChainOff(const DeviceInfo &info, const Handover &handover,
-                                  const std::optional<OntoMonitor> &onto, bool *unread)
+                                  const std::optional<OntoMonitor> &onto, bool xDroveIt, bool *unread)
 {
     const std::optional<std::vector<XChain>> chains = settledXChains(info.path, kDesktopQuiet, kDesktopLimit);
-    *unread = !chains;
+    // X drove the device before the re-add and has none of it now: not added again yet, or not
+    // at all. Nothing was read that a touch on the live calibration could stand for.
+    *unread = !chains || (xDroveIt && chains->empty());
     for (const XChain &x : chains.value_or(std::vector<XChain>())) {
         // Seen from the monitor the fit was measured on: X's map onto it undone.
         Matrix chain = x.chain();
@@ -214,8 +217,9 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
     // A desktop may set the transformation when X adds the device (GNOME on X turns it with the
     // monitor): what X applies now is measured, and a turn it adds is undone in the rule, once.
     bool chainUnread = false;
-    if (const std::optional<ChainOff> off = keeping.layout && !inSway() ? xChainOff(info, handover, onto, &chainUnread)
-                                                                        : std::nullopt) {
+    const bool onX = keeping.layout && !inSway();
+    if (const std::optional<ChainOff> off = onX ? xChainOff(info, handover, onto, live.has_value(), &chainUnread)
+                                                : std::nullopt) {
         const std::optional<Matrix> undone = off->finding.turn ? off->finding.turn->inverse() : std::nullopt;
         if (!undone)
             return notKept("\nNot kept: " + chainText(*off) + ", which puts touches " + howFar(off->finding) + ".",
@@ -237,7 +241,7 @@ int installAndCheck(const Handover &handover, const DeviceInfo &info, const std:
             return notKept(signal ? "\nInterrupted by signal " + std::to_string(signal) + " during the re-add: not kept."
                                   : "\nNot kept: the lines above say what the session uses instead.",
                            signal);
-        if (const std::optional<ChainOff> still = xChainOff(info, handover, onto, &chainUnread))
+        if (const std::optional<ChainOff> still = xChainOff(info, handover, onto, live.has_value(), &chainUnread))
             return notKept("\nNot kept: " + chainText(*still) + " with the turn undone too, which puts touches "
                                + howFar(still->finding) + ".",
                            held.signal());
