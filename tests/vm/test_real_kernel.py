@@ -2752,6 +2752,7 @@ class Gnome(Desktop):
         self.addCleanup(os.unlink, rule)
         self.assertNotEqual(subprocess.run(["systemctl", "is-enabled", "polkit"], capture_output=True,
                                            text=True).stdout.strip(), "masked")
+        self.assert_pkexec_takes_the_menus_command_alone(installed)
         menu = "/tmp/calibrate-touch-screen"
         with open(menu, "w") as file:
             file.write(menu_command)
@@ -2763,6 +2764,40 @@ class Gnome(Desktop):
         self.assertIn(f"its monitor is kept with it. To undo that, as your user:\n"
                       f"    gsettings reset {self.TOUCH_SETTING} output", printed)
         self.assert_touches_land(on_kiosk_panel, self.NORMAL_POINTS, "the menu entry's command, normal output")
+
+
+    def assert_pkexec_takes_the_menus_command_alone(self, installed):
+        """Through the real pkexec, as the session's user whom polkit lets keep a calibration: a
+        list other than the menu's command is refused with status 2 and nothing written, and a
+        DEVICE that is not an input node is never opened: not softdog's watchdog (which says
+        when it is closed running), nor a FIFO (which would wait for a writer)."""
+        folder = tempfile.mkdtemp(prefix="kestrilavon-pkexec-")
+        self.addCleanup(shutil.rmtree, folder)
+        os.symlink("/etc", os.path.join(folder, "etc"))
+        fifo = os.path.join(folder, "fifo")
+        os.mkfifo(fifo)
+        os.chmod(folder, 0o755)
+        rules = "/etc/udev/rules.d/99-kestrilavon.rules"
+        rules_before = open(rules).read() if os.path.exists(rules) else None
+        self.assertTrue(os.path.exists("/dev/watchdog"), "softdog is not loaded")
+        identity = ["1 0 0 0 1 0"]
+        for arguments, status in (
+                (["--tslib", "--install", "--matrix", *identity, "--pointercal", f"{folder}/pointercal",
+                  self.touch.path], 2),
+                (["--tslib", "--install", "--matrix", *identity, "--pointercal", f"{folder}/etc/nologin",
+                  self.touch.path], 2),
+                (["--install", "--matrix", *identity, self.touch.path], 2),
+                (["--calibrate", "--install", "--show-report", "/dev/watchdog"], 1),
+                (["--calibrate", "--install", "--show-report", fifo], 1)):
+            run = subprocess.run(["pkexec", installed, *arguments], env=self.env, capture_output=True, text=True,
+                                 timeout=60, **self.user)
+            print(f"\n$ pkexec kestrilavon-check {' '.join(arguments)}\n{run.stdout}{run.stderr}", file=sys.stderr)
+            self.assertEqual(run.returncode, status, run.stderr)
+        self.assertEqual(sorted(os.listdir(folder)), ["etc", "fifo"])
+        self.assertFalse(os.path.exists("/etc/nologin"))
+        self.assertEqual(open(rules).read() if os.path.exists(rules) else None, rules_before)
+        kernel_said = subprocess.run(["dmesg"], capture_output=True, text=True).stdout
+        self.assertNotIn("did not stop", kernel_said)
 
 
 class Kde(Desktop):
