@@ -1016,6 +1016,15 @@ class UdevRules(RealKernelTest):
                        "SYSCTL{kernel.domainname}=\"changed-by-a-rule\"\nATTR{power/control}=\"on\"\n"
                        "LABEL=\"end\"\n")
         self.addCleanup(os.unlink, effects)
+        # Where no sandbox can be made (here no network namespace), udev is not asked at all.
+        limit = pathlib.Path("/proc/sys/user/max_net_namespaces")
+        most = limit.read_text()
+        self.addCleanup(limit.write_text, most)
+        limit.write_text("0")
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0", status=1)
+        self.assertIn("cannot make a sandbox for udevadm test", said)
+        self.assertFalse(os.path.exists(self.RULES))
+        limit.write_text(most)
         self.reload(LOCAL=self.twin_rule + "\n")
         said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0", status=1)
         self.assertIn("98-local.rules line 1", said)
