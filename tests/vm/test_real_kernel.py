@@ -8,6 +8,7 @@ import glob
 import json
 import math
 import os
+import pathlib
 import random
 import re
 import select
@@ -995,6 +996,45 @@ class UdevRules(RealKernelTest):
         said = self.check("--install", "--matrix", "1.4 0 0 0 1.4 0", status=1)
         self.assertIn("line 2 of /etc/udev/rules.d/99-kestrilavon.rules", said)
         self.assertEqual(self.rules(), odd)
+
+    def test_udevs_judgement_runs_no_program_and_writes_no_setting_of_the_host(self):
+        # Keys that only udevadm test itself meets (udevd's workers go to the end), so that
+        # what udevd does at the re-add is not taken for the judge's doing.
+        marker, control = "/var/tmp/kestrilavon-program-ran", self.panels[0].path.replace(
+            "/dev/input/", "/sys/class/input/") + "/power/control"
+        domain, power = (pathlib.Path(path).read_text() for path in ("/proc/sys/kernel/domainname", control))
+        self.addCleanup(lambda: os.path.exists(marker) and os.unlink(marker))
+        for path, text in (("/proc/sys/kernel/domainname", domain), (control, power)):
+            self.addCleanup(lambda path=path, text=text: pathlib.Path(path).write_text(text))
+        effects = "/etc/udev/rules.d/60-kestrilavon-effects.rules"
+        with open(effects, "w") as file:
+            file.write("SUBSYSTEM==\"input\", KERNEL==\"event*\", "
+                       "PROGRAM==\"/bin/sh -c 'grep -qx udevadm /proc/$$PPID/comm'\", GOTO=\"judge\"\n"
+                       "GOTO=\"end\"\nLABEL=\"judge\"\n"
+                       "PROGRAM=\"/bin/sh -c 'echo ran >> /var/tmp/kestrilavon-program-ran'\"\n"
+                       "IMPORT{program}=\"/bin/sh -c 'echo imported >> /var/tmp/kestrilavon-program-ran'\"\n"
+                       "SYSCTL{kernel.domainname}=\"changed-by-a-rule\"\nATTR{power/control}=\"on\"\n"
+                       "LABEL=\"end\"\n")
+        self.addCleanup(os.unlink, effects)
+        # Where no sandbox can be made (here no network namespace), udev is not asked at all.
+        limit = pathlib.Path("/proc/sys/user/max_net_namespaces")
+        most = limit.read_text()
+        self.addCleanup(limit.write_text, most)
+        limit.write_text("0")
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0", status=1)
+        self.assertIn("cannot make a sandbox for udevadm test", said)
+        self.assertFalse(os.path.exists(self.RULES))
+        limit.write_text(most)
+        self.reload(LOCAL=self.twin_rule + "\n")
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0", status=1)
+        self.assertIn("98-local.rules line 1", said)
+        os.unlink(self.LOCAL)
+        self.reload()
+        said = self.check("--install", "--matrix", "1.1 0 0 0 1.1 0")
+        self.assertIn("udev gives it LIBINPUT_CALIBRATION_MATRIX=1.1 0 0 0 1.1 0.", said)
+        self.assertFalse(os.path.exists(marker))
+        self.assertEqual(pathlib.Path("/proc/sys/kernel/domainname").read_text(), domain)
+        self.assertEqual(pathlib.Path(control).read_text(), power)
 
 
 def window_part_uids():

@@ -6,9 +6,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +27,10 @@ namespace {
 constexpr const char *kRulesFolders[] = {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/local/lib/udev/rules.d",
                                          "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 constexpr std::chrono::seconds kPatience(120);
+// The id udevadm test runs as: a rule's PROGRAM and IMPORT{program} then run as nobody too.
+constexpr uid_t kSandboxId = 65534;
+// The status of a child that could not make the sandbox; its reason is all it wrote.
+constexpr int kNoSandbox = 8;
 
 std::string readAt(int folder, const char *name)
 {
@@ -86,7 +92,9 @@ bool copyTree(int from, int to, const std::string &markAs, std::vector<RulePlace
             std::string text = readAt(from, name);
             if (!markAs.empty() && endsWith(name, ".rules") && text.find("LIBINPUT_CALIBRATION_MATRIX") != std::string::npos)
                 text = markedRules(text, markAs + "/" + name, places);
-            ok &= writeAt(to, name, text, status.st_mode & 07777);
+            // udev heeds no rules file's mode: the copy is readable to the sandbox's id, so
+            // that a file of mode 0600 still counts.
+            ok &= writeAt(to, name, text, (status.st_mode & 07777) | (markAs.empty() ? 0 : 0444));
         } else if (S_ISLNK(status.st_mode)) {
             char target[PATH_MAX];
             const ssize_t length = ::readlinkat(from, name, target, sizeof target - 1);
@@ -116,7 +124,7 @@ bool coverWithCopy(const Covered &folder, std::vector<RulePlace> *places)
         || ::mount("tmpfs", folder.path.c_str(), "tmpfs", MS_NOSUID, "mode=0755") != 0)
         return false;
     const int copy = ::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool ok = copy >= 0 && ::fchmod(copy, status.st_mode & 07777) == 0
+    const bool ok = copy >= 0 && ::fchmod(copy, (status.st_mode & 07777) | (folder.marks ? 0555 : 0)) == 0
         && ::fchown(copy, status.st_uid, status.st_gid) == 0
         && copyTree(folder.original, copy, folder.marks ? folder.path : "", places);
     if (copy >= 0)
@@ -140,6 +148,98 @@ std::string takeField(const std::string &in, size_t *at)
     return field;
 }
 
+bool writeAll(int out, const std::string &text)
+{
+    const char *data = text.data();
+    for (size_t left = text.size(); left > 0;) {
+        const ssize_t put = ::write(out, data, left);
+        if (put <= 0)
+            return false;
+        data += put;
+        left -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+[[noreturn]] void cannotSandbox(int out, const char *step)
+{
+    writeAll(out, std::string(step) + ": " + std::strerror(errno));
+    _exit(kNoSandbox);
+}
+
+// Makes this process one whose programs can change nothing outside it, or exits saying why:
+// every mount read-only (/proc/sys with /proc, the copies of /dev, /run/udev and the rules
+// folders with the rest), a read-only sysfs of its own, empty scratch folders over /tmp and
+// /var/tmp, no network, no capability, and nobody's id. Measured with Debian 12's udevadm
+// test: it gives the same properties but USEC_INITIALIZED, and only logs that it cannot write
+// its database and links.
+void enterSandbox(int out)
+{
+    if (::unshare(CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWIPC | CLONE_NEWUTS) != 0)
+        cannotSandbox(out, "cannot make namespaces of its own");
+    mount_attr readOnly{};
+    readOnly.attr_set = MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID;
+    if (::mount_setattr(AT_FDCWD, "/", AT_RECURSIVE, &readOnly, sizeof readOnly) != 0)
+        cannotSandbox(out, "cannot make the mounts read-only");
+    if (::mount("sysfs", "/sys", "sysfs", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        cannotSandbox(out, "cannot mount a read-only sysfs");
+    for (const char *scratch : {"/tmp", "/var/tmp"}) {
+        if (::mount("tmpfs", scratch, "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0 && errno != ENOENT)
+            cannotSandbox(out, "cannot cover a scratch folder");
+    }
+    for (int capability = 0; ::prctl(PR_CAPBSET_READ, capability, 0, 0, 0) >= 0; ++capability) {
+        if (::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0)
+            cannotSandbox(out, "cannot drop the capabilities");
+    }
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kSandboxId, kSandboxId, kSandboxId) != 0
+        || ::setresuid(kSandboxId, kSandboxId, kSandboxId) != 0 || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        cannotSandbox(out, "cannot become nobody");
+    if (::setuid(0) == 0) {
+        errno = EPERM;
+        cannotSandbox(out, "could become root again");
+    }
+}
+
+// In a child of the namespace's process: each device's properties, as udevadm test gives them
+// in the sandbox, written framed.
+[[noreturn]] void testInSandbox(int out, const std::vector<JudgedDevice> &devices)
+{
+    enterSandbox(out);
+    std::string framed;
+    for (const JudgedDevice &device : devices) {
+        std::string properties;
+        if (udevadm({"test", "--action=add", device.sysfsPath}, &properties) != 0)
+            _exit(6);
+        putField(framed, properties);
+    }
+    _exit(writeAll(out, framed) ? 0 : 7);
+}
+
+// The sandboxed child's status, and what it wrote in *said: the properties, or why it could
+// not make the sandbox.
+int propertiesFromSandbox(const std::vector<JudgedDevice> &devices, std::string *said)
+{
+    int channel[2];
+    if (::pipe2(channel, O_CLOEXEC) != 0)
+        return 7;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        testInSandbox(channel[1], devices);
+    }
+    ::close(channel[1]);
+    char buffer[4096];
+    for (ssize_t got; child > 0 && ((got = ::read(channel[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR));) {
+        if (got > 0)
+            said->append(buffer, static_cast<size_t>(got));
+    }
+    ::close(channel[0]);
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 7;
+}
+
 // In the child: sets the namespace up, asks udev, writes the answers: for each run and device,
 // the matrix, the deciding rule's file and its line.
 [[noreturn]] void answerInNamespace(int out, const std::string &rulesPath, const std::string *oldText,
@@ -148,6 +248,7 @@ std::string takeField(const std::string &in, size_t *at)
     const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (quiet >= 0)
         ::dup2(quiet, STDERR_FILENO);
+    ::umask(0);  // the copies take their originals' modes exactly
     std::vector<Covered> folders = {{"/dev", -1, false}, {"/run/udev", -1, false}};
     for (const char *path : kRulesFolders)
         folders.push_back({path, -1, true});
@@ -179,25 +280,21 @@ std::string takeField(const std::string &in, size_t *at)
                                  : ::unlinkat(rules, name.c_str(), 0) == 0 || errno == ENOENT;
         if (!placed)
             _exit(5);
-        for (const JudgedDevice &device : devices) {
-            std::string properties;
-            if (udevadm({"test", "--action=add", device.sysfsPath}, &properties) != 0)
-                _exit(6);
-            const UdevAnswer answer = answerFromProperties(properties, places);
+        std::string said;
+        const int status = propertiesFromSandbox(devices, &said);
+        if (status == kNoSandbox)
+            writeAll(out, said);
+        if (status != 0)
+            _exit(status);
+        size_t at = 0;
+        for (size_t device = 0; device < devices.size(); ++device) {
+            const UdevAnswer answer = answerFromProperties(takeField(said, &at), places);
             putField(answers, answer.matrix);
             putField(answers, answer.decidedBy.file);
             putField(answers, std::to_string(answer.decidedBy.line));
         }
     }
-    const char *data = answers.data();
-    for (size_t left = answers.size(); left > 0;) {
-        const ssize_t put = ::write(out, data, left);
-        if (put <= 0)
-            _exit(7);
-        data += put;
-        left -= static_cast<size_t>(put);
-    }
-    _exit(0);
+    _exit(writeAll(out, answers) ? 0 : 7);
 }
 
 } // namespace
@@ -244,7 +341,8 @@ std::string askUdev(const std::string &rulesPath, const std::string *oldText, co
         return "udevadm test did not answer within " + std::to_string(kPatience.count()) + " seconds";
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return code == 3 ? "cannot make a mount namespace of its own"
+        return code == kNoSandbox ? "cannot make a sandbox for udevadm test: " + answers
+             : code == 3 ? "cannot make a mount namespace of its own"
              : code == 4 ? "cannot copy the udev folders into a mount namespace of its own"
              : code == 6 ? "udevadm test failed"
                          : "udevadm test could not be run (status " + std::to_string(code) + ")";
