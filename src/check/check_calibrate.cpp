@@ -2,6 +2,7 @@
 #include "check_calibrate.h"
 
 #include "CalibrateWidget.h"
+#include "apply_in_session.h"
 #include "geometry/compositor_map.h"
 #include "handover/handover.h"
 #include "windows/TouchCheckWidget.h"
@@ -14,6 +15,7 @@
 #include "udev/rule_edits.h"
 #include "udev/udevadm.h"
 #include "input/event_device.h"
+#include "said.h"
 #include "user_part.h"
 
 #include <QApplication>
@@ -58,87 +60,7 @@ void closeOnceCovered(QWidget &window, QWidget *covered)
     QTimer::singleShot(kCoveredAtMostMs, covered, &QWidget::close);
 }
 
-// What is said while it is kept: both streams go into a memory file, copied on to where the
-// standard output went at every finished piece, so that an end by a signal loses nothing.
-struct KeptSaying {
-    int memory = -1, out = -1, err = -1;
-    off_t copied = 0;
-} saying;
-
-void copySaid()
-{
-    if (saying.memory < 0)
-        return;
-    // What the user's parts said meanwhile, after what root said before it.
-    if (const std::string theirs = takeUserPartsWords(); !theirs.empty()) {
-        std::fflush(stdout);
-        writeAll(STDERR_FILENO, theirs);
-    }
-    char buffer[4096];
-    for (ssize_t got; (got = ::pread(saying.memory, buffer, sizeof buffer, saying.copied)) > 0;) {
-        saying.copied += got;
-        for (ssize_t put = 0, wrote; put < got; put += wrote) {
-            if ((wrote = ::write(saying.out, buffer + put, static_cast<size_t>(got - put))) <= 0)
-                break;
-        }
-    }
-}
-
 } // namespace
-
-int fail(const std::string &line)
-{
-    std::fprintf(stderr, "kestrilavon-check: %s\n", line.c_str());
-    copySaid();
-    return 1;
-}
-
-int finishOutput(int status)
-{
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return fail(std::string("could not write the output: ") + std::strerror(errno));
-    copySaid();
-    return status;
-}
-
-bool startKeepingWhatIsSaid()
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    saying.memory = ::memfd_create("kestrilavon-check report", MFD_CLOEXEC);
-    saying.out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    saying.err = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (saying.memory < 0 || saying.out < 0 || saying.err < 0 || !startCollectingUserPartsWords()
-        || ::dup2(saying.memory, STDOUT_FILENO) < 0 || ::dup2(saying.memory, STDERR_FILENO) < 0) {
-        stopKeepingWhatIsSaid();
-        return false;
-    }
-    return true;
-}
-
-std::string stopKeepingWhatIsSaid()
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    copySaid();
-    stopCollectingUserPartsWords();
-    std::string said;
-    if (saying.memory >= 0) {
-        char buffer[4096];
-        for (ssize_t got; (got = ::pread(saying.memory, buffer, sizeof buffer, static_cast<off_t>(said.size()))) > 0;)
-            said.append(buffer, static_cast<size_t>(got));
-    }
-    if (saying.out >= 0)
-        ::dup2(saying.out, STDOUT_FILENO);
-    if (saying.err >= 0)
-        ::dup2(saying.err, STDERR_FILENO);
-    for (const int fd : {saying.memory, saying.out, saying.err}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    saying = {};
-    return said;
-}
 
 int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
                const std::string &monitorName, QWidget *covered)
@@ -197,17 +119,6 @@ std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *prob
     return std::nullopt;
 }
 
-std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
-                                       const std::optional<Monitor> &monitor)
-{
-    // A monitor that covers the whole X screen needs no mapping.
-    if (!layout || !monitor
-        || (monitor->x == 0 && monitor->y == 0 && monitor->width == layout->width
-            && monitor->height == layout->height))
-        return std::nullopt;
-    return OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
-}
-
 bool windowScreen(const std::optional<Monitor> &monitor, const std::string &monitorName,
                   QScreen **screen)
 {
@@ -234,22 +145,6 @@ void showFullScreenOn(QWidget &window, QScreen *screen)
     }
     window.showFullScreen();
     window.activateWindow();
-}
-
-ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibration,
-                           const std::string &outputName)
-{
-    if (inSway())
-        return applyToSway(device, calibration.libinput, outputName);
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland && *wayland && xDeviceMatrices(device.path).empty()) {
-        ApplyReport report;
-        report.text = "this Wayland compositor has no interface for setting a calibration from "
-                      "outside; keep it as a udev rule, which libinput reads when the device is "
-                      "added: " + keepCommand(device, calibration.libinput) + "\n";
-        return report;
-    }
-    return applyToRunningX(device.path, calibration);
 }
 
 namespace {
@@ -489,16 +384,6 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
     qApp->exec();
     end.status = followUp ? followUp(end, window) : 0;
     return end;
-}
-
-AxisRange tslibX(const DeviceInfo &device)
-{
-    return device.mtX ? *device.mtX : *device.x;
-}
-
-AxisRange tslibY(const DeviceInfo &device)
-{
-    return device.mtY ? *device.mtY : *device.y;
 }
 
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,

@@ -6,8 +6,10 @@
 // asked to keep. See its manual page.
 
 #include "CheckWidget.h"
+#include "apply_in_session.h"
 #include "command_line/command_line.h"
 #include "check_calibrate.h"
+#include "said.h"
 #include "gnome_settings.h"
 #include "put_back_list.h"
 #include "root_part.h"

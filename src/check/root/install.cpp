@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "install.h"
 
-#include "check_calibrate.h"
+#include "said.h"
 #include "desktops/kwin_input.h"
 #include "desktops/unchecked_compositors.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
+#include "root_part.h"
 #include "running_session.h"
 #include "safe_file.h"
 #include "input/listing.h"
@@ -565,4 +566,14 @@ bool restorePointercal(const PointercalChange &change)
         + "\n";
     std::fputs(report.c_str(), stdout);
     return false;
+}
+
+AxisRange tslibX(const DeviceInfo &device)
+{
+    return device.mtX ? *device.mtX : *device.x;
+}
+
+AxisRange tslibY(const DeviceInfo &device)
+{
+    return device.mtY ? *device.mtY : *device.y;
 }

@@ -101,4 +101,8 @@ int installPointercal(const std::string &line, PointercalChange *change = nullpt
 // the report; returns true when the old state is back.
 bool restorePointercal(const PointercalChange &change);
 
+// The axes tslib's raw module reads on the device: the multitouch axes where it has them.
+AxisRange tslibX(const DeviceInfo &device);
+AxisRange tslibY(const DeviceInfo &device);
+
 #endif
