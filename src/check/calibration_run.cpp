@@ -7,6 +7,7 @@
 #include "check_session.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "output_while_measuring.h"
 #include "put_back_list.h"
 #include "root_part.h"
 #include "running_session.h"

@@ -10,6 +10,7 @@
 #include "ChooseWidget.h"
 #include "ReportWidget.h"
 #include "install.h"
+#include "pointercal.h"
 #include "sway_ipc.h"
 #include "wayland_session.h"
 #include "input/listing.h"

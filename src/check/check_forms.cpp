@@ -3,6 +3,7 @@
 
 #include "apply_in_session.h"
 #include "install.h"
+#include "pointercal.h"
 #include "result_file.h"
 #include "said.h"
 #include "input/listing.h"

@@ -8,6 +8,7 @@
 #include "geometry/x_chain.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "pointercal.h"
 #include "put_back_list.h"
 #include "running_session.h"
 #include "sway_ipc.h"
