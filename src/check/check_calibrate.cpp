@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "check_calibrate.h"
-#include "check_window.h"
 
 #include "CalibrateWidget.h"
+#include "check_window.h"
 #include "apply_in_session.h"
 #include "geometry/compositor_map.h"
 #include "handover/handover.h"
-#include "windows/TouchCheckWidget.h"
 #include "ChooseWidget.h"
-#include "ReportWidget.h"
 #include "install.h"
 #include "pointercal.h"
 #include "sway_ipc.h"
@@ -23,23 +21,17 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QWindow>
 #include <QScreen>
 #include <QStringList>
 
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-
 
 namespace {
 

@@ -9,47 +9,24 @@
 #include "calibration_run.h"
 #include "check_forms.h"
 #include "check_session.h"
-#include "apply_in_session.h"
-#include "command_line/command_line.h"
-#include "check_calibrate.h"
 #include "check_window.h"
-#include "said.h"
-#include "gnome_settings.h"
-#include "put_back_list.h"
-#include "root_part.h"
-#include "running_session.h"
-#include "handover/handover.h"
-#include "unprivileged_session.h"
-#include "window_start.h"
-#include "input/devices.h"
+#include "command_line/command_line.h"
 #include "framebuffer/framebuffer.h"
-#include "install.h"
-#include "kwin_dbus.h"
-#include "kwin_settings.h"
+#include "input/devices.h"
 #include "input/listing.h"
+#include "install.h"
+#include "said.h"
 #include "udev/rule_edits.h"
 #include "udev/rules_file.h"
-#include "text/shell_word.h"
-#include "sway_ipc.h"
-#include "udev/udevadm.h"
-#include "wayland_session.h"
 #include "x_input.h"
-#include "x_display.h"
 
 #include <QApplication>
-#include <QScreen>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <string>
 
 namespace {
