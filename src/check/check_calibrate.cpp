@@ -30,6 +30,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 
@@ -198,6 +199,118 @@ std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
     return std::pair(static_cast<size_t>(device), bound);
 }
 
+// Which of the devices to calibrate: with several (or askFirst), the one the user touches in a
+// window first; nullopt where none was touched.
+std::optional<size_t> chosenDevice(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
+                                   bool askFirst, QScreen *screen)
+{
+    size_t chosen = 0;
+    if (devices.size() > 1 || askFirst) {
+        QStringList names;
+        for (const DeviceInfo &info : infos)
+            names << QString::fromStdString(printable(info.name));
+        ChooseWidget question(devices, names);
+        showFullScreenOn(question, screen);
+        qApp->exec();
+        if (question.chosen() < 0)
+            return std::nullopt;
+        chosen = static_cast<size_t>(question.chosen());
+        std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s)\n",
+                     printable(infos[chosen].name).c_str(), printable(infos[chosen].stablePath()).c_str());
+    }
+    return chosen;
+}
+
+// An accepted fit in the forms it is kept in: libinput's matrix with the borders evdev reads,
+// the compositor's frame, and tslib's pointercal line for the framebuffer's visible size (what
+// was found of that size said in sizeSaid).
+struct AcceptedFit {
+    Matrix matrix;
+    std::optional<Borders> borders;
+    CompositorFrame frame;
+    std::string sizeSaid;
+    std::optional<std::pair<int, int>> size;
+    std::optional<std::string> pointercal;
+};
+
+AcceptedFit acceptedFit(const Calibration &calibration, const CalibrateWidget &window, const DeviceInfo &info,
+                        AxisRange unitsX, AxisRange unitsY, const std::optional<XScreenLayout> &layout,
+                        const FramebufferChoice &framebuffer)
+{
+    const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
+    const int w = window.width(), h = window.height();
+    // evdev and the Boder options read ABS_X and ABS_Y.
+    const std::optional<Borders> borders =
+        axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
+    const CompositorFrame frame = compositorFrame(info, matrix, window.compositorTouches(), layout, window.size());
+    // tslib maps onto the framebuffer's visible pixels; with no framebuffer here, the window's.
+    const qreal ratio = window.devicePixelRatioF();
+    std::string sizeSaid;
+    const std::optional<std::pair<int, int>> size = pointercalSize(
+        framebuffer,
+        std::pair(static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio))), &sizeSaid);
+    const std::optional<std::string> pointercal = size
+        ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
+        : std::nullopt;
+    return {matrix, borders, frame, sizeSaid, size, pointercal};
+}
+
+// --install with no root apart to hand it to: tslib's pointercal, or the udev rule with the
+// device re-added. The window's last words; the status in *status.
+QString installHere(const DeviceInfo &info, const AcceptedFit &fit, const CalibrateOptions &options,
+                    const std::optional<OntoMonitor> &onto, const std::string &waylandOutput, int *status)
+{
+    if (options.tslib) {
+        std::fputs("\n", stdout);
+        *status = fit.pointercal ? installPointercal(*fit.pointercal)
+            : fail(fit.size ? "this calibration does not fit tslib's integers" : fit.sizeSaid);
+        return *status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
+                            : QString("Not installed: the standard error stream says why.");
+    }
+    // The re-add drops what was set on X at run time: the rule is the calibration, and
+    // the mapping onto the monitor is set again after it.
+    std::fputs("\n", stdout);
+    *status = installCalibration(info, fit.frame.matrix, onto, options.port, nullptr, waylandOutput);
+    return *status == 0 ? QString("Installed as a udev rule and read again by the device: "
+                                  "the finger and the pointer agree now and after a restart.")
+                        : QString("Not installed as it should be: the standard output says why.");
+}
+
+// --apply where the session is, its report on the standard output. The window's last words; the
+// status in *status.
+QString applyHere(const DeviceInfo &info, const AcceptedFit &fit, const std::optional<OntoMonitor> &onto,
+                  const std::string &outputName, int *status)
+{
+    const ApplyReport report = applyInSession(info, {fit.matrix, fit.borders, *info.x, *info.y, onto}, outputName);
+    if (!report.ok) {
+        *status = fail(report.text.substr(0, report.text.size() - 1));
+        return QString("Not set: ") + QString::fromStdString(report.text);
+    }
+    std::fputs(("\n" + report.text).c_str(), stdout);
+    *status = finishOutput(*status);
+    return QString("Set on the running %1: the pointer follows the finger now. The forms to keep "
+                   "it, and the command to undo it, are on the standard output.")
+        .arg(inSway() ? "sway" : "X");
+}
+
+// Once the fit is handed over: root's check in a window over the targets' when root asks for
+// it; otherwise status, once root has closed its side.
+int checkWhenRootAsks(CalibrateWidget &widget, const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
+                      int handoverFd, const std::optional<Monitor> &monitor, const std::string &monitorName,
+                      int status)
+{
+    // Reading the device no more, it stays until the check's window covers it: the check's
+    // touches are the session's alone.
+    widget.stopReading();
+    const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(handoverFd, devices.size());
+    if (!check) {
+        ::close(handoverFd);
+        return status;
+    }
+    return runTouchCheck(devices[check->first], infos[check->first].path, check->second, handoverFd,
+                         monitor, monitorName, false, &widget);
+}
+
 } // namespace
 
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
@@ -208,20 +321,10 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     if (!windowScreen(monitor, monitorName, &screen))
         return 2;
     const bool monitorNamed = !monitorName.empty();
-    size_t chosen = 0;
-    if (devices.size() > 1 || options.askFirst) {
-        QStringList names;
-        for (const DeviceInfo &info : infos)
-            names << QString::fromStdString(printable(info.name));
-        ChooseWidget question(devices, names);
-        showFullScreenOn(question, screen);
-        qApp->exec();
-        if (question.chosen() < 0)
-            return 1;
-        chosen = static_cast<size_t>(question.chosen());
-        std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s)\n",
-                     printable(infos[chosen].name).c_str(), printable(infos[chosen].stablePath()).c_str());
-    }
+    const std::optional<size_t> picked = chosenDevice(devices, infos, options.askFirst, screen);
+    if (!picked)
+        return 1;
+    const size_t chosen = *picked;
     const int device = devices[chosen];
     const DeviceInfo &info = infos[chosen];
     // Where X already maps the device onto one monitor of several, that is the touch screen's.
@@ -252,28 +355,16 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                                                     reachesCompositorAsPointer(info),
                                                     [&](const Calibration &calibration) {
-        const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
-        // evdev and the Boder options read ABS_X and ABS_Y.
-        const std::optional<Borders> borders =
-            axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
-        const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout, window->size());
-        // tslib maps onto the framebuffer's visible pixels; with no framebuffer here, the window's.
-        const qreal ratio = window->devicePixelRatioF();
-        std::string sizeSaid;
-        const std::optional<std::pair<int, int>> size = pointercalSize(
-            options.framebuffer,
-            std::pair(static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio))), &sizeSaid);
-        const std::optional<std::string> pointercal = size
-            ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
-            : std::nullopt;
+        const AcceptedFit fit = acceptedFit(calibration, *window, info, unitsX, unitsY, layout, options.framebuffer);
         const ErrorEstimate &expected = window->expected();
         const bool poor = poorEstimate(expected, w, h);
-        std::fputs(formsText(info, matrix, frame, borders, onto, options.install, expected).c_str(), stdout);
-        if (pointercal)
-            std::fputs(("\n" + sizeSaid + pointercalText(*pointercal)).c_str(), stdout);
-        else if (!size)
-            std::fputs(("\n# No pointercal for tslib: " + sizeSaid + ".\n").c_str(), stdout);
+        std::fputs(formsText(info, fit.matrix, fit.frame, fit.borders, onto, options.install, expected).c_str(),
+                   stdout);
+        if (fit.pointercal)
+            std::fputs(("\n" + fit.sizeSaid + pointercalText(*fit.pointercal)).c_str(), stdout);
+        else if (!fit.size)
+            std::fputs(("\n# No pointercal for tslib: " + fit.sizeSaid + ".\n").c_str(), stdout);
         status = finishOutput(0);
         // Kept, a poor calibration would outlast the moment: it is not installed.
         if (poor && options.install) {
@@ -282,20 +373,20 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                           "slowly, or use a stylus, and calibrate again");
             return QString("Not installed: touch each target slowly, or use a stylus, then touch Again.");
         }
-        if (keepHere && options.tslib && pointercal) {
-            pointercalToKeep = pointercal;
+        if (keepHere && options.tslib && fit.pointercal) {
+            pointercalToKeep = fit.pointercal;
             pointercalBound = window->checkBoundPixels();
             QTimer::singleShot(0, window, &QWidget::close);
             return QString("Measured: the check follows.");
         }
         if (keepHere && !options.tslib) {
-            toKeep = handoverText({chosen, matrix, frame.map, frame.paired, TargetSequence::kTargets, w, h,
+            toKeep = handoverText({chosen, fit.matrix, fit.frame.map, fit.frame.paired, TargetSequence::kTargets, w, h,
                                    window->checkBoundPixels(), xPlace(layout, monitor)});
             QTimer::singleShot(0, window, &QWidget::close);
             return QString("Measured: the check follows.");
         }
         if (options.handoverFd >= 0 && (options.install || options.apply)) {
-            const QString said = handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
+            const QString said = handOver(options.handoverFd, {chosen, fit.matrix, fit.frame.map, fit.frame.paired,
                                                                TargetSequence::kTargets, w, h,
                                                                window->checkBoundPixels(), xPlace(layout, monitor)},
                                           &status);
@@ -309,56 +400,21 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
             }
             return said;
         }
-        if (options.install && options.tslib) {
-            std::fputs("\n", stdout);
-            status = pointercal ? installPointercal(*pointercal)
-                : fail(size ? "this calibration does not fit tslib's integers" : sizeSaid);
-            return status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
-                               : QString("Not installed: the standard error stream says why.");
-        }
-        if (options.install) {
-            // The re-add drops what was set on X at run time: the rule is the calibration, and
-            // the mapping onto the monitor is set again after it.
-            std::fputs("\n", stdout);
-            status = installCalibration(info, frame.matrix, onto, options.port, nullptr,
-                                        waylandOutputOf(layout, monitorName));
-            return status == 0 ? QString("Installed as a udev rule and read again by the device: "
-                                         "the finger and the pointer agree now and after a restart.")
-                               : QString("Not installed as it should be: the standard output says why.");
-        }
+        if (options.install)
+            return installHere(info, fit, options, onto, waylandOutputOf(layout, monitorName), &status);
         if (!options.apply)
             return QString("The udev rule, the xorg.conf section and the xinput command are on the "
                            "standard output.");
-        const ApplyReport report = applyInSession(
-            info, {matrix, borders, *info.x, *info.y, onto},
-            monitorNamed ? monitorName : window->screen()->name().toStdString());
-        if (!report.ok) {
-            status = fail(report.text.substr(0, report.text.size() - 1));
-            return QString("Not set: ") + QString::fromStdString(report.text);
-        }
-        std::fputs(("\n" + report.text).c_str(), stdout);
-        status = finishOutput(status);
-        return QString("Set on the running %1: the pointer follows the finger now. The forms to keep "
-                       "it, and the command to undo it, are on the standard output.")
-            .arg(inSway() ? "sway" : "X");
+        return applyHere(info, fit, onto, monitorNamed ? monitorName : window->screen()->name().toStdString(),
+                         &status);
     });
     window = widget.get();
     showFullScreenOn(*widget, screen);
     qApp->exec();
     const bool accepted = widget->accepted();
     rootSaid.reset();
-    if (handedOver) {
-        // Reading the device no more, it stays until the check's window covers it: the check's
-        // touches are the session's alone.
-        widget->stopReading();
-        const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(options.handoverFd, devices.size());
-        if (!check) {
-            ::close(options.handoverFd);
-            return status;
-        }
-        return runTouchCheck(devices[check->first], infos[check->first].path, check->second, options.handoverFd,
-                             monitor, monitorName, false, widget.get());
-    }
+    if (handedOver)
+        return checkWhenRootAsks(*widget, devices, infos, options.handoverFd, monitor, monitorName, status);
     widget.reset();
     if (options.handoverFd >= 0)
         ::close(options.handoverFd);
