@@ -2,255 +2,37 @@
 #include "check_calibrate.h"
 
 #include "CalibrateWidget.h"
+#include "check_window.h"
+#include "apply_in_session.h"
 #include "geometry/compositor_map.h"
 #include "handover/handover.h"
-#include "windows/TouchCheckWidget.h"
 #include "ChooseWidget.h"
-#include "ReportWidget.h"
 #include "install.h"
+#include "pointercal.h"
 #include "sway_ipc.h"
 #include "wayland_session.h"
 #include "input/listing.h"
 #include "udev/rule_edits.h"
 #include "udev/udevadm.h"
 #include "input/event_device.h"
+#include "said.h"
 #include "user_part.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QWindow>
 #include <QScreen>
 #include <QStringList>
 
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstdio>
 #include <cstring>
+#include <cstdio>
 #include <memory>
-
-namespace {
-
-// How long a window that the check's covers may stay when the check's is not given the focus:
-// long enough for a compositor under load to give it.
-constexpr int kCoveredAtMostMs = 5000;
-
-void closeOnceCovered(QWidget &window, QWidget *covered)
-{
-    // The window below goes only once this one has the focus. Gone before, the focus passes to
-    // another program's window, and a compositor that keeps new windows from taking the focus
-    // (KWin) or that stacks them below the focused one now and then (mutter 43) leaves this
-    // one below that, where no one sees it. A window of the program that has the focus may take it.
-    if (!covered)
-        return;
-    covered->setAttribute(Qt::WA_QuitOnClose, false);
-    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &window, [&window, covered](QWindow *focus) {
-        if (focus && focus == window.windowHandle())
-            covered->close();
-    });
-    QTimer::singleShot(kCoveredAtMostMs, covered, &QWidget::close);
-}
-
-// What is said while it is kept: both streams go into a memory file, copied on to where the
-// standard output went at every finished piece, so that an end by a signal loses nothing.
-struct KeptSaying {
-    int memory = -1, out = -1, err = -1;
-    off_t copied = 0;
-} saying;
-
-void copySaid()
-{
-    if (saying.memory < 0)
-        return;
-    // What the user's parts said meanwhile, after what root said before it.
-    if (const std::string theirs = takeUserPartsWords(); !theirs.empty()) {
-        std::fflush(stdout);
-        writeAll(STDERR_FILENO, theirs);
-    }
-    char buffer[4096];
-    for (ssize_t got; (got = ::pread(saying.memory, buffer, sizeof buffer, saying.copied)) > 0;) {
-        saying.copied += got;
-        for (ssize_t put = 0, wrote; put < got; put += wrote) {
-            if ((wrote = ::write(saying.out, buffer + put, static_cast<size_t>(got - put))) <= 0)
-                break;
-        }
-    }
-}
-
-} // namespace
-
-int fail(const std::string &line)
-{
-    std::fprintf(stderr, "kestrilavon-check: %s\n", line.c_str());
-    copySaid();
-    return 1;
-}
-
-int finishOutput(int status)
-{
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return fail(std::string("could not write the output: ") + std::strerror(errno));
-    copySaid();
-    return status;
-}
-
-bool startKeepingWhatIsSaid()
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    saying.memory = ::memfd_create("kestrilavon-check report", MFD_CLOEXEC);
-    saying.out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    saying.err = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (saying.memory < 0 || saying.out < 0 || saying.err < 0 || !startCollectingUserPartsWords()
-        || ::dup2(saying.memory, STDOUT_FILENO) < 0 || ::dup2(saying.memory, STDERR_FILENO) < 0) {
-        stopKeepingWhatIsSaid();
-        return false;
-    }
-    return true;
-}
-
-std::string stopKeepingWhatIsSaid()
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    copySaid();
-    stopCollectingUserPartsWords();
-    std::string said;
-    if (saying.memory >= 0) {
-        char buffer[4096];
-        for (ssize_t got; (got = ::pread(saying.memory, buffer, sizeof buffer, static_cast<off_t>(said.size()))) > 0;)
-            said.append(buffer, static_cast<size_t>(got));
-    }
-    if (saying.out >= 0)
-        ::dup2(saying.out, STDOUT_FILENO);
-    if (saying.err >= 0)
-        ::dup2(saying.err, STDERR_FILENO);
-    for (const int fd : {saying.memory, saying.out, saying.err}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    saying = {};
-    return said;
-}
-
-int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
-               const std::string &monitorName, QWidget *covered)
-{
-    QScreen *screen = nullptr;
-    if (!windowScreen(monitor, monitorName, &screen))
-        return 2;
-    ReportWidget window(kept, QString::fromStdString(report));
-    showFullScreenOn(window, screen);
-    closeOnceCovered(window, covered);
-    return qApp->exec();
-}
-
-namespace {
-
-// Root's report, once it has kept or put back what the check decided and closed its side.
-std::optional<RootReport> reportFromRoot(int fd)
-{
-    std::string text;
-    bool whole = false;
-    // Read as it comes, the event loop running: the window above stays drawn meanwhile.
-    QSocketNotifier readable(fd, QSocketNotifier::Read);
-    QObject::connect(&readable, &QSocketNotifier::activated, &readable, [&] {
-        char buffer[4096];
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN))
-            return;
-        if (got > 0) {
-            // Beyond the limit, the rest is read and left out.
-            text.append(buffer, std::min(static_cast<size_t>(got), kReportLimit - std::min(kReportLimit, text.size())));
-            return;
-        }
-        whole = got == 0;
-        readable.setEnabled(false);
-        QCoreApplication::exit(0);
-    });
-    qApp->exec();
-    return whole ? readReport(text) : std::nullopt;
-}
-
-} // namespace
-
-std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *problem)
-{
-    const std::optional<DeviceInfo> device = describeDevice(path);
-    if (!device) {
-        *problem = errno == ENOTTY ? path + " is not an input event device"
-                                   : "cannot open " + path + ": " + std::strerror(errno);
-        if (errno == EACCES)
-            *problem += " (its axis ranges are needed: run as root or join the input group)";
-    } else if (!device->absoluteXY || !device->x || !device->y) {
-        *problem = path + " does not report absolute X and Y: it is no touch screen";
-    } else {
-        return device;
-    }
-    return std::nullopt;
-}
-
-std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
-                                       const std::optional<Monitor> &monitor)
-{
-    // A monitor that covers the whole X screen needs no mapping.
-    if (!layout || !monitor
-        || (monitor->x == 0 && monitor->y == 0 && monitor->width == layout->width
-            && monitor->height == layout->height))
-        return std::nullopt;
-    return OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
-}
-
-bool windowScreen(const std::optional<Monitor> &monitor, const std::string &monitorName,
-                  QScreen **screen)
-{
-    if (!onWayland()) {
-        *screen = screenForMonitor(monitor ? QString::fromStdString(monitor->name) : QString());
-        return true;
-    }
-    // A Wayland client cannot know where the pointer is: without a name, the compositor places it.
-    *screen = monitorName.empty() ? nullptr : screenNamed(QString::fromStdString(monitorName));
-    if (!monitorName.empty() && !*screen) {
-        std::fprintf(stderr, "kestrilavon-check: no output %s on this Wayland display; its outputs: %s\n",
-                     printable(monitorName).c_str(), printable(screenNames()).c_str());
-        return false;
-    }
-    return true;
-}
-
-void showFullScreenOn(QWidget &window, QScreen *screen)
-{
-    if (screen) {
-        window.setGeometry(screen->geometry());
-        window.winId();
-        window.windowHandle()->setScreen(screen);
-    }
-    window.showFullScreen();
-    window.activateWindow();
-}
-
-ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibration,
-                           const std::string &outputName)
-{
-    if (inSway())
-        return applyToSway(device, calibration.libinput, outputName);
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland && *wayland && xDeviceMatrices(device.path).empty()) {
-        ApplyReport report;
-        report.text = "this Wayland compositor has no interface for setting a calibration from "
-                      "outside; keep it as a udev rule, which libinput reads when the device is "
-                      "added: " + keepCommand(device, calibration.libinput) + "\n";
-        return report;
-    }
-    return applyToRunningX(device.path, calibration);
-}
 
 namespace {
 
@@ -417,89 +199,119 @@ std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
     return std::pair(static_cast<size_t>(device), bound);
 }
 
+// Which of the devices to calibrate: with several (or askFirst), the one the user touches in a
+// window first; nullopt where none was touched.
+std::optional<size_t> chosenDevice(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
+                                   bool askFirst, QScreen *screen)
+{
+    size_t chosen = 0;
+    if (devices.size() > 1 || askFirst) {
+        QStringList names;
+        for (const DeviceInfo &info : infos)
+            names << QString::fromStdString(printable(info.name));
+        ChooseWidget question(devices, names);
+        showFullScreenOn(question, screen);
+        qApp->exec();
+        if (question.chosen() < 0)
+            return std::nullopt;
+        chosen = static_cast<size_t>(question.chosen());
+        std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s)\n",
+                     printable(infos[chosen].name).c_str(), printable(infos[chosen].stablePath()).c_str());
+    }
+    return chosen;
+}
+
+// An accepted fit in the forms it is kept in: libinput's matrix with the borders evdev reads,
+// the compositor's frame, and tslib's pointercal line for the framebuffer's visible size (what
+// was found of that size said in sizeSaid).
+struct AcceptedFit {
+    Matrix matrix;
+    std::optional<Borders> borders;
+    CompositorFrame frame;
+    std::string sizeSaid;
+    std::optional<std::pair<int, int>> size;
+    std::optional<std::string> pointercal;
+};
+
+AcceptedFit acceptedFit(const Calibration &calibration, const CalibrateWidget &window, const DeviceInfo &info,
+                        AxisRange unitsX, AxisRange unitsY, const std::optional<XScreenLayout> &layout,
+                        const FramebufferChoice &framebuffer)
+{
+    const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
+    const int w = window.width(), h = window.height();
+    // evdev and the Boder options read ABS_X and ABS_Y.
+    const std::optional<Borders> borders =
+        axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
+    const CompositorFrame frame = compositorFrame(info, matrix, window.compositorTouches(), layout, window.size());
+    // tslib maps onto the framebuffer's visible pixels; with no framebuffer here, the window's.
+    const qreal ratio = window.devicePixelRatioF();
+    std::string sizeSaid;
+    const std::optional<std::pair<int, int>> size = pointercalSize(
+        framebuffer,
+        std::pair(static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio))), &sizeSaid);
+    const std::optional<std::string> pointercal = size
+        ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
+        : std::nullopt;
+    return {matrix, borders, frame, sizeSaid, size, pointercal};
+}
+
+// --install with no root apart to hand it to: tslib's pointercal, or the udev rule with the
+// device re-added. The window's last words; the status in *status.
+QString installHere(const DeviceInfo &info, const AcceptedFit &fit, const CalibrateOptions &options,
+                    const std::optional<OntoMonitor> &onto, const std::string &waylandOutput, int *status)
+{
+    if (options.tslib) {
+        std::fputs("\n", stdout);
+        *status = fit.pointercal ? installPointercal(*fit.pointercal)
+            : fail(fit.size ? "this calibration does not fit tslib's integers" : fit.sizeSaid);
+        return *status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
+                            : QString("Not installed: the standard error stream says why.");
+    }
+    // The re-add drops what was set on X at run time: the rule is the calibration, and
+    // the mapping onto the monitor is set again after it.
+    std::fputs("\n", stdout);
+    *status = installCalibration(info, fit.frame.matrix, onto, options.port, nullptr, waylandOutput);
+    return *status == 0 ? QString("Installed as a udev rule and read again by the device: "
+                                  "the finger and the pointer agree now and after a restart.")
+                        : QString("Not installed as it should be: the standard output says why.");
+}
+
+// --apply where the session is, its report on the standard output. The window's last words; the
+// status in *status.
+QString applyHere(const DeviceInfo &info, const AcceptedFit &fit, const std::optional<OntoMonitor> &onto,
+                  const std::string &outputName, int *status)
+{
+    const ApplyReport report = applyInSession(info, {fit.matrix, fit.borders, *info.x, *info.y, onto}, outputName);
+    if (!report.ok) {
+        *status = fail(report.text.substr(0, report.text.size() - 1));
+        return QString("Not set: ") + QString::fromStdString(report.text);
+    }
+    std::fputs(("\n" + report.text).c_str(), stdout);
+    *status = finishOutput(*status);
+    return QString("Set on the running %1: the pointer follows the finger now. The forms to keep "
+                   "it, and the command to undo it, are on the standard output.")
+        .arg(inSway() ? "sway" : "X");
+}
+
+// Once the fit is handed over: root's check in a window over the targets' when root asks for
+// it; otherwise status, once root has closed its side.
+int checkWhenRootAsks(CalibrateWidget &widget, const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
+                      int handoverFd, const std::optional<Monitor> &monitor, const std::string &monitorName,
+                      int status)
+{
+    // Reading the device no more, it stays until the check's window covers it: the check's
+    // touches are the session's alone.
+    widget.stopReading();
+    const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(handoverFd, devices.size());
+    if (!check) {
+        ::close(handoverFd);
+        return status;
+    }
+    return runTouchCheck(devices[check->first], infos[check->first].path, check->second, handoverFd,
+                         monitor, monitorName, false, &widget);
+}
+
 } // namespace
-
-int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib,
-                  QWidget *covered, bool reportFollows)
-{
-    bool handedOver = false;
-    // The check's window stays while root keeps or puts back, until root's report covers it.
-    const auto report = [&](const WindowPartEnd &decided, QWidget &check) {
-        handedOver = decided.handover && writeAll(verdictFd, *decided.handover);
-        const std::optional<RootReport> said = handedOver ? reportFromRoot(verdictFd) : std::nullopt;
-        if (!said)
-            return 0;
-        return showReport(said->kept, said->text, monitor, monitorName, check.isVisible() ? &check : nullptr);
-    };
-    const WindowPartEnd end = checkInWindow(device, devicePath, bound, monitor, monitorName, throughTslib, covered,
-                                            reportFollows ? std::function(report) : nullptr);
-    // Unwritten, root hears no verdict and puts the old calibration back.
-    if (end.handover && !handedOver)
-        writeAll(verdictFd, *end.handover);
-    ::close(verdictFd);
-    return end.status;
-}
-
-WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound, const std::optional<Monitor> &monitor,
-                            const std::string &monitorName, bool throughTslib, QWidget *covered,
-                            const std::function<int(const WindowPartEnd &, QWidget &)> &followUp)
-{
-    WindowPartEnd end;
-    QScreen *screen = nullptr;
-    if (!windowScreen(monitor, monitorName, &screen)) {
-        end.status = 2;
-        return end;
-    }
-    // With no session on the bare framebuffer, libinput or tslib on the device is what a kiosk's
-    // program gets.
-    TouchSource source;
-    if (QGuiApplication::platformName() == "linuxfb")
-        source = {throughTslib ? TouchSource::Kind::Tslib : TouchSource::Kind::Libinput,
-                  devicePath};
-    TouchCheckWidget window(device, bound, [&](const TouchCheckWidget::Outcome &outcome) {
-        TouchVerdict verdict;
-        verdict.none = outcome.none;
-        if (outcome.judgement) {
-            verdict.kind = outcome.judgement->verdict == TouchCheck::Verdict::Keep ? TouchVerdict::Kind::Kept
-                                                                                  : TouchVerdict::Kind::Off;
-            verdict.pixels = static_cast<int>(std::lround(outcome.judgement->pixels));
-        }
-        end.handover = touchVerdictText(verdict);
-    }, source);
-    if (!window.sourceProblem().empty()) {
-        end.status = fail("the check cannot read the touches as " + std::string(throughTslib ? "tslib" : "libinput")
-                          + " gives them: " + window.sourceProblem());
-        return end;
-    }
-    // A signal that root holds ends the check at once: the old calibration comes back sooner.
-    QTimer signalNoted;
-    QObject::connect(&signalNoted, &QTimer::timeout, &window, [&] {
-        if (heldSignal())
-            window.close();
-    });
-    signalNoted.start(100);
-    showFullScreenOn(window, screen);
-    closeOnceCovered(window, covered);
-    if (followUp) {
-        // Closed before what follows, it ends only this loop, not the application's next one.
-        window.setAttribute(Qt::WA_QuitOnClose, false);
-        window.replaceOnceOver([] { QCoreApplication::exit(0); });
-    }
-    qApp->exec();
-    end.status = followUp ? followUp(end, window) : 0;
-    return end;
-}
-
-AxisRange tslibX(const DeviceInfo &device)
-{
-    return device.mtX ? *device.mtX : *device.x;
-}
-
-AxisRange tslibY(const DeviceInfo &device)
-{
-    return device.mtY ? *device.mtY : *device.y;
-}
 
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
                    const CalibrateOptions &options, const std::optional<XScreenLayout> &layout,
@@ -509,20 +321,10 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     if (!windowScreen(monitor, monitorName, &screen))
         return 2;
     const bool monitorNamed = !monitorName.empty();
-    size_t chosen = 0;
-    if (devices.size() > 1 || options.askFirst) {
-        QStringList names;
-        for (const DeviceInfo &info : infos)
-            names << QString::fromStdString(printable(info.name));
-        ChooseWidget question(devices, names);
-        showFullScreenOn(question, screen);
-        qApp->exec();
-        if (question.chosen() < 0)
-            return 1;
-        chosen = static_cast<size_t>(question.chosen());
-        std::fprintf(stderr, "kestrilavon-check: calibrating \"%s\" (%s)\n",
-                     printable(infos[chosen].name).c_str(), printable(infos[chosen].stablePath()).c_str());
-    }
+    const std::optional<size_t> picked = chosenDevice(devices, infos, options.askFirst, screen);
+    if (!picked)
+        return 1;
+    const size_t chosen = *picked;
     const int device = devices[chosen];
     const DeviceInfo &info = infos[chosen];
     // Where X already maps the device onto one monitor of several, that is the touch screen's.
@@ -553,28 +355,16 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     auto widget = std::make_unique<CalibrateWidget>(device, guess.width(), guess.height(), unitsX, unitsY, onWayland(),
                                                     reachesCompositorAsPointer(info),
                                                     [&](const Calibration &calibration) {
-        const Matrix matrix = libinputMatrix(calibration, unitsX, unitsY);
         const int w = window->width(), h = window->height();
-        // evdev and the Boder options read ABS_X and ABS_Y.
-        const std::optional<Borders> borders =
-            axisAlignedBorders(calibrationFromLibinput(matrix, *info.x, *info.y), w, h);
-        const CompositorFrame frame = compositorFrame(info, matrix, window->compositorTouches(), layout, window->size());
-        // tslib maps onto the framebuffer's visible pixels; with no framebuffer here, the window's.
-        const qreal ratio = window->devicePixelRatioF();
-        std::string sizeSaid;
-        const std::optional<std::pair<int, int>> size = pointercalSize(
-            options.framebuffer,
-            std::pair(static_cast<int>(std::lround(w * ratio)), static_cast<int>(std::lround(h * ratio))), &sizeSaid);
-        const std::optional<std::string> pointercal = size
-            ? pointercalLine(calibrationFromLibinput(matrix, tslibX(info), tslibY(info)), size->first, size->second)
-            : std::nullopt;
+        const AcceptedFit fit = acceptedFit(calibration, *window, info, unitsX, unitsY, layout, options.framebuffer);
         const ErrorEstimate &expected = window->expected();
         const bool poor = poorEstimate(expected, w, h);
-        std::fputs(formsText(info, matrix, frame, borders, onto, options.install, expected).c_str(), stdout);
-        if (pointercal)
-            std::fputs(("\n" + sizeSaid + pointercalText(*pointercal)).c_str(), stdout);
-        else if (!size)
-            std::fputs(("\n# No pointercal for tslib: " + sizeSaid + ".\n").c_str(), stdout);
+        std::fputs(formsText(info, fit.matrix, fit.frame, fit.borders, onto, options.install, expected).c_str(),
+                   stdout);
+        if (fit.pointercal)
+            std::fputs(("\n" + fit.sizeSaid + pointercalText(*fit.pointercal)).c_str(), stdout);
+        else if (!fit.size)
+            std::fputs(("\n# No pointercal for tslib: " + fit.sizeSaid + ".\n").c_str(), stdout);
         status = finishOutput(0);
         // Kept, a poor calibration would outlast the moment: it is not installed.
         if (poor && options.install) {
@@ -583,20 +373,20 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
                           "slowly, or use a stylus, and calibrate again");
             return QString("Not installed: touch each target slowly, or use a stylus, then touch Again.");
         }
-        if (keepHere && options.tslib && pointercal) {
-            pointercalToKeep = pointercal;
+        if (keepHere && options.tslib && fit.pointercal) {
+            pointercalToKeep = fit.pointercal;
             pointercalBound = window->checkBoundPixels();
             QTimer::singleShot(0, window, &QWidget::close);
             return QString("Measured: the check follows.");
         }
         if (keepHere && !options.tslib) {
-            toKeep = handoverText({chosen, matrix, frame.map, frame.paired, TargetSequence::kTargets, w, h,
+            toKeep = handoverText({chosen, fit.matrix, fit.frame.map, fit.frame.paired, TargetSequence::kTargets, w, h,
                                    window->checkBoundPixels(), xPlace(layout, monitor)});
             QTimer::singleShot(0, window, &QWidget::close);
             return QString("Measured: the check follows.");
         }
         if (options.handoverFd >= 0 && (options.install || options.apply)) {
-            const QString said = handOver(options.handoverFd, {chosen, matrix, frame.map, frame.paired,
+            const QString said = handOver(options.handoverFd, {chosen, fit.matrix, fit.frame.map, fit.frame.paired,
                                                                TargetSequence::kTargets, w, h,
                                                                window->checkBoundPixels(), xPlace(layout, monitor)},
                                           &status);
@@ -610,56 +400,21 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
             }
             return said;
         }
-        if (options.install && options.tslib) {
-            std::fputs("\n", stdout);
-            status = pointercal ? installPointercal(*pointercal)
-                : fail(size ? "this calibration does not fit tslib's integers" : sizeSaid);
-            return status == 0 ? QString("Installed as tslib's pointercal: start the touch program again.")
-                               : QString("Not installed: the standard error stream says why.");
-        }
-        if (options.install) {
-            // The re-add drops what was set on X at run time: the rule is the calibration, and
-            // the mapping onto the monitor is set again after it.
-            std::fputs("\n", stdout);
-            status = installCalibration(info, frame.matrix, onto, options.port, nullptr,
-                                        waylandOutputOf(layout, monitorName));
-            return status == 0 ? QString("Installed as a udev rule and read again by the device: "
-                                         "the finger and the pointer agree now and after a restart.")
-                               : QString("Not installed as it should be: the standard output says why.");
-        }
+        if (options.install)
+            return installHere(info, fit, options, onto, waylandOutputOf(layout, monitorName), &status);
         if (!options.apply)
             return QString("The udev rule, the xorg.conf section and the xinput command are on the "
                            "standard output.");
-        const ApplyReport report = applyInSession(
-            info, {matrix, borders, *info.x, *info.y, onto},
-            monitorNamed ? monitorName : window->screen()->name().toStdString());
-        if (!report.ok) {
-            status = fail(report.text.substr(0, report.text.size() - 1));
-            return QString("Not set: ") + QString::fromStdString(report.text);
-        }
-        std::fputs(("\n" + report.text).c_str(), stdout);
-        status = finishOutput(status);
-        return QString("Set on the running %1: the pointer follows the finger now. The forms to keep "
-                       "it, and the command to undo it, are on the standard output.")
-            .arg(inSway() ? "sway" : "X");
+        return applyHere(info, fit, onto, monitorNamed ? monitorName : window->screen()->name().toStdString(),
+                         &status);
     });
     window = widget.get();
     showFullScreenOn(*widget, screen);
     qApp->exec();
     const bool accepted = widget->accepted();
     rootSaid.reset();
-    if (handedOver) {
-        // Reading the device no more, it stays until the check's window covers it: the check's
-        // touches are the session's alone.
-        widget->stopReading();
-        const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(options.handoverFd, devices.size());
-        if (!check) {
-            ::close(options.handoverFd);
-            return status;
-        }
-        return runTouchCheck(devices[check->first], infos[check->first].path, check->second, options.handoverFd,
-                             monitor, monitorName, false, widget.get());
-    }
+    if (handedOver)
+        return checkWhenRootAsks(*widget, devices, infos, options.handoverFd, monitor, monitorName, status);
     widget.reset();
     if (options.handoverFd >= 0)
         ::close(options.handoverFd);
@@ -678,3 +433,4 @@ int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo
     }
     return accepted ? status : 1;
 }
+

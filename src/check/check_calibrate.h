@@ -15,42 +15,7 @@
 #include <string>
 #include <vector>
 
-// What kestrilavon-check's modes share: how they fail, how they finish their output, which
-// device they take, and the monitor they map it onto.
-
-// One line on the standard error stream; returns status 1.
-int fail(const std::string &line);
-
-// Everything printed goes out now, so that a full disk or a closed pipe is found while the
-// status can still say so: a cut configuration file must not look like a good one.
-int finishOutput(int status);
-
-// For a user with no terminal (the menu entry): from start until stop, what is said on the
-// standard output and error is kept, and still copied on to where the output went at every
-// finished piece; stop gives all of it back, with both streams where they were.
-bool startKeepingWhatIsSaid();
-std::string stopKeepingWhatIsSaid();
-
-// The outcome and the report in a window of their own, until it is closed. Its status, or 2
-// for an output Wayland does not know.
-// covered: a window of this program still shown (the check's), closed once the report's has
-// the focus.
-int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
-               const std::string &monitorName, QWidget *covered = nullptr);
-
-// The device at path, when it is a touch screen whose ranges this user may read; otherwise
-// nullopt and *problem says why.
-std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *problem);
-
-// The mapping of the device onto the chosen monitor, unless that monitor covers the whole X
-// screen.
-std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
-                                       const std::optional<Monitor> &monitor);
-
-// --apply where the session is: sway through its IPC, another Wayland compositor (which has no
-// interface for it: the --install command instead), or the running X.
-ApplyReport applyInSession(const DeviceInfo &device, const XCalibration &calibration,
-                           const std::string &outputName);
+// kestrilavon-check --calibrate: the targets, and what is done with the fit they give.
 
 // What --calibrate is asked to do besides printing the forms.
 struct CalibrateOptions {
@@ -73,37 +38,5 @@ struct CalibrateOptions {
 int runCalibration(const std::vector<int> &devices, const std::vector<DeviceInfo> &infos,
                    const CalibrateOptions &options, const std::optional<XScreenLayout> &layout,
                    std::optional<Monitor> monitor, const std::string &monitorName);
-
-// The check of a kept calibration: the check target on the device's screen until a touch
-// decides, the countdown ends or root notes a signal; the verdict as a window part hands it
-// over. The touch is the session's, or on the bare framebuffer libinput's (tslib's with
-// throughTslib). Status 0, 1 where that reader cannot read the device, or 2 for an output
-// Wayland does not know.
-// covered: a window of this program still shown, closed once the check's has the focus.
-// followUp: once decided, what comes next while the check's window is still shown, given the
-// verdict and the window; its status is the check's.
-WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound,
-                            const std::optional<Monitor> &monitor, const std::string &monitorName,
-                            bool throughTslib = false, QWidget *covered = nullptr,
-                            const std::function<int(const WindowPartEnd &, QWidget &)> &followUp = nullptr);
-
-// The same in the window part: the verdict goes to verdictFd, which is closed. With
-// reportFollows, root's report comes back on verdictFd (reportText) and shows over the check's
-// window, which stays until then.
-int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
-                  const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib = false,
-                  QWidget *covered = nullptr, bool reportFollows = false);
-
-// The axes tslib's raw module reads on the device: the multitouch axes where it has them.
-AxisRange tslibX(const DeviceInfo &device);
-AxisRange tslibY(const DeviceInfo &device);
-
-// The screen the windows go on: on X the monitor chosen; on Wayland the output named, or none
-// (the compositor chooses). False, with a line said, for an output Wayland does not know.
-bool windowScreen(const std::optional<Monitor> &monitor, const std::string &monitorName,
-                  QScreen **screen);
-
-// Shows the window full screen, on the screen where there is one.
-void showFullScreenOn(QWidget &window, QScreen *screen);
 
 #endif

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "root_part.h"
 
-#include "check_calibrate.h"
+#include "said.h"
 #include "forms/driver_forms.h"
 #include "geometry/fit.h"
 #include "geometry/target_sequence.h"
 #include "geometry/x_chain.h"
 #include "handover/handover.h"
 #include "install.h"
+#include "pointercal.h"
 #include "put_back_list.h"
 #include "running_session.h"
 #include "sway_ipc.h"
 #include "udev/rules_file.h"
-#include "windows/TouchCheckWidget.h"
+#include "TouchCheckWidget.h"
 
 #include <utility>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "window_start.h"
 
-#include "check_calibrate.h"
+#include "said.h"
 #include "input/devices.h"
 #include "input/listing.h"
 #include "wayland_session.h"

@@ -52,48 +52,30 @@ std::string quotedName(Display *display, int id)
 
 volatile std::sig_atomic_t stoppedDuringReread = 0;
 
-} // namespace
-
-ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration)
+// Everything that decides where a touch lands, for each X device of the node: the
+// calibration, the transformation after it (identity, or the map onto the monitor), and
+// evdev's swap and inversion, which it applies before the calibration.
+// None, with *refusal saying why, where a device's driver cannot take this calibration.
+std::optional<std::vector<Setting>> settingsFor(Display *display, const std::vector<int> &ids,
+                                                const XCalibration &calibration, std::string *refusal)
 {
-    ApplyReport report;
-    struct stat status;
-    const DisplayPointer owned = openDisplayWithXInput2();
-    Display *display = owned.get();
-    if (!display) {
-        report.text = "cannot reach the X display " + displayName() + " with XInput 2\n";
-        return report;
-    }
-    if (::stat(path.c_str(), &status) != 0)
-        status.st_rdev = 0;
-    const std::vector<int> ids = devicesOnNode(display, status.st_rdev);
-    if (ids.empty()) {
-        report.text = "no X input device on display " + displayName() + " reads " + path
-            + ": X does not drive it, so nothing was set. Under Xwayland, X programs see only "
-              "virtual devices: use --udev, which libinput and Wayland compositors read.\n";
-        return report;
-    }
-
-    // Everything that decides where a touch lands, for each X device of the node: the
-    // calibration, the transformation after it (identity, or the map onto the monitor), and
-    // evdev's swap and inversion, which it applies before the calibration.
     const Atom floatType = XInternAtom(display, "FLOAT", False);
     std::vector<Setting> settings;
     for (const int id : ids) {
         const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
         const bool evdev = readProperty(display, id, kEvdevCalibration).exists();
         if (!libinput && evdev && !calibration.evdev) {
-            report.text = "X device " + quotedName(display, id)
+            *refusal = "X device " + quotedName(display, id)
                 + " is driven by evdev, which swaps axes before it calibrates and cannot turn or "
                   "skew them: this calibration is for libinput only, so nothing was set.\n";
-            return report;
+            return std::nullopt;
         }
         if (!libinput && !evdev) {
-            report.text = "X device " + quotedName(display, id) + " has neither \"" + kLibinputMatrix
+            *refusal = "X device " + quotedName(display, id) + " has neither \"" + kLibinputMatrix
                 + "\" nor \"" + kEvdevCalibration
                 + "\": its driver (the screen's own?) reads neither, so nothing was set. Use "
                   "--xorg for its Boder lines.\n";
-            return report;
+            return std::nullopt;
         }
         if (libinput) {
             settings.push_back({id, kLibinputMatrix, floatType, 32, floatItems(calibration.libinput), {}});
@@ -115,8 +97,13 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
     }
     for (Setting &setting : settings)
         setting.before = readProperty(display, setting.device, setting.name);
+    return settings;
+}
 
-    // All or nothing: on a refusal, what was already set is put back.
+// All or nothing: on a refusal, what was already set is put back. An empty string when all
+// were set, else what was refused and what could not be put back.
+std::string setAllOrNothing(Display *display, const std::vector<Setting> &settings)
+{
     for (size_t done = 0; done < settings.size(); ++done) {
         const Setting &setting = settings[done];
         const std::string refused = setAndSync(display, setting.device, setting.name, setting.type,
@@ -138,10 +125,16 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
         out << (notPutBack.empty() ? " Everything set before it was put back: nothing changed."
                                    : " Could not put back:" + notPutBack.substr(0, notPutBack.size() - 1) + ".")
             << "\n";
-        report.text = out.str();
-        return report;
+        return out.str();
     }
+    return {};
+}
 
+// The report of what was set on each X device, with what was there before and the command that
+// puts it back.
+void reportSet(Display *display, const std::vector<int> &ids, const std::vector<Setting> &settings,
+               const XCalibration &calibration, ApplyReport *report)
+{
     std::ostringstream out;
     for (const int id : ids) {
         const bool libinput = readProperty(display, id, kLibinputMatrix).exists();
@@ -170,14 +163,43 @@ ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibra
                 << (before.items.empty() ? "(empty: uncalibrated)" : values(display, before)) << "\n";
             const std::string command = "xinput set-prop " + std::to_string(id) + " \"" + setting.name + "\" " + old;
             undo += "  to undo: " + command + "\n";
-            report.xBefore.push_back({id, setting.name, before.type, before.format, before.items, command});
+            report->xBefore.push_back({id, setting.name, before.type, before.format, before.items, command});
         }
         out << undo;
     }
     out << "Set on the running X only: a re-plug of the touch screen or a restart of X forgets "
            "it. To keep it, use --install (or --udev, --xorg).\n";
-    report.ok = true;
-    report.text = out.str();
+    report->ok = true;
+    report->text = out.str();
+}
+
+} // namespace
+
+ApplyReport applyToRunningX(const std::string &path, const XCalibration &calibration)
+{
+    ApplyReport report;
+    struct stat status;
+    const DisplayPointer owned = openDisplayWithXInput2();
+    Display *display = owned.get();
+    if (!display) {
+        report.text = "cannot reach the X display " + displayName() + " with XInput 2\n";
+        return report;
+    }
+    if (::stat(path.c_str(), &status) != 0)
+        status.st_rdev = 0;
+    const std::vector<int> ids = devicesOnNode(display, status.st_rdev);
+    if (ids.empty()) {
+        report.text = "no X input device on display " + displayName() + " reads " + path
+            + ": X does not drive it, so nothing was set. Under Xwayland, X programs see only "
+              "virtual devices: use --udev, which libinput and Wayland compositors read.\n";
+        return report;
+    }
+    const std::optional<std::vector<Setting>> settings = settingsFor(display, ids, calibration, &report.text);
+    if (!settings)
+        return report;
+    report.text = setAllOrNothing(display, *settings);
+    if (report.text.empty())
+        reportSet(display, ids, *settings, calibration, &report);
     return report;
 }
 

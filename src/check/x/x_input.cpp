@@ -288,3 +288,14 @@ std::vector<XChain> xChainsOnceSettled(const std::string &path, std::chrono::mil
     }
     return chains;
 }
+
+std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
+                                       const std::optional<Monitor> &monitor)
+{
+    // A monitor that covers the whole X screen needs no mapping.
+    if (!layout || !monitor
+        || (monitor->x == 0 && monitor->y == 0 && monitor->width == layout->width
+            && monitor->height == layout->height))
+        return std::nullopt;
+    return OntoMonitor{*monitor, monitorTransformation(*monitor, layout->width, layout->height)};
+}

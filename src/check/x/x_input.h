@@ -169,4 +169,9 @@ private:
     _XDisplay *display = nullptr;
 };
 
+// The mapping of the device onto the chosen monitor, unless that monitor covers the whole X
+// screen.
+std::optional<OntoMonitor> ontoMonitor(const std::optional<XScreenLayout> &layout,
+                                       const std::optional<Monitor> &monitor);
+
 #endif

@@ -220,6 +220,139 @@ bool waitUntilLifted(const std::string &sysfsPath, dev_t number)
     return lifted;
 }
 
+// The programs that have the device's node open now, at most kMostHolders of them.
+std::vector<pid_t> holdersOf(const std::string &node)
+{
+    std::vector<pid_t> holders = node.empty() ? std::vector<pid_t>() : processesHolding(node);
+    if (holders.size() > kMostHolders)
+        holders.resize(kMostHolders);
+    return holders;
+}
+
+// /dev/null for the child's input and output, and its pipes for udevadm's words and the holders'
+// outcomes; false, with none of them left open, where one cannot be had.
+bool childFdsOpen(int quiet, int errors[2], int outcomes[2])
+{
+    if (quiet < 0 || ::pipe2(errors, O_CLOEXEC) != 0 || ::pipe2(outcomes, O_CLOEXEC) != 0) {
+        for (const int fd : {quiet, errors[0], errors[1], outcomes[0], outcomes[1]}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        return false;
+    }
+    return true;
+}
+
+// From the remove until the add has gone out, the terminal's and other signals are only
+// noted: a device left removed is dead to X and the compositor. A handler, not a blocked
+// mask, since the mask is one thread's and the toolkit's threads would take them.
+void holdSignals(struct sigaction before[])
+{
+    heldSignal = 0;
+    struct sigaction hold {};
+    hold.sa_handler = holdSignal;
+    sigemptyset(&hold.sa_mask);
+    for (size_t i = 0; i < std::size(kHeldSignals); ++i)
+        catchUnlessIgnoredAtStart(kHeldSignals[i], hold, &before[i]);
+}
+
+void restoreSignals(const struct sigaction before[])
+{
+    for (size_t i = 0; i < std::size(kHeldSignals); ++i)
+        ::sigaction(kHeldSignals[i], &before[i], nullptr);
+}
+
+// What the child that removes and adds the device uses: all of it made before the fork, since
+// the toolkit may run threads, and after a fork only the simplest calls are safe.
+struct ReaddChild {
+    const char *program;
+    char *const *removeArgv;
+    char *const *addArgv;
+    int quiet;     // /dev/null
+    int errors;    // the write end of the pipe for udevadm's words
+    int outcomes;  // the write end of the pipe for the holders' outcomes
+    const char *const *folders;
+    size_t count;
+    const char *node;
+    bool *letGo;
+    bool *openAgain;
+};
+
+// The child's whole life, with nothing but calls that are safe after a fork: the remove, the
+// wait for the holders to let the device go, the add, the wait for them to open it again.
+[[noreturn]] void readdInChild(const ReaddChild &c)
+{
+    ::setsid();
+    for (const int signal : kHeldSignals)
+        defaultUnlessIgnoredAtStart(signal);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::dup2(c.quiet, STDIN_FILENO);
+    ::dup2(c.quiet, STDOUT_FILENO);
+    // Into a pipe, not the terminal: writing there from outside its session could stop it.
+    ::dup2(c.errors, STDERR_FILENO);
+    const bool removed = runInChild(c.program, c.removeArgv);
+    // Those that keep it open through the remove do not follow udev: not waited for again.
+    waitForHolders(c.folders, c.count, c.node, false, c.letGo, kLetGoSeconds);
+    // Even when the remove failed: it may have gone out all the same.
+    const bool added = runInChild(c.program, c.addArgv);
+    for (size_t i = 0; i < c.count; ++i)
+        c.openAgain[i] = !c.letGo[i];
+    waitForHolders(c.folders, c.count, c.node, true, c.openAgain, kOpenAgainSeconds);
+    char said[kMostHolders];
+    for (size_t i = 0; i < c.count; ++i)
+        said[i] = static_cast<char>(!c.letGo[i] ? HolderOutcome::KeptOpen
+                                    : c.openAgain[i] ? HolderOutcome::OpenedAgain : HolderOutcome::NotOpenedAgain);
+    // Unread, it only leaves the holders unreported.
+    [[maybe_unused]] const ssize_t written = c.count ? ::write(c.outcomes, said, c.count) : 0;
+    _exit((removed ? 0 : 1) | (added ? 0 : 2));
+}
+
+// What the child's udevadm said on the standard error stream (its start), read until the
+// child closes it; the pipe is closed.
+std::string readSaid(int errors, pid_t child)
+{
+    std::string said;
+    char buffer[4096];
+    for (ssize_t got; child > 0 && ((got = ::read(errors, buffer, sizeof buffer)) > 0
+                                    || (got < 0 && errno == EINTR));) {
+        if (got > 0 && said.size() < 4096)
+            said.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(errors);
+    return said;
+}
+
+// How each holder went through the re-add, as the child wrote it; the pipe is closed.
+std::vector<Holder> holderOutcomes(int outcomes, pid_t child, const std::vector<pid_t> &holders)
+{
+    std::vector<Holder> found;
+    char outcome[kMostHolders];
+    ssize_t told = 0;
+    while (child > 0 && (told = ::read(outcomes, outcome, sizeof outcome)) < 0 && errno == EINTR) {
+    }
+    ::close(outcomes);
+    for (ssize_t i = 0; i < told && static_cast<size_t>(i) < holders.size(); ++i)
+        found.push_back({holders[static_cast<size_t>(i)], static_cast<HolderOutcome>(outcome[i])});
+    return found;
+}
+
+// What failed of the remove and the add, from the child's status, with what udevadm said.
+void judgeReadd(pid_t child, int status, std::string said, Replug *replug)
+{
+    const int failed = child < 0 ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+    replug->addFailed = (failed & 2) != 0;
+    if (failed & 1)
+        replug->problem = "udevadm trigger --action=remove failed";
+    if (replug->addFailed)
+        replug->problem += std::string(replug->problem.empty() ? "" : "; ") + "udevadm trigger --action=add failed";
+    while (!said.empty() && (said.back() == '\n' || said.back() == ' '))
+        said.pop_back();
+    if (!replug->problem.empty() && !said.empty())
+        replug->problem += " (udevadm said: " + said + ")";
+}
+
 } // namespace
 
 Replug reloadAndReplug(const std::string &sysfsPath)
@@ -249,101 +382,41 @@ Replug reloadAndReplug(const std::string &sysfsPath)
                      static_cast<int>(kLiftedAtMost.count()));
     // Who has the device open now, to wait until they have let it go and opened it again.
     const std::string node = deviceNodeOf(sysfsPath);
-    std::vector<pid_t> holders = node.empty() ? std::vector<pid_t>() : processesHolding(node);
-    if (holders.size() > kMostHolders)
-        holders.resize(kMostHolders);
+    const std::vector<pid_t> holders = holdersOf(node);
     std::vector<std::string> folderPaths;
     for (const pid_t holder : holders)
         folderPaths.push_back(fdFolderOf(holder));
     const char *folders[kMostHolders] = {};
     for (size_t i = 0; i < folderPaths.size(); ++i)
         folders[i] = folderPaths[i].c_str();
-    const size_t count = holders.size();
     bool letGo[kMostHolders] = {}, openAgain[kMostHolders] = {};
     int errors[2] = {-1, -1}, outcomes[2] = {-1, -1};
     const int quiet = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (quiet < 0 || ::pipe2(errors, O_CLOEXEC) != 0 || ::pipe2(outcomes, O_CLOEXEC) != 0) {
-        for (const int fd : {quiet, errors[0], errors[1], outcomes[0], outcomes[1]}) {
-            if (fd >= 0)
-                ::close(fd);
-        }
+    if (!childFdsOpen(quiet, errors, outcomes)) {
         replug.problem = "cannot start udevadm";
         return replug;
     }
-    // From the remove until the add has gone out, the terminal's and other signals are only
-    // noted: a device left removed is dead to X and the compositor. A handler, not a blocked
-    // mask, since the mask is one thread's and the toolkit's threads would take them.
-    heldSignal = 0;
-    struct sigaction hold {}, before[std::size(kHeldSignals)];
-    hold.sa_handler = holdSignal;
-    sigemptyset(&hold.sa_mask);
-    for (size_t i = 0; i < std::size(kHeldSignals); ++i)
-        catchUnlessIgnoredAtStart(kHeldSignals[i], hold, &before[i]);
+    const ReaddChild work{program, removeArgv, addArgv, quiet, errors[1], outcomes[1], folders, holders.size(),
+                          node.c_str(), letGo, openAgain};
+    struct sigaction before[std::size(kHeldSignals)];
+    holdSignals(before);
     // The remove and the add run in a child of a session of its own, so that the add follows
     // the remove even when this program is killed, and no signal of the terminal reaches it.
     const pid_t child = ::fork();
-    if (child == 0) {
-        ::setsid();
-        for (const int signal : kHeldSignals)
-            defaultUnlessIgnoredAtStart(signal);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::dup2(quiet, STDIN_FILENO);
-        ::dup2(quiet, STDOUT_FILENO);
-        // Into a pipe, not the terminal: writing there from outside its session could stop it.
-        ::dup2(errors[1], STDERR_FILENO);
-        const bool removed = runInChild(program, removeArgv);
-        // Those that keep it open through the remove do not follow udev: not waited for again.
-        waitForHolders(folders, count, node.c_str(), false, letGo, kLetGoSeconds);
-        // Even when the remove failed: it may have gone out all the same.
-        const bool added = runInChild(program, addArgv);
-        for (size_t i = 0; i < count; ++i)
-            openAgain[i] = !letGo[i];
-        waitForHolders(folders, count, node.c_str(), true, openAgain, kOpenAgainSeconds);
-        char said[kMostHolders];
-        for (size_t i = 0; i < count; ++i)
-            said[i] = static_cast<char>(!letGo[i] ? HolderOutcome::KeptOpen
-                                        : openAgain[i] ? HolderOutcome::OpenedAgain : HolderOutcome::NotOpenedAgain);
-        // Unread, it only leaves the holders unreported.
-        [[maybe_unused]] const ssize_t written = count ? ::write(outcomes[1], said, count) : 0;
-        _exit((removed ? 0 : 1) | (added ? 0 : 2));
-    }
+    if (child == 0)
+        readdInChild(work);
     ::close(errors[1]);
     ::close(outcomes[1]);
     ::close(quiet);
-    std::string said;
-    char buffer[4096];
-    for (ssize_t got; child > 0 && ((got = ::read(errors[0], buffer, sizeof buffer)) > 0
-                                    || (got < 0 && errno == EINTR));) {
-        if (got > 0 && said.size() < 4096)
-            said.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(errors[0]);
-    char outcome[kMostHolders];
-    ssize_t told = 0;
-    while (child > 0 && (told = ::read(outcomes[0], outcome, sizeof outcome)) < 0 && errno == EINTR) {
-    }
-    ::close(outcomes[0]);
-    for (ssize_t i = 0; i < told && static_cast<size_t>(i) < count; ++i)
-        replug.holders.push_back({holders[static_cast<size_t>(i)], static_cast<HolderOutcome>(outcome[i])});
+    const std::string said = readSaid(errors[0], child);
+    replug.holders = holderOutcomes(outcomes[0], child, holders);
     replug.secondsWaited = kOpenAgainSeconds;
     int status = 0;
     while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    for (size_t i = 0; i < std::size(kHeldSignals); ++i)
-        ::sigaction(kHeldSignals[i], &before[i], nullptr);
+    restoreSignals(before);
     replug.signal = heldSignal;
-    const int failed = child < 0 ? 3 : WIFEXITED(status) ? WEXITSTATUS(status) : 2;
-    replug.addFailed = (failed & 2) != 0;
-    if (failed & 1)
-        replug.problem = "udevadm trigger --action=remove failed";
-    if (replug.addFailed)
-        replug.problem += std::string(replug.problem.empty() ? "" : "; ") + "udevadm trigger --action=add failed";
-    while (!said.empty() && (said.back() == '\n' || said.back() == ' '))
-        said.pop_back();
-    if (!replug.problem.empty() && !said.empty())
-        replug.problem += " (udevadm said: " + said + ")";
+    judgeReadd(child, status, said, &replug);
     return replug;
 }
 

@@ -54,21 +54,6 @@ inline std::string waylandOutputOf(const std::optional<XScreenLayout> &layout, c
     return layout ? std::string() : outputName;
 }
 
-// --calibrate --install --output NAME on Wayland: weston maps a touch screen onto an output only
-// by udev's WL_OUTPUT, read when the device is added. For the measurement, a rule of its own in
-// udev's runtime folder, read after every other, gives the device WL_OUTPUT=NAME, and the device
-// is re-added, so that weston's answer is measured on the output the calibration is kept for.
-// Only where weston holds the device. Says on stderr what was done and what udev gives; returns
-// whether that rule is in place, with the WL_OUTPUT udev gave before in *before, and in *signal
-// one held off during the re-add (or 0).
-bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output, std::string *before,
-                             int *signal);
-
-// Takes that rule out and re-adds the device, which the session then maps as before (or as
-// the install that follows writes). Whether udev then gives it the WL_OUTPUT it gave before
-// (said on stderr where not); a signal held off during the re-add goes in *signal (or 0).
-bool endOutputWhileMeasuring(const DeviceInfo &device, const std::string &before, int *signal);
-
 // Puts the rules file back as it was before the install, when it is still as the install left
 // it (another change since is not undone), re-adds the device and reads udev back: "the old
 // calibration is back" only when udev gives the device its old matrix again; otherwise what
@@ -80,25 +65,5 @@ bool restoreRules(const DeviceInfo &device, const RulesChange &change, const std
 // Takes the matrix out of the device's rule (the port's), and the rule when nothing else is
 // on it; then re-adds the device and reports, as installCalibration does.
 int uninstallCalibration(const DeviceInfo &device, bool port = false);
-
-// tslib's pointercal line as the forms print it: the line, and where it goes.
-std::string pointercalText(const std::string &line);
-
-// Writes the line as tslib's calibration file (pointercalPath()): under a new name beside it,
-// renamed into place, never through a link; prints the old line (checked as ten integers) to
-// undo it. Returns the status.
-// What an install of tslib's pointercal changed, to put it back exactly.
-struct PointercalChange {
-    std::string before, after;
-    bool existed = false, written = false;
-};
-
-int installPointercal(const std::string &line, PointercalChange *change = nullptr);
-
-// Puts pointercal back as it was before the install, when it is still as the install left it,
-// and reads it back: "the old calibration is back" only when it holds the old text again (or is
-// gone, where there was none); otherwise what failed and the command that finishes it. Prints
-// the report; returns true when the old state is back.
-bool restorePointercal(const PointercalChange &change);
 
 #endif

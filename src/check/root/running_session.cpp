@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "running_session.h"
 
-#include "check_calibrate.h"
+#include "apply_in_session.h"
+#include "said.h"
 #include "handover/session_answer.h"
 #include "input/listing.h"
 #include "root_part.h"

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "install.h"
 
-#include "check_calibrate.h"
+#include "said.h"
 #include "desktops/kwin_input.h"
 #include "desktops/unchecked_compositors.h"
 #include "framebuffer/framebuffer.h"
 #include "result_file.h"
+#include "root_part.h"
 #include "running_session.h"
 #include "safe_file.h"
 #include "input/listing.h"
@@ -182,107 +183,7 @@ std::string askUdevFirst(const DeviceInfo &device, const RuleTarget &target, con
     }
 }
 
-// The runtime rule that maps the device onto an output while it is measured: gone at the next
-// boot, and read after this program's own rules file, whose WL_OUTPUT it overrides meanwhile.
-// One for each event node, so that two panels measured at once keep their own.
-constexpr char kRuntimeRulesFolder[] = "/run/udev/rules.d";
-
-std::string outputWhileMeasuringFile(const DeviceInfo &device)
-{
-    const std::string sysfs = sysfsPathOfNode(device.path);
-    const std::string node = sysfs.substr(sysfs.rfind('/') + 1);
-    const bool eventNode = node.size() > 5 && node.compare(0, 5, "event") == 0
-        && node.find_first_not_of("0123456789", 5) == std::string::npos;
-    return eventNode ? "99-zz-kestrilavon-measuring-" + node + ".rules" : std::string();
-}
-
-// Writes the device's runtime rule ("" takes it out); an empty string, or why not.
-std::string writeOutputWhileMeasuring(const std::string &file, const std::string &text)
-{
-    if (::mkdir(kRuntimeRulesFolder, 0755) != 0 && errno != EEXIST)
-        return std::string("cannot make ") + kRuntimeRulesFolder + ": " + std::strerror(errno);
-    const RulesLock held(kRulesLock);
-    return editRulesFile(kRuntimeRulesFolder, held, [&](const std::string &) { return text; }, file.c_str());
-}
-
-// Whether weston has the device open: it alone of the compositors maps a touch screen onto an
-// output by udev's WL_OUTPUT.
-bool westonHolds(const DeviceInfo &device)
-{
-    const std::string node = deviceNodeOf(sysfsPathOfNode(device.path));
-    if (node.empty())
-        return false;
-    const std::vector<pid_t> holders = processesHolding(node);
-    return std::any_of(holders.begin(), holders.end(), [](pid_t pid) { return processName(pid) == "weston"; });
-}
-
 } // namespace
-
-bool setOutputWhileMeasuring(const DeviceInfo &device, bool port, const std::string &output, std::string *before,
-                             int *signal)
-{
-    const std::string file = outputWhileMeasuringFile(device);
-    if (file.empty() || !waylandOutputProblem(output).empty() || !westonHolds(device))
-        return false;
-    *before = udevPropertyOf(sysfsPathOfNode(device.path), "WL_OUTPUT");
-    // As the install will: on the port's rule where an identical panel shares the device's.
-    std::optional<RuleTarget> target =
-        ruleTarget(device, port || eventDevicesWithIds(device.identity()).size() > 1);
-    if (!target)
-        return false;
-    target->waylandOutput = output;
-    const std::string where = std::string(kRuntimeRulesFolder) + "/" + file;
-    if (const std::string problem = writeOutputWhileMeasuring(file, outputOnlyRule(*target)); !problem.empty()) {
-        std::fprintf(stderr, "kestrilavon-check: could not map %s onto %s for the measurement: %s\n",
-                     printable(device.path).c_str(), output.c_str(), printable(problem).c_str());
-        return false;
-    }
-    const std::string sysfs = sysfsPathOfNode(device.path);
-    const Replug replug = reloadAndReplug(sysfs);
-    *signal = replug.signal;
-    const std::string given = udevPropertyOf(sysfs, "WL_OUTPUT");
-    if (!replug.problem.empty())
-        std::fprintf(stderr, "kestrilavon-check: wrote %s to map %s onto %s while it is measured, but the re-add "
-                             "failed: %s\n", where.c_str(), printable(device.path).c_str(), output.c_str(),
-                     printable(replug.problem).c_str());
-    else if (given == output)
-        std::fprintf(stderr, "kestrilavon-check: re-added %s with WL_OUTPUT=%s from %s, so that weston answers "
-                             "on that output while it is measured\n", printable(device.path).c_str(),
-                     printable(given).c_str(), where.c_str());
-    else
-        std::fprintf(stderr, "kestrilavon-check: re-added %s, but udev gives it %s despite %s: measured as the "
-                             "session maps it now\n", printable(device.path).c_str(),
-                     given.empty() ? "no WL_OUTPUT" : ("WL_OUTPUT=" + printable(given)).c_str(), where.c_str());
-    return true;
-}
-
-bool endOutputWhileMeasuring(const DeviceInfo &device, const std::string &before, int *signal)
-{
-    const std::string file = outputWhileMeasuringFile(device);
-    const std::string problem = writeOutputWhileMeasuring(file, "");
-    if (!problem.empty()) {
-        std::fprintf(stderr, "kestrilavon-check: could not take out %s/%s, which maps the touch screen onto an "
-                             "output until the next boot: %s. Remove it by hand, then re-add the device.\n",
-                     kRuntimeRulesFolder, file.c_str(), printable(problem).c_str());
-        return false;
-    }
-    const std::string sysfs = sysfsPathOfNode(device.path);
-    const Replug replug = reloadAndReplug(sysfs);
-    *signal = replug.signal;
-    if (!replug.problem.empty()) {
-        std::fprintf(stderr, "kestrilavon-check: the measurement's WL_OUTPUT rule is out, but the re-add of %s "
-                             "failed: %s\n", printable(device.path).c_str(), printable(replug.problem).c_str());
-        return false;
-    }
-    const std::string now = udevPropertyOf(sysfs, "WL_OUTPUT");
-    if (now == before)
-        return true;
-    std::fprintf(stderr, "kestrilavon-check: the measurement's WL_OUTPUT rule is out, but udev gives %s %s, not %s "
-                         "as before (udevadm test %s shows what udev reads)\n", printable(device.path).c_str(),
-                 now.empty() ? "no WL_OUTPUT" : ("WL_OUTPUT=" + printable(now)).c_str(),
-                 before.empty() ? "none" : printable(before).c_str(), shellWord(sysfs).c_str());
-    return false;
-}
 
 std::optional<RuleTarget> ruleTarget(const DeviceInfo &device, bool port)
 {
@@ -481,88 +382,4 @@ int uninstallCalibration(const DeviceInfo &device, bool port)
             + "--matrix \"" + old->text() + "\" " + (edit.oldOutput.empty() ? "" : "--output " + edit.oldOutput + " ")
             + shellWord(device.stablePath()) + "\n";
     return finishReport(report, ok ? 0 : 1, signal);
-}
-
-std::string pointercalText(const std::string &line)
-{
-    return "# tslib's calibration (ts_calibrate's form): save it as " + pointercalPath()
-        + " (or the file TSLIB_CALIBFILE names;\n# sudo kestrilavon-check --install --tslib does it); "
-          "ts.conf needs module_raw input and module linear.\n" + line + "\n";
-}
-
-int installPointercal(const std::string &line, PointercalChange *change)
-{
-    const std::string path = pointercalPath();
-    const auto [folderPath, name] = folderAndName(path);
-    const Descriptor folder = openFolder(folderPath);
-    if (!folder.isOpen())
-        return fail("cannot write " + path + ": " + std::strerror(errno));
-    const FileRead read = readFileAt(folder.get(), name, path, {4095, "a tslib calibration file", true, true});
-    if (!read.missing && !read.problem.empty())
-        return fail(read.problem);
-    const bool existed = !read.missing;
-    const std::string &oldText = read.text;
-    if (existed && oldText == line + "\n") {
-        std::fputs(("Installed in " + path + ":\n" + line + "\nIt held that line already: the file is left "
-                    "as it was.\n").c_str(), stdout);
-        return finishOutput(0);
-    }
-    const WriteProblem problem = replaceFileAt(folder.get(), folderPath, name, line + "\n", &read);
-    if (!problem.line.empty())
-        return fail(problem.line);
-    if (change)
-        *change = {oldText, line + "\n", existed, true};
-    const std::optional<std::string> old = existed ? checkedPointercal(oldText) : std::nullopt;
-    std::string report = "Installed in " + path + ":\n" + line + "\n";
-    report += old ? "It replaces " + *old + "\n"
-        : existed ? std::string("It replaces a file that was not ten integers: there is no undo line for it.\n")
-                  : std::string("There was no such file before.\n");
-    report += "tslib reads it when a program opens the touch screen: start the touch program again. "
-              "ts.conf needs module_raw input and module linear.\n";
-    if (old)
-        report += "To undo: echo '" + *old + "' | sudo tee " + shellWord(path) + "\n";
-    else if (!existed)
-        report += "To undo: sudo rm " + shellWord(path) + "\n";
-    std::fputs(report.c_str(), stdout);
-    return finishOutput(0);
-}
-
-bool restorePointercal(const PointercalChange &change)
-{
-    const std::string path = pointercalPath();
-    const auto [folderPath, name] = folderAndName(path);
-    const ReadRules rules{4095, "a tslib calibration file", true, true};
-    std::string report, problem;
-    const Descriptor folder = openFolder(folderPath);
-    FileRead now;
-    if (folder.isOpen())
-        now = readFileAt(folder.get(), name, path, rules);
-    if (!folder.isOpen())
-        problem = "cannot open " + folderPath + ": " + std::strerror(errno);
-    else if (!now.problem.empty() && !now.missing)
-        problem = now.problem;
-    else if (now.missing || now.text != change.after)
-        problem = path + " was changed by someone else meanwhile, and is left as it is";
-    else if (change.existed)
-        problem = replaceFileAt(folder.get(), folderPath, name, change.before, &now).line;
-    else if (::unlinkat(folder.get(), name.c_str(), 0) != 0)
-        problem = "cannot remove " + path + ": " + std::strerror(errno);
-    if (problem.empty()) {
-        report += change.existed ? "Put " + path + " back as it was.\n"
-                                 : "Removed " + path + ", which was not there before.\n";
-        const FileRead back = readFileAt(folder.get(), name, path, rules);
-        if (change.existed ? back.problem.empty() && back.text == change.before : back.missing) {
-            std::fputs((report + "The old calibration is back.\n").c_str(), stdout);
-            return true;
-        }
-        problem = path + " does not read back as it was";
-    }
-    const std::optional<std::string> old = change.existed ? checkedPointercal(change.before) : std::nullopt;
-    report += "The old calibration is NOT back: " + printable(problem) + ". "
-        + (old ? "Finish it by hand: echo '" + *old + "' | sudo tee " + shellWord(path)
-           : !change.existed ? "Finish it by hand: sudo rm " + shellWord(path)
-                             : std::string("The old file was not ten integers: put it back by hand"))
-        + "\n";
-    std::fputs(report.c_str(), stdout);
-    return false;
 }
