@@ -182,9 +182,8 @@ struct CalibrationRun {
                                                        bool *mappingFailed) const;
     int keepWhatIsHandedOver(const std::optional<UserSession> &session, const std::optional<std::vector<int>> &fds,
                              const WindowPartEnd &end, UserPart &calibrationWindow, bool keepingSaid,
-                             std::optional<UserPart> *checkWindow) const;
-    void reportInWindow(const std::optional<UserSession> &session, int status,
-                        std::optional<UserPart> *checkWindow) const;
+                             std::optional<UserPart> *checkWindow, UserPart **reportPart) const;
+    void reportInWindow(const std::optional<UserSession> &session, int status, UserPart *reportPart) const;
 };
 
 // Run by the session's own user (or by root with no one else to run as): the window here.
@@ -303,11 +302,14 @@ int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
     // What is set on X or sway, and read back from them, is set and read as the user too.
     askRunningSessionAs(&*session);
     const bool keepingSaid = options.showReportWindow && startKeepingWhatIsSaid();
-    // With the report's window to come, the check's window part stays once it has handed its
-    // verdict over, and shows the report over its own window.
+    // With the report's window to come, the window part of the last check stays once it has
+    // handed its verdict over, and shows the report over its own window.
     std::optional<UserPart> checkWindow;
-    const int status = keepWhatIsHandedOver(session, fds, end, calibrationWindow, keepingSaid, &checkWindow);
-    calibrationWindow.letGo();
+    UserPart *reportPart = nullptr;
+    const int status =
+        keepWhatIsHandedOver(session, fds, end, calibrationWindow, keepingSaid, &checkWindow, &reportPart);
+    if (reportPart != &calibrationWindow)
+        calibrationWindow.letGo();
     int duringPutBack = 0;
     if (status != 0 && (whatRootChanged().putBackAll("", &duringPutBack), duringPutBack))
         endBySignal(128 + duringPutBack);
@@ -319,7 +321,8 @@ int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
                     mappingUndo(*mapping).c_str());
     whatRootChanged().keepAll();
     if (keepingSaid)
-        reportInWindow(session, status, &checkWindow);
+        reportInWindow(session, status, reportPart);
+    calibrationWindow.letGo();
     closeDevices(*fds);
     return status;
 }
@@ -328,22 +331,29 @@ int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
 int CalibrationRun::keepWhatIsHandedOver(const std::optional<UserSession> &session,
                                          const std::optional<std::vector<int>> &fds, const WindowPartEnd &end,
                                          UserPart &calibrationWindow, bool keepingSaid,
-                                         std::optional<UserPart> *checkWindow) const
+                                         std::optional<UserPart> *checkWindow, UserPart **reportPart) const
 {
     const std::string &monitorName = options.monitorName;
     Keeping keeping{options.asked(Form::Install), options.port, layout, monitor, monitorName, {}, {}};
     if (keeping.install || options.asked(Form::Apply)) {
-        keeping.touchCheck = [&](size_t device, int bound) {
+        keeping.touchCheck = [&, checkedThere = false](size_t device, int bound) mutable {
             // Stopped meanwhile: no check, and the old calibration back at once.
             if (heldSignal())
                 return WindowPartEnd{};
-            // What the report's window is to show is said into it by the parts forked after
-            // it began; the calibration's was forked before.
-            if (!keepingSaid
-                && calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound) + "\n"))
-                return calibrationWindow.handOver(kCheckTime);
-            // A second check, the report's window to come, or a window part gone: a window of
-            // its own, once the calibration's has gone (it would read the device's records).
+            // The first check shows in the calibration's own window part, over its targets, and
+            // the report after it over the check: a window of a new process, shown once the
+            // focus had passed to another program, was now and then stacked below that program
+            // by mutter 43, where no touch reached it.
+            if (!checkedThere
+                && calibrationWindow.tell("check " + std::to_string(device) + " " + std::to_string(bound)
+                                          + (keepingSaid ? " report" : "") + "\n")) {
+                checkedThere = true;
+                if (keepingSaid)
+                    *reportPart = &calibrationWindow;
+                return calibrationWindow.handOver(kCheckTime, keepingSaid ? kTouchVerdictLines : 0);
+            }
+            // A second check, or a window part gone: a window of its own, once the
+            // calibration's has gone (it would read the device's records).
             calibrationWindow.letGo();
             checkWindow->emplace(*session, *fds, [&](int verdictFd) {
                 return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
@@ -353,6 +363,8 @@ int CalibrationRun::keepWhatIsHandedOver(const std::optional<UserSession> &sessi
                     });
                 });
             });
+            if (keepingSaid)
+                *reportPart = &**checkWindow;
             return (*checkWindow)->handOver(kCheckTime, keepingSaid ? kTouchVerdictLines : 0);
         };
     }
@@ -382,15 +394,15 @@ int CalibrationRun::keepWhatIsHandedOver(const std::optional<UserSession> &sessi
 
 // The menu entry's report: what was said, in the check's window where it waits for it.
 void CalibrationRun::reportInWindow(const std::optional<UserSession> &session, int status,
-                                    std::optional<UserPart> *checkWindow) const
+                                    UserPart *reportPart) const
 {
     std::string said = stopKeepingWhatIsSaid();
     if (said.empty())
         said = "Nothing was kept: the calibration ended before it was measured.\n";
     // Over the check's window where it waits for it: a window of its own, come after the
     // check's had gone, may be stacked below the program the focus fell back to.
-    if (*checkWindow && (*checkWindow)->tellLast(reportText(status == 0, said), kReportSendTime)) {
-        (*checkWindow)->handOver(kWindowTime);
+    if (reportPart && reportPart->tellLast(reportText(status == 0, said), kReportSendTime)) {
+        reportPart->handOver(kWindowTime);
     } else {
         runWindowPart(*session, {}, [&](int) {
             return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {

@@ -176,8 +176,15 @@ std::optional<XPlace> xPlace(const std::optional<XScreenLayout> &layout, const s
 }
 
 // Root's word once it has kept what was handed over: the check of the device (its index among
-// those opened) with the bound, or nothing more (root closed its side).
-std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
+// those opened) with the bound, and whether root's report follows the verdict, to be shown over
+// the check's window; or nothing more (root closed its side).
+struct RootsCheck {
+    size_t device = 0;
+    int bound = 0;
+    bool reportFollows = false;
+};
+
+std::optional<RootsCheck> checkAskedByRoot(int fd, size_t devices)
 {
     std::string line;
     char c = 0;
@@ -191,12 +198,17 @@ std::optional<std::pair<size_t, int>> checkAskedByRoot(int fd, size_t devices)
             break;
         line += c;
     }
+    const std::string reportWord = " report";
+    const bool reportFollows = line.size() > reportWord.size()
+        && line.compare(line.size() - reportWord.size(), reportWord.size(), reportWord) == 0;
+    if (reportFollows)
+        line.resize(line.size() - reportWord.size());
     unsigned long device = 0;
     int bound = 0;
     char more = 0;
     if (std::sscanf(line.c_str(), "check %lu %d%c", &device, &bound, &more) != 2 || device >= devices || bound <= 0)
         return std::nullopt;
-    return std::pair(static_cast<size_t>(device), bound);
+    return RootsCheck{static_cast<size_t>(device), bound, reportFollows};
 }
 
 // Which of the devices to calibrate: with several (or askFirst), the one the user touches in a
@@ -302,13 +314,13 @@ int checkWhenRootAsks(CalibrateWidget &widget, const std::vector<int> &devices, 
     // Reading the device no more, it stays until the check's window covers it: the check's
     // touches are the session's alone.
     widget.stopReading();
-    const std::optional<std::pair<size_t, int>> check = checkAskedByRoot(handoverFd, devices.size());
+    const std::optional<RootsCheck> check = checkAskedByRoot(handoverFd, devices.size());
     if (!check) {
         ::close(handoverFd);
         return status;
     }
-    return runTouchCheck(devices[check->first], infos[check->first].path, check->second, handoverFd,
-                         monitor, monitorName, false, &widget);
+    return runTouchCheck(devices[check->device], infos[check->device].path, check->bound, handoverFd,
+                         monitor, monitorName, false, &widget, check->reportFollows);
 }
 
 } // namespace
