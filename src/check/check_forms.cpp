@@ -5,6 +5,7 @@
 #include "install.h"
 #include "pointercal.h"
 #include "result_file.h"
+#include "check_session.h"
 #include "said.h"
 #include "input/listing.h"
 #include "udev/rule_edits.h"
@@ -27,6 +28,9 @@ int listDevices()
     const std::vector<DeviceInfo> devices = listTouchDevices();
     if (devices.empty())
         return fail(kNoAbsoluteDevice);
+    // The devices read, what X says is asked as the user who ran sudo.
+    if (int status = 0; !becomeTheUserWhoAsked({}, &status))
+        return status;
     // Under X, also how X maps each device onto the monitors.
     const std::optional<XScreenLayout> layout = xScreenLayout();
     if (layout) {
@@ -108,8 +112,9 @@ std::optional<DeviceInfo> touchScreen(const std::string &path, std::string *prob
     return std::nullopt;
 }
 
-int printForm(const CheckOptions &options, const std::optional<XScreenLayout> &layout,
-              const std::optional<Monitor> &monitor, const FramebufferChoice &framebuffer)
+int printForm(const CheckOptions &options, const DeviceInfo &device,
+              const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor,
+              const FramebufferChoice &framebuffer)
 {
     const Form form = options.form();
     const std::string &devicePath = options.devicePath;
@@ -119,11 +124,8 @@ int printForm(const CheckOptions &options, const std::optional<XScreenLayout> &l
     const bool tslib = options.tslib;
     const std::string &monitorName = options.monitorName;
     std::string problem;
-    const std::optional<DeviceInfo> device = touchScreen(devicePath, &problem);
-    if (!device)
-        return fail(problem);
     if (form == Form::Uninstall)
-        return uninstallCalibration(*device, port);
+        return uninstallCalibration(device, port);
     const std::optional<OntoMonitor> onto = ontoMonitor(layout, monitor);
     if (givenMatrix) {
         // A matrix given by hand that no driver should take is a wrong argument: status 2.
@@ -134,10 +136,10 @@ int printForm(const CheckOptions &options, const std::optional<XScreenLayout> &l
         if (!trouble.empty())
             return fail("will not use that matrix: " + trouble) + 1;
         if (tslib)
-            return tslibForm(*device, *matrix, form == Form::Install, monitor, framebuffer);
+            return tslibForm(device, *matrix, form == Form::Install, monitor, framebuffer);
         return form == Form::Install
-            ? installCalibration(*device, *matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName))
-                                     : printUdevRule(*device, *matrix, port);
+            ? installCalibration(device, *matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName))
+                                     : printUdevRule(device, *matrix, port);
     }
     const ResultFile result = readResultFile(resultPath);
     if (!result.borders)
@@ -150,32 +152,32 @@ int printForm(const CheckOptions &options, const std::optional<XScreenLayout> &l
         return fail("the borders in " + resultPath + " are equal on an axis: calibrate again");
     // The borders are in ABS_X and ABS_Y units; libinput reads the multitouch axes where there
     // are any, in ranges of their own, but in fractions of its range each axis says the same.
-    const Matrix matrix = libinputMatrix(*calibration, *device->x, *device->y);
+    const Matrix matrix = libinputMatrix(*calibration, *device.x, *device.y);
     const std::string matrixTrouble = matrix.driverProblem();
     if (!matrixTrouble.empty())
         return fail("the borders in " + resultPath + " do not fit " + devicePath + ": "
                     + matrixTrouble + "; calibrate again");
 
     if (tslib)
-        return tslibForm(*device, matrix, form == Form::Install, monitor, framebuffer);
+        return tslibForm(device, matrix, form == Form::Install, monitor, framebuffer);
     if (form == Form::Install)
-        return installCalibration(*device, matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName));
+        return installCalibration(device, matrix, onto, port, nullptr, waylandOutputOf(layout, monitorName));
     if (form == Form::Apply) {
         const ApplyReport report = applyInSession(
-            *device, {matrix, *result.borders, *device->x, *device->y, onto}, monitorName);
+            device, {matrix, *result.borders, *device.x, *device.y, onto}, monitorName);
         if (!report.ok)
             return fail(report.text.substr(0, report.text.size() - 1));
         std::fputs(report.text.c_str(), stdout);
         return finishOutput(0);
     }
-    problem = form == Form::Xorg ? nameProblemForXorg(device->name) : nameProblemForUdev(device->name);
+    problem = form == Form::Xorg ? nameProblemForXorg(device.name) : nameProblemForUdev(device.name);
     if (!problem.empty())
         return fail("will not write a configuration for " + devicePath + ": " + problem);
     if (form == Form::Udev)
-        return printUdevRule(*device, matrix, port);
-    for (const std::string &other : othersMatchedByProduct(*device))
+        return printUdevRule(device, matrix, port);
+    for (const std::string &other : othersMatchedByProduct(device))
         std::fprintf(stderr, "kestrilavon-check: note: the section matches %s as well: its name "
-                     "holds \"%s\"\n", other.c_str(), printable(device->name).c_str());
-    std::fputs(xorgSnippet(device->identity(), *result.borders, matrix, onto).c_str(), stdout);
+                     "holds \"%s\"\n", other.c_str(), printable(device.name).c_str());
+    std::fputs(xorgSnippet(device.identity(), *result.borders, matrix, onto).c_str(), stdout);
     return finishOutput(0);
 }

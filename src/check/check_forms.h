@@ -23,10 +23,11 @@ extern const char kNoAbsoluteDevice[];
 // The devices that report absolute X and Y, and under X how X maps each onto the monitors.
 int listDevices();
 
-// --xorg, --udev, --apply, --install, --uninstall and --tslib on the device named: the calibration
-// given by --matrix, or the result file's, in that one form. Any problem: one line, status 1 (2
-// for a wrong --matrix), nothing printed or set.
-int printForm(const CheckOptions &options, const std::optional<XScreenLayout> &layout,
-              const std::optional<Monitor> &monitor, const FramebufferChoice &framebuffer);
+// --xorg, --udev, --apply, --install, --uninstall and --tslib on the device named, read before
+// by touchScreen: the calibration given by --matrix, or the result file's, in that one form. Any
+// problem: one line, status 1 (2 for a wrong --matrix), nothing printed or set.
+int printForm(const CheckOptions &options, const DeviceInfo &device,
+              const std::optional<XScreenLayout> &layout, const std::optional<Monitor> &monitor,
+              const FramebufferChoice &framebuffer);
 
 #endif

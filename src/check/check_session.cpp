@@ -69,13 +69,46 @@ bool reachesDisplay(const UserSession &session, char **argv, const FramebufferCh
 
 } // namespace
 
+namespace {
+
+// The user who ran sudo or pkexec, as far as it may be taken; nullopt with *problem said where
+// it may not, with none where no one did.
+std::optional<uid_t> askingUser(std::string *problem)
+{
+    const std::optional<uid_t> invoking = invokingUid(std::getenv("SUDO_UID"), std::getenv("PKEXEC_UID"), problem);
+    if (invoking && problem->empty())
+        *problem = invokerProblem(*invoking, loginOwner());
+    return problem->empty() ? invoking : std::nullopt;
+}
+
+} // namespace
+
+bool becomeTheUserWhoAsked(const std::vector<int> &keep, int *status)
+{
+    if (::geteuid() != 0)
+        return true;
+    std::string problem;
+    const std::optional<uid_t> user = askingUser(&problem);
+    const std::optional<UserSession> session = user ? findUserSession(*user, "", &problem) : std::nullopt;
+    if (!problem.empty()) {
+        *status = fail(problem) + 1;
+        return false;
+    }
+    // On the bare framebuffer root draws, as before: no one's display is reached.
+    if (!session || session->framebuffer)
+        return true;
+    if (!dropToUser(*session, keep, &problem)) {
+        *status = fail(problem);
+        return false;
+    }
+    return true;
+}
+
 std::optional<UserSession> windowSession(char **argv, const std::string &waylandName,
                                          const FramebufferChoice &framebuffer, int *status)
 {
     std::string problem;
-    const std::optional<uid_t> invoking = invokingUid(std::getenv("SUDO_UID"), std::getenv("PKEXEC_UID"), &problem);
-    if (invoking && problem.empty())
-        problem = invokerProblem(*invoking, loginOwner());
+    const std::optional<uid_t> invoking = askingUser(&problem);
     const std::optional<LogindSession> logind = problem.empty() ? logindSession() : std::nullopt;
     const std::optional<uid_t> user = sessionUser(invoking, logind ? std::optional(logind->owner) : std::nullopt);
     std::optional<UserSession> session;

@@ -32,6 +32,13 @@ int placeOnX(const std::string &monitorName, std::optional<XScreenLayout> *layou
 int inWindow(char **argv, const std::vector<std::string> &paths, WhenHeld whenHeld,
              const FramebufferChoice &framebuffer, const std::function<int(const std::vector<int> &devices)> &body);
 
+// Under sudo, for what needs root only to read the devices (the listing, the live view, the
+// forms that print or set the running X): from here on the program is the user who asked, for
+// good, in that user's session (keeping only keep), so that root reaches no one's display.
+// True where it goes on as it was (a user's own run, root alone, the bare framebuffer); false
+// with *status, said, where the user who asked cannot be taken or become.
+bool becomeTheUserWhoAsked(const std::vector<int> &keep, int *status);
+
 // The session the window part runs in when root runs the program: as the user who ran sudo or
 // pkexec, else as the owner of the logind session the command runs in, else (root's own
 // session, or none) as nobody handed only what the display needs. nullopt where the window

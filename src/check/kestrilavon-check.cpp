@@ -31,25 +31,41 @@
 
 namespace {
 
-int showLive(int device, const std::string &devicePath, const std::string &resultPath,
-             const std::optional<Monitor> &monitor, const std::string &monitorName)
+int showLive(int device, const std::optional<DeviceInfo> &info, const CheckOptions &options,
+             const std::optional<Monitor> &monitor)
 {
     QScreen *screen = nullptr;
-    if (!windowScreen(monitor, monitorName, &screen))
+    if (!windowScreen(monitor, options.monitorName, &screen))
         return 2;
-    const std::optional<DeviceInfo> info = describeDevice(devicePath);
-    CheckWidget widget(device, QString::fromLocal8Bit(devicePath.c_str()), readResultFile(resultPath),
-                       QString::fromLocal8Bit(resultPath.c_str()), monitor, info && reachesCompositorAsPointer(*info));
+    CheckWidget widget(device, QString::fromLocal8Bit(options.devicePath.c_str()), readResultFile(options.resultPath),
+                       QString::fromLocal8Bit(options.resultPath.c_str()), monitor,
+                       info && reachesCompositorAsPointer(*info));
     showFullScreenOn(widget, screen);
     return qApp->exec();
 }
 
-int showLiveView(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
-                 const std::optional<Monitor> &monitor)
+// What the verb that is no --calibrate reads of the device, before anything else: for a form,
+// the touch screen; for the live view, the device open and what it is. Its status where that
+// fails.
+struct DeviceRead {
+    std::optional<DeviceInfo> touchScreen;
+    std::vector<int> live;
+    std::optional<DeviceInfo> liveInfo;
+};
+
+int readDevice(const CheckOptions &options, DeviceRead *read)
 {
-    return inWindow(argv, {options.devicePath}, WhenHeld::Show, framebuffer, [&](const std::vector<int> &fds) {
-        return showLive(fds[0], options.devicePath, options.resultPath, monitor, options.monitorName);
-    });
+    if (options.form() != Form::None || options.tslib) {
+        std::string problem;
+        read->touchScreen = touchScreen(options.devicePath, &problem);
+        return read->touchScreen ? 0 : fail(problem);
+    }
+    const std::optional<std::vector<int>> live = openDevices({options.devicePath}, WhenHeld::Show);
+    if (!live)
+        return 1;
+    read->live = *live;
+    read->liveInfo = describeDevice(options.devicePath);
+    return 0;
 }
 
 } // namespace
@@ -90,6 +106,16 @@ int main(int argc, char **argv)
                     + ", which takes root: " + asRootCommand(argc, argv));
     if (options.devicePath.empty() && !options.calibrate)
         return listDevices();
+    // Root reads the device; what needs no root from then on runs as the user who ran sudo, so
+    // that root asks no one's X. --install and --uninstall write as root to the end.
+    DeviceRead device;
+    if (!options.calibrate) {
+        int status = readDevice(options, &device);
+        if (status == 0 && !options.asked(Form::Install) && !options.asked(Form::Uninstall))
+            becomeTheUserWhoAsked(device.live, &status);
+        if (status != 0)
+            return status;
+    }
     // Under sudo or pkexec the window runs as the user who asked, in that user's session; run
     // by root alone, as the session's owner, or as nobody.
     int sessionStatus = 0;
@@ -115,8 +141,12 @@ int main(int argc, char **argv)
         return fail("--output " + printable(monitorName) + ": " + waylandOutputProblem(monitorName)) + 1;
     if (options.calibrate)
         return runCalibrate(argv, options, framebuffer, session, layout, monitor);
-    if (options.form() != Form::None || tslib)
-        return printForm(options, layout, monitor, framebuffer);
-    return showLiveView(argv, options, framebuffer, monitor);
+    if (device.touchScreen)
+        return printForm(options, *device.touchScreen, layout, monitor, framebuffer);
+    const int status = windowsOn(argv, device.live, framebuffer, [&](const std::vector<int> &fds) {
+        return showLive(fds[0], device.liveInfo, options, monitor);
+    });
+    closeDevices(device.live);
+    return status;
 }
 

@@ -1269,6 +1269,30 @@ class CalibrateOnTargets(RealKernelTest):
         self.assertRegex(printed, r"Kept: your touch landed [01] px from the target\.")
         self.assert_touches_land(turned, "sudo --calibrate --install on X, libinput", within=1)
 
+    def test_through_sudo_the_listing_and_apply_ask_x_as_the_user_who_ran_sudo(self):
+        # Root needs only to read the panel for these: X, which admits the user alone, is asked
+        # as the user. Root, with no cookie, would be refused and list no monitor, set nothing.
+        self.x_for_the_user_alone()
+        allow_sudo(self)
+        env = dict({name: value for name, value in self.server.env.items() if name != "XAUTHORITY"},
+                   SYSTEMD_IGNORE_CHROOT="1")
+        sudo = lambda *arguments: subprocess.run(["sudo", CHECK, *arguments], env=env, capture_output=True, text=True,
+                                                 timeout=60, user="nobody", group="nogroup")
+        listing = sudo()
+        self.assertEqual(listing.returncode, 0, listing.stderr)
+        self.assertRegex(listing.stdout, r"X display :\d+: 1 monitor")
+        self.assertRegex(listing.stdout, r'X device \d+ "kestrilavon test touch screen": X maps it')
+        result = "/tmp/kestrilavon-sudo-result"
+        with open(result, "w") as file:
+            file.write('Ok!\n    Option  "BoderLeft" "0"\n    Option  "BoderRight" "32767"\n'
+                       '    Option  "BoderTop" "0"\n    Option  "BoderBottom" "32767"\n')
+        os.chmod(result, 0o644)
+        self.addCleanup(os.unlink, result)
+        applied = sudo("--result", result, "--apply", self.touch.path)
+        print(f"\n$ sudo kestrilavon-check --apply (as nobody)\n{applied.stdout}{applied.stderr}", file=sys.stderr)
+        self.assertEqual(applied.returncode, 0, applied.stderr)
+        self.assertIn("Set on the running X only", applied.stdout)
+
     def test_through_sudo_the_one_command_keeps_nothing_when_x_has_not_the_panel_again_after_the_re_add(self):
         # X drove the panel when the touch on the live calibration passed; after the re-add udev
         # no longer calls it an input device, and X leaves it alone. Nothing of what X applies
