@@ -311,14 +311,17 @@ int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
     if (reportPart != &calibrationWindow)
         calibrationWindow.letGo();
     int duringPutBack = 0;
-    if (status != 0 && (whatRootChanged().putBackAll("", &duringPutBack), duringPutBack))
-        endBySignal(128 + duringPutBack);
-    else if (mapping)
+    if (status != 0) {
+        whatRootChanged().putBackAll("", &duringPutBack);
+        if (duringPutBack)
+            endBySignal(128 + duringPutBack);
+    } else if (mapping) {
         // Said again here, where the menu entry's report window shows it.
         std::printf("%s is kept with it. To undo that, as your user:\n    %s\n",
                     mapping->gnome ? "GNOME's mapping of the touch screen onto its monitor"
                                    : "KWin's mapping of the touch screen onto its output",
                     mappingUndo(*mapping).c_str());
+    }
     whatRootChanged().keepAll();
     if (keepingSaid)
         reportInWindow(session, status, reportPart);

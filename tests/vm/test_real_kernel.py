@@ -2795,6 +2795,7 @@ class Gnome(Desktop):
         self.assertRegex(printed, r"The touch landed 1[3-5]\d px from the target, twice")
         self.assertIn("GNOME now maps the touch screen onto", printed)
         self.assertIn(f"GNOME's mapping of the touch screen is put back and read back: {self.UNMAPPED}", printed)
+        self.assertNotIn("is kept with it", printed)
         self.assertEqual(self.mapping(), self.UNMAPPED)
 
     def test_6_the_menu_entrys_command_through_pkexec_keeps_it(self):

@@ -295,9 +295,10 @@ void endBySignal(int status)
         std::fflush(stdout);
         int duringPutBack = 0;
         whatRootChanged().putBackAll("", &duringPutBack);
-        std::fflush(stdout);
-        std::fflush(stderr);
     }
+    // What the put-back said goes out, and on to the terminal where the report kept it.
+    finishOutput(0);
+    std::fflush(stderr);
     std::_Exit(status);
 }
 
