@@ -146,8 +146,10 @@ bool startCollectingUserPartsWords()
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return false;
-    // Root reads only when it says something itself: a part that fills the pipe waits on it.
+    // Root reads only when it says something itself: what a part says beyond what the pipe
+    // holds until then is lost, rather than the part held up on it.
     ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
     words = {ends[0], ends[1], {}, 0};
     return true;
 }
