@@ -253,7 +253,9 @@ int openInputNodeIn(const std::string &path, const std::string &folder)
     // the folder itself.
     char resolved[PATH_MAX];
     struct stat named, opened;
-    const bool inFolder = ::realpath(path.c_str(), resolved) && std::strncmp(resolved, folder.c_str(), folder.size()) == 0
+    // Named in the folder, with no way up: realpath walks no folder the caller may have made.
+    const bool namedThere = path.compare(0, folder.size(), folder) == 0 && path.find("/..") == std::string::npos;
+    const bool inFolder = namedThere && ::realpath(path.c_str(), resolved) && std::strncmp(resolved, folder.c_str(), folder.size()) == 0
         && !std::strchr(resolved + folder.size(), '/');
     if (!inFolder || ::lstat(resolved, &named) != 0 || !S_ISCHR(named.st_mode) || major(named.st_rdev) != INPUT_MAJOR) {
         errno = ENOTTY;
