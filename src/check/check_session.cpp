@@ -89,13 +89,26 @@ bool becomeTheUserWhoAsked(const std::vector<int> &keep, int *status)
         return true;
     std::string problem;
     const std::optional<uid_t> user = askingUser(&problem);
-    const std::optional<UserSession> session = user ? findUserSession(*user, "", &problem) : std::nullopt;
     if (!problem.empty()) {
         *status = fail(problem) + 1;
         return false;
     }
+    if (!user)
+        return true;
+    std::string displayProblem;
+    std::optional<UserSession> session = findUserSession(*user, "", &displayProblem);
+    // Where the user's display cannot be told (several Wayland sessions, one that does not
+    // answer), what needs none goes on as the user without it.
+    if (!session) {
+        std::fprintf(stderr, "kestrilavon-check: note: %s; going on without it\n", printable(displayProblem).c_str());
+        session = sessionWithoutDisplay(*user, &problem);
+    }
+    if (!session) {
+        *status = fail(problem) + 1;
+        return false;
+    }
     // On the bare framebuffer root draws, as before: no one's display is reached.
-    if (!session || session->framebuffer)
+    if (session->framebuffer)
         return true;
     if (!dropToUser(*session, keep, &problem)) {
         *status = fail(problem);

@@ -97,7 +97,7 @@ bool addGroup(const std::optional<gid_t> &group)
 
 } // namespace
 
-std::optional<UserSession> findUserSession(uid_t uid, const std::string &waylandName, std::string *problem)
+std::optional<UserSession> sessionWithoutDisplay(uid_t uid, std::string *problem)
 {
     const passwd *entry = ::getpwuid(uid);
     if (!entry || !entry->pw_name || !entry->pw_dir) {
@@ -109,6 +109,15 @@ std::optional<UserSession> findUserSession(uid_t uid, const std::string &wayland
     session.gid = entry->pw_gid;
     session.environment.name = entry->pw_name;
     session.environment.home = entry->pw_dir;
+    return session;
+}
+
+std::optional<UserSession> findUserSession(uid_t uid, const std::string &waylandName, std::string *problem)
+{
+    std::optional<UserSession> found = sessionWithoutDisplay(uid, problem);
+    if (!found)
+        return std::nullopt;
+    UserSession &session = *found;
     const std::string folder = "/run/user/" + std::to_string(uid);
     struct stat status;
     // No folder at all is a machine with no logind session for the user: a kiosk.

@@ -27,6 +27,10 @@ struct UserSession {
 // that names no user, several sockets and none named, or a session that cannot be told.
 std::optional<UserSession> findUserSession(uid_t uid, const std::string &waylandName, std::string *problem);
 
+// The user alone, with no display in the environment: for what needs none. nullopt and *problem
+// for a uid that names no user.
+std::optional<UserSession> sessionWithoutDisplay(uid_t uid, std::string *problem);
+
 // The logind session this process runs in: its owner and type ("x11", "wayland", "tty", ...).
 struct LogindSession {
     uid_t owner = 0;
