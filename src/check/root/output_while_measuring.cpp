@@ -49,7 +49,10 @@ bool westonHolds(const DeviceInfo &device)
     if (node.empty())
         return false;
     const std::vector<pid_t> holders = processesHolding(node);
-    return std::any_of(holders.begin(), holders.end(), [](pid_t pid) { return processName(pid) == "weston"; });
+    // A name anyone can give a process, and a path its own mount namespace could give a file of
+    // its own: only a weston that sees the node where root does.
+    return std::any_of(holders.begin(), holders.end(),
+                       [](pid_t pid) { return processName(pid) == "weston" && sharesOurMountNamespace(pid); });
 }
 
 } // namespace

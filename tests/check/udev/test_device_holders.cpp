@@ -5,11 +5,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 // Who has a device open, seen through /proc as the re-add sees it; /dev/zero stands for the
 // event device, being a character device too.
@@ -72,6 +75,39 @@ private slots:
         QVERIFY(report.find("within 10 s by evil?]0;x (pid " + std::to_string(stranger) + ")") != std::string::npos);
         QVERIFY(report.find("Opened again after the re-add by " + processName(::getpid())) == 0);
         QVERIFY(report.find("(pid 1)") == std::string::npos);
+    }
+
+    // A process of a mount namespace of its own can hold a file of its own under the device's
+    // path: the link reads the same, but it does not see the node where this process does.
+    void aHolderInAMountNamespaceOfItsOwnIsToldApart()
+    {
+        QTemporaryDir folder;
+        const std::string file = folder.path().toStdString() + "/not-a-device";
+        std::FILE *made = std::fopen(file.c_str(), "w");
+        QVERIFY(made && std::fclose(made) == 0);
+        int told[2];
+        QVERIFY(::pipe(told) == 0);
+        const pid_t apart = ::fork();
+        if (apart == 0) {
+            const bool own = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                && ::mount(file.c_str(), zero, nullptr, MS_BIND, nullptr) == 0 && ::open(zero, O_RDONLY) >= 0;
+            const char said = own ? 'y' : 'n';
+            if (::write(told[1], &said, 1) != 1 || !own)
+                _exit(1);
+            ::pause();
+            _exit(0);
+        }
+        char said = 0;
+        QVERIFY(::read(told[0], &said, 1) == 1);
+        ::close(told[0]);
+        ::close(told[1]);
+        const bool sharesOurs = sharesOurMountNamespace(apart);
+        ::kill(apart, SIGKILL);
+        ::waitpid(apart, nullptr, 0);
+        if (said != 'y')
+            QSKIP("cannot make a mount namespace here (needs root)");
+        QVERIFY(sharesOurMountNamespace(::getpid()));
+        QVERIFY(!sharesOurs);
     }
 
     // A FUSE mount whose server never answers holds every stat of its files, and of its root,

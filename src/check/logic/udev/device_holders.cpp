@@ -63,6 +63,17 @@ std::string nameList(const std::vector<Holder> &holders, HolderOutcome outcome)
 
 } // namespace
 
+bool sharesOurMountNamespace(pid_t pid)
+{
+    const auto mountNamespace = [](const std::string &process) {
+        char link[64];
+        const ssize_t length = ::readlink(("/proc/" + process + "/ns/mnt").c_str(), link, sizeof link);
+        return length > 0 ? std::string(link, static_cast<size_t>(length)) : std::string();
+    };
+    const std::string ours = mountNamespace("self");
+    return !ours.empty() && mountNamespace(std::to_string(pid)) == ours;
+}
+
 std::string fdFolderOf(pid_t pid)
 {
     return "/proc/" + std::to_string(pid) + "/fd";

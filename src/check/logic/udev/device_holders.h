@@ -22,6 +22,10 @@ std::vector<pid_t> processesHolding(const std::string &node);
 // with threads may use it; the path is "/proc/PID/fd", made before.
 bool holdsDevice(const char *fdFolder, const char *node);
 
+// Whether the process sees files where this one does: a descriptor's path names the device
+// only in this mount namespace, and one of the process's own could hold a file of that name.
+bool sharesOurMountNamespace(pid_t pid);
+
 // The folder /proc/PID/fd of a process.
 std::string fdFolderOf(pid_t pid);
 
