@@ -1749,10 +1749,10 @@ class Sway(RealKernelTest):
         printed = read_until(one, b"Check: touch the target")
         if one.poll() is None:
             wait_for("the check's window", windows, 60)
-            # The calibration's own window part shows the check; one of its own, started once the
-            # report's window began keeping what is said, where a report is to show.
+            # The calibration's own window part shows the check, and the report after it where one
+            # is to show: a window of a new process may be stacked below the one in front.
             if not stop_once_changed:
-                (self.assertNotEqual if show_report else self.assertEqual)(window_part_pids(), calibrating)
+                self.assertEqual(window_part_pids(), calibrating)
             time.sleep(2)
         for x, y in check_touches:
             self.touch.send("touch %d %d" % on_sway_panel(x, y))
