@@ -311,7 +311,7 @@ int checkWhenRootAsks(CalibrateWidget &widget, const std::vector<int> &devices, 
                       int handoverFd, const std::optional<Monitor> &monitor, const std::string &monitorName,
                       int status)
 {
-    // Reading the device no more, it stays until the check's window covers it: the check's
+    // Reading the device no more, it shows the check in place of the targets: the check's
     // touches are the session's alone.
     widget.stopReading();
     const std::optional<RootsCheck> check = checkAskedByRoot(handoverFd, devices.size());

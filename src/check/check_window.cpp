@@ -6,6 +6,7 @@
 #include "handover/handover.h"
 #include "input/listing.h"
 #include "said.h"
+#include "shown_over.h"
 #include "user_part.h"
 #include "wayland_session.h"
 #include "x_display.h"
@@ -22,30 +23,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-// How long a window that the check's covers may stay when the check's is not given the focus:
-// long enough for a compositor under load to give it.
-constexpr int kCoveredAtMostMs = 5000;
-
-void closeOnceCovered(QWidget &window, QWidget *covered)
-{
-    // The window below goes only once this one has the focus. Gone before, the focus passes to
-    // another program's window, and a compositor that keeps new windows from taking the focus
-    // (KWin) or that stacks them below the focused one now and then (mutter 43) leaves this
-    // one below that, where no one sees it. A window of the program that has the focus may take it.
-    if (!covered)
-        return;
-    covered->setAttribute(Qt::WA_QuitOnClose, false);
-    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &window, [&window, covered](QWindow *focus) {
-        if (focus && focus == window.windowHandle())
-            covered->close();
-    });
-    QTimer::singleShot(kCoveredAtMostMs, covered, &QWidget::close);
-}
-
-} // namespace
-
 int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
                const std::string &monitorName, QWidget *covered)
 {
@@ -53,8 +30,12 @@ int showReport(bool kept, const std::string &report, const std::optional<Monitor
     if (!windowScreen(monitor, monitorName, &screen))
         return 2;
     ReportWidget window(kept, QString::fromStdString(report));
-    showFullScreenOn(window, screen);
-    closeOnceCovered(window, covered);
+    if (!covered) {
+        showFullScreenOn(window, screen);
+        return qApp->exec();
+    }
+    showOver(window, *covered);
+    window.whenClosed([] { QCoreApplication::exit(0); });
     return qApp->exec();
 }
 
@@ -175,10 +156,13 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
             window.close();
     });
     signalNoted.start(100);
-    showFullScreenOn(window, screen);
-    closeOnceCovered(window, covered);
-    if (followUp) {
-        // Closed before what follows, it ends only this loop, not the application's next one.
+    if (covered)
+        showOver(window, *covered);
+    else
+        showFullScreenOn(window, screen);
+    if (followUp || covered) {
+        // Over, it ends only this loop: the window stays for what follows (root's report), and
+        // shown inside another window, closing it would end nothing.
         window.setAttribute(Qt::WA_QuitOnClose, false);
         window.replaceOnceOver([] { QCoreApplication::exit(0); });
     }

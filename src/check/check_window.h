@@ -17,8 +17,8 @@
 
 // The outcome and the report in a window of their own, until it is closed. Its status, or 2
 // for an output Wayland does not know.
-// covered: a window of this program still shown (the check's), closed once the report's has
-// the focus.
+// covered: a window of this program still shown (the check's): the report is shown inside it
+// instead, over what it showed.
 int showReport(bool kept, const std::string &report, const std::optional<Monitor> &monitor,
                const std::string &monitorName, QWidget *covered = nullptr);
 
@@ -27,7 +27,8 @@ int showReport(bool kept, const std::string &report, const std::optional<Monitor
 // over. The touch is the session's, or on the bare framebuffer libinput's (tslib's with
 // throughTslib). Status 0, 1 where that reader cannot read the device, or 2 for an output
 // Wayland does not know.
-// covered: a window of this program still shown, closed once the check's has the focus.
+// covered: a window of this program still shown (the targets'): the check is shown inside it
+// instead, over what it showed.
 // followUp: once decided, what comes next while the check's window is still shown, given the
 // verdict and the window; its status is the check's.
 WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound,
@@ -36,8 +37,8 @@ WindowPartEnd checkInWindow(int device, const std::string &devicePath, int bound
                             const std::function<int(const WindowPartEnd &, QWidget &)> &followUp = nullptr);
 
 // The same in the window part: the verdict goes to verdictFd, which is closed. With
-// reportFollows, root's report comes back on verdictFd (reportText) and shows over the check's
-// window, which stays until then.
+// reportFollows, root's report comes back on verdictFd (reportText) and shows in place of the
+// check, which stays until then.
 int runTouchCheck(int device, const std::string &devicePath, int bound, int verdictFd,
                   const std::optional<Monitor> &monitor, const std::string &monitorName, bool throughTslib = false,
                   QWidget *covered = nullptr, bool reportFollows = false);

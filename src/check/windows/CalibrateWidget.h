@@ -47,7 +47,7 @@ public:
         return static_cast<int>(std::ceil(checkBound(sequence.fittedTouches(), sequence.calibration(), rangeX,
                                                      rangeY, width(), height(), sequence.checkTarget())));
     }
-    // Once the fit is handed over, the window stays until the check's covers it: with no Done
+    // Once the fit is handed over, the window stays until the check is shown in it: with no Done
     // or Again (the fit is root's to keep now, and a window closed early lets the focus go to
     // another program's, above which some compositors will not put the check's).
     void waitForTheCheck()

@@ -3,6 +3,7 @@
 
 #include "CheckWidget.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -50,4 +51,11 @@ QString ReportWidget::outcomeShown() const
 QString ReportWidget::reportShown() const
 {
     return text->toPlainText();
+}
+
+void ReportWidget::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (onClosed)
+        onClosed();
 }

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+#include <utility>
+
 class QPlainTextEdit;
 class QPushButton;
 
@@ -18,11 +21,17 @@ public:
     QString outcomeShown() const;
     QString reportShown() const;
     QPushButton *closeButton() const { return close; }
+    // Shown inside another window, closing it ends nothing by itself: closed() says it was.
+    void whenClosed(std::function<void()> closed) { onClosed = std::move(closed); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     QString outcome;
     QPlainTextEdit *text;
     QPushButton *close;
+    std::function<void()> onClosed;
 };
 
 #endif

@@ -1,12 +1,34 @@
 // SPDX-License-Identifier: MIT
+#include "ReportWidget.h"
 #include "TouchCheckWidget.h"
 #include "event_records.h"
+#include "shown_over.h"
 
 #include <QPointingDevice>
+#include <QPushButton>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+// The targets' window, which takes every touch itself while it shows them.
+class TouchTakingWindow : public QWidget {
+public:
+    int taken = 0;
+    TouchTakingWindow() { setAttribute(Qt::WA_AcceptTouchEvents); }
+
+protected:
+    bool event(QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::TouchBegin && type != QEvent::TouchUpdate && type != QEvent::TouchEnd
+            && type != QEvent::MouseButtonPress)
+            return QWidget::event(event);
+        ++taken;
+        event->accept();
+        return true;
+    }
+};
 
 // The check window as the session drives it: where its target is, and what a touch there, two
 // off it, Esc, or a touch the session never passed on come to.
@@ -124,6 +146,35 @@ private slots:
         QTest::touchEvent(&bare, finger.get()).press(0, target());
         QTest::mouseClick(&bare, Qt::LeftButton, {}, target());
         QVERIFY(!outcome);
+    }
+
+    void shownInTheTargetsWindowTheCheckAndTheReportsButtonTakeTheTouches()
+    {
+        TouchTakingWindow targets;
+        targets.resize(1024, 768);
+        targets.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&targets));
+        TouchCheckWidget check(device[0], 16, [this](const TouchCheckWidget::Outcome &o) { outcome = o; });
+        int over = 0;
+        check.replaceOnceOver([&] { ++over; });
+        showOver(check, targets);
+        const QPoint target(5 * 1024 / 16, 768 / 16);
+        QTest::touchEvent(targets.windowHandle(), finger.get()).press(0, target);
+        QTest::touchEvent(targets.windowHandle(), finger.get()).release(0, target);
+        QVERIFY(outcome && outcome->judgement);
+        QCOMPARE(outcome->judgement->verdict, TouchCheck::Verdict::Keep);
+        QCOMPARE(over, 1);
+        ReportWidget report(true, "Kept: your touch landed 0 px from the target.");
+        bool closed = false;
+        report.whenClosed([&] { closed = true; });
+        showOver(report, check);
+        QVERIFY(!check.isVisible());
+        const QPoint button = report.closeButton()->mapTo(&targets, report.closeButton()->rect().center());
+        QTest::touchEvent(targets.windowHandle(), finger.get()).press(1, button);
+        QTest::touchEvent(targets.windowHandle(), finger.get()).release(1, button);
+        QTRY_VERIFY(closed);
+        QCOMPARE(targets.taken, 0);
+        QVERIFY(targets.isVisible());
     }
 };
 
