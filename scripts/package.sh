@@ -7,7 +7,7 @@
 # /usr/bin/kestrilavon on Xvfb, and removes the package again. Leaves nothing behind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh > /dev/null
+scripts/setup.sh --tests > /dev/null
 needed=(dpkg-dev debhelper lintian devscripts man-db)
 missing=()
 for package in "${needed[@]}"; do

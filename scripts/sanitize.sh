@@ -4,7 +4,7 @@
 # runs the whole test suite there. Any sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh > /dev/null
+scripts/setup.sh --tests > /dev/null
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRILAVON_SANITIZE=ON -DKESTRILAVON_VM_TESTS=OFF > /dev/null
 cmake --build build-asan --parallel "$(nproc)"
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1"
