@@ -71,6 +71,11 @@ bool startKeepingWhatIsSaid()
     return true;
 }
 
+bool keepingWhatIsSaid()
+{
+    return saying.memory >= 0;
+}
+
 std::string stopKeepingWhatIsSaid()
 {
     std::fflush(stdout);
