@@ -137,21 +137,6 @@ std::optional<std::vector<DeviceInfo>> calibrationDevices(const std::string &dev
 }
 
 // --calibrate on its devices, where the window is: the steps share what it was asked and found.
-// The report in a window of its own, as the user, until it is closed.
-void reportOfItsOwn(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
-                    const UserSession &session, bool kept, const std::string &said)
-{
-    runWindowPart(session, {}, [&](int) {
-        std::optional<XScreenLayout> layout;
-        std::optional<Monitor> monitor;
-        if (const int status = placeOnX(options.monitorName, &layout, &monitor))
-            return status;
-        return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
-            return showReport(kept, said, monitor, options.monitorName);
-        });
-    });
-}
-
 struct CalibrationRun {
     char **argv;
     const CheckOptions &options;
@@ -316,7 +301,7 @@ int CalibrationRun::asRoot(const std::optional<UserSession> &session) const
              + " minutes: it was stopped, and nothing was kept");
     // What is set on X or sway, and read back from them, is set and read as the user too.
     askRunningSessionAs(&*session);
-    const bool keepingSaid = options.showReportWindow && (keepingWhatIsSaid() || startKeepingWhatIsSaid());
+    const bool keepingSaid = options.showReportWindow && startKeepingWhatIsSaid();
     // With the report's window to come, the window part of the last check stays once it has
     // handed its verdict over, and shows the report over its own window.
     std::optional<UserPart> checkWindow;
@@ -422,13 +407,21 @@ void CalibrationRun::reportInWindow(const std::optional<UserSession> &session, i
     if (reportPart && reportPart->tellLast(reportText(status == 0, said), kReportSendTime)) {
         reportPart->handOver(kWindowTime);
     } else {
-        reportOfItsOwn(argv, options, framebuffer, *session, status == 0, said);
+        runWindowPart(*session, {}, [&](int) {
+            return placed([&](const std::optional<XScreenLayout> &, const std::optional<Monitor> &on) {
+                return windowsOn(argv, {}, framebuffer, [&](const std::vector<int> &) {
+                    return showReport(status == 0, said, on, options.monitorName);
+                });
+            });
+        });
     }
 }
 
-int calibrateFound(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
-                   const std::optional<UserSession> &session, const std::optional<XScreenLayout> &layout,
-                   const std::optional<Monitor> &monitor)
+} // namespace
+
+int runCalibrate(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
+                 const std::optional<UserSession> &session, const std::optional<XScreenLayout> &layout,
+                 const std::optional<Monitor> &monitor)
 {
     const std::optional<std::vector<DeviceInfo>> devices = calibrationDevices(options.devicePath);
     if (!devices)
@@ -441,21 +434,4 @@ int calibrateFound(char **argv, const CheckOptions &options, const FramebufferCh
         options.asked(Form::Install) || options.asked(Form::Apply) || !options.monitorName.empty();
     const CalibrationRun run{argv, options, framebuffer, layout, monitor, *devices, paths, whenHeld, mappingWritten};
     return session ? run.asRoot(session) : run.inOwnSession();
-}
-
-} // namespace
-
-int runCalibrate(char **argv, const CheckOptions &options, const FramebufferChoice &framebuffer,
-                 const std::optional<UserSession> &session, const std::optional<XScreenLayout> &layout,
-                 const std::optional<Monitor> &monitor)
-{
-    // The menu entry has no terminal: what ends the run before the report's window (no touch
-    // screen, one held by another program or not readable) is kept from the start, and shown
-    // in a window of its own where no report took it.
-    if (options.showReportWindow && session)
-        startKeepingWhatIsSaid();
-    const int status = calibrateFound(argv, options, framebuffer, session, layout, monitor);
-    if (keepingWhatIsSaid())
-        reportOfItsOwn(argv, options, framebuffer, *session, status == 0, stopKeepingWhatIsSaid());
-    return status;
 }

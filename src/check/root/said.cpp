@@ -71,11 +71,6 @@ bool startKeepingWhatIsSaid()
     return true;
 }
 
-bool keepingWhatIsSaid()
-{
-    return saying.memory >= 0;
-}
-
 std::string stopKeepingWhatIsSaid()
 {
     std::fflush(stdout);

@@ -19,7 +19,5 @@ int finishOutput(int status);
 // finished piece; stop gives all of it back, with both streams where they were.
 bool startKeepingWhatIsSaid();
 std::string stopKeepingWhatIsSaid();
-// Whether it is being kept: started, and not stopped yet.
-bool keepingWhatIsSaid();
 
 #endif
