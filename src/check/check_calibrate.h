@@ -30,7 +30,7 @@ struct CalibrateOptions {
 };
 
 // kestrilavon-check --calibrate on one of the devices (open, each with what was found out of
-// it): with several (or askFirst), a window first asks the user to touch the one. Then five
+// it): with several (or askFirst), a window first asks the user to touch the one. Then nine
 // targets on the monitor (the one X maps the device onto, unless monitorNamed); once the fit is
 // accepted, the forms on the standard output and what the options ask. Runs in the toolkit's
 // application. Status 0 when a fit was accepted (and printed, and applied or installed if

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // kestrilavon-check: finds the touch screen, says how a calibration with kestrilavon will go,
 // shows a calibration at work, hands it to the driver the user has (a udev rule, an xorg.conf
-// section, the running X or sway, tslib's pointercal) and calibrates any touch screen on five
+// section, the running X or sway, tslib's pointercal) and calibrates any touch screen on nine
 // targets, under X, Wayland or on the bare framebuffer. Writes no file but what --install is
 // asked to keep. See its manual page.
 

@@ -12,7 +12,7 @@
 // after a re-add is told by the chain, not by libinput's matrix alone.
 struct ChainFinding {
     // How far, in pixels of the window the fit was measured on, the chain puts the raw positions
-    // of the five targets from the places the fit puts them (where they were touched).
+    // of the five distinct targets from the places the fit puts them (where they were touched).
     double worstPixels = 0;
     // Where the chain is the fit turned or mirrored afterwards (the turn within a pixel at each
     // target), that turn T: libinput's matrix with T undone before it, T^-1 o L, gives the fit.

@@ -82,6 +82,6 @@ std::string describeForListing(const DeviceInfo &device)
     const std::string outlook = calibrationOutlook(device);
     if (outlook.rfind("never", 0) == 0 || outlook.rfind("taps needed", 0) == 0)
         out << "  better: kestrilavon-check --calibrate " << device.path
-            << " (five targets, one touch each, any touch screen)\n";
+            << " (nine targets, one touch each, any touch screen)\n";
     return out.str();
 }
