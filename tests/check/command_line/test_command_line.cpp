@@ -91,6 +91,11 @@ private slots:
             QCOMPARE(line.refusal.find('\n'), std::string::npos);
             QCOMPARE(line.usageFollows, w.usageFollows);
         }
+        // What would work, where something does: the one command measures and keeps in one go.
+        QCOMPARE(parseCommandLine({"--install"}, false).refusal,
+                 std::string("--install needs a DEVICE (or use --calibrate --install)"));
+        for (const Arguments &nothingToMeasure : {Arguments{"--uninstall"}, Arguments{"--install", "--matrix", kMatrix}})
+            QVERIFY(parseCommandLine(nothingToMeasure, false).refusal.find("--calibrate") == std::string::npos);
         // The line reaches a terminal: a name's control characters do not.
         const CommandLine named = parseCommandLine({kDevice, "/dev/x\x1b]0;owned\a"}, false);
         QVERIFY(!named.options);

@@ -203,8 +203,12 @@ std::string combinationProblem(const CheckOptions &o)
     } else {
         if (o.forms.size() > 1)
             return "one form at a time: " + formOption(o.forms[0]) + " or " + formOption(o.forms[1]);
+        // Without a matrix the form is made from the result file, of a device named; the one
+        // command measures and keeps in one go, and finds the device itself.
+        const bool measurable = !o.givenMatrix && (o.form() == Form::Install || o.form() == Form::Apply);
         if (o.devicePath.empty() && !o.forms.empty())
-            return formOption(o.forms[0]) + " needs a DEVICE";
+            return formOption(o.forms[0]) + " needs a DEVICE"
+                + (measurable ? " (or use --calibrate " + formOption(o.forms[0]) + ")" : "");
         if (o.devicePath.empty() && !o.monitorName.empty())
             return "--output needs a DEVICE or --calibrate";
         if (o.devicePath.empty() && o.givenMatrix)
