@@ -8,15 +8,18 @@
 
 #include <algorithm>
 
-const char kCheckUsage[] =
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
-    "       kestrilavon-check --matrix \"A B C D E F\" {--udev | --install} [--port] DEVICE\n"
-    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
-    "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n"
-    "                         [--show-report] [DEVICE]\n";
+// Said on a wrong command line and in --help alike.
+#define KESTRILAVON_CHECK_USAGE \
+    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n" \
+    "       kestrilavon-check --matrix \"A B C D E F\" {--udev | --install} [--port] DEVICE\n" \
+    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n" \
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n" \
+    "       kestrilavon-check --uninstall [--port] DEVICE\n" \
+    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n" \
+    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n" \
+    "                         [--show-report] [DEVICE]\n"
+
+const char kCheckUsage[] = KESTRILAVON_CHECK_USAGE;
 const char kCheckHelp[] =
     "  sudo kestrilavon-check --calibrate --install\n"
     "        calibrate the touch screen on nine targets and keep it, once a last touch proves it\n"
@@ -25,14 +28,7 @@ const char kCheckHelp[] =
     "  kestrilavon-check /dev/input/event5\n"
     "        show full screen where each touch on that device lands\n"
     "\n"
-    "usage: kestrilavon-check [--result FILE] [--output NAME] [--xorg | --udev | --apply | --install] [DEVICE]\n"
-    "       kestrilavon-check --matrix \"A B C D E F\" {--udev | --install} [--port] DEVICE\n"
-    "       kestrilavon-check [--result FILE | --matrix \"A B C D E F\"] [--install] --tslib\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] DEVICE\n"
-    "       kestrilavon-check --uninstall [--port] DEVICE\n"
-    "       kestrilavon-check --calibrate [--apply | --install [--port | --tslib]] [--output NAME]\n"
-    "                         [--framebuffer /dev/fbN] [--pointercal FILE] [--wayland-display NAME]\n"
-    "                         [--show-report] [DEVICE]\n"
+    KESTRILAVON_CHECK_USAGE
     "\n"
     "With no DEVICE, lists the touch screens and how a calibration with kestrilavon will go.\n"
     "With a DEVICE (/dev/input/eventN) alone, shows full screen where each touch lands under\n"
