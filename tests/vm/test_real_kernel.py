@@ -2220,11 +2220,18 @@ class Framebuffer(RealKernelTest):
             b, g, r = file.read(3)  # 32 bits a pixel: blue, green, red
         return r, g, b
 
-    def printed_while_touched(self, command, points, **options):
-        """What a program that reads the touch screen printed while these pixels were touched."""
+    def printed_while_touched(self, command, points, ready=None, **options):
+        """What a program that reads the touch screen printed while these pixels were touched:
+        once it has printed ready, where given (on a loaded machine libinput took more than the
+        two seconds allowed before, and the first touches were lost)."""
         program = subprocess.Popen(["stdbuf", "-oL", *command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    text=True, **options)
         self.addCleanup(program.stdout.close)
+        before = ""
+        deadline = time.monotonic() + 30
+        while ready and ready not in before and time.monotonic() < deadline and program.poll() is None:
+            if select.select([program.stdout], [], [], 1)[0]:
+                before += program.stdout.readline()
         time.sleep(2)
         for x, y in points:
             self.touch.send("touch %d %d" % on_kiosk_panel(x, y))
@@ -2232,7 +2239,7 @@ class Framebuffer(RealKernelTest):
         time.sleep(1)
         program.kill()
         program.wait()
-        return program.stdout.read()
+        return before + program.stdout.read()
 
     def tslib_touches(self, calibfile):
         conf = os.path.join(self.folder.name, "ts.conf")
@@ -2287,7 +2294,8 @@ class Framebuffer(RealKernelTest):
     def libinput_lands(self, points):
         """Where libinput, with the matrix udev gave the device at its add, puts touches on these
         pixels of the 1280 x 800 screen (its debug tool prints hundredths of the width)."""
-        printed = self.printed_while_touched(["libinput", "debug-events", "--device", self.touch.path], points)
+        printed = self.printed_while_touched(["libinput", "debug-events", "--device", self.touch.path], points,
+                                             ready="DEVICE_ADDED")
         downs = re.findall(r"TOUCH_DOWN\s.*?\d+ \(\d+\)\s+([\d.]+)/\s*([\d.]+)", printed)
         return [(float(x) * 12.8, float(y) * 8) for x, y in downs]
 
