@@ -7,6 +7,7 @@
 #include "CheckWidget.h"
 #include "ReportWidget.h"
 #include "TouchCheckWidget.h"
+#include "event_records.h"
 #include "geometry/target_sequence.h"
 
 #include <QApplication>
@@ -16,11 +17,9 @@
 #include <QThread>
 
 #include <fcntl.h>
-#include <linux/input.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -28,42 +27,33 @@ namespace {
 constexpr int kWidth = 1280, kHeight = 800;
 constexpr int kRawMaximum = 32767;
 
+// The device's read end of a pipe, fed the kernel's records of a finger at screen pixels.
 class Device {
 public:
-    Device() { ok = ::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0; }
+    Device()
+    {
+        if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
+            std::perror("render-screens: a pipe");
+    }
     ~Device()
     {
         ::close(ends[0]);
         ::close(ends[1]);
     }
     int readEnd() const { return ends[0]; }
-    bool ok = false;
 
-    // A finger down at the pixel (x, y) of the screen, or lifted.
     void down(double x, double y)
     {
-        send(EV_KEY, BTN_TOUCH, 1);
-        send(EV_ABS, ABS_X, raw(x, kWidth));
-        send(EV_ABS, ABS_Y, raw(y, kHeight));
-        send(EV_SYN, SYN_REPORT, 0);
+        send(EventStream().record(EV_KEY, BTN_TOUCH, 1).x(raw(x, kWidth)).y(raw(y, kHeight)).syn());
     }
-    void up()
-    {
-        send(EV_KEY, BTN_TOUCH, 0);
-        send(EV_SYN, SYN_REPORT, 0);
-    }
+    void up() { send(EventStream().record(EV_KEY, BTN_TOUCH, 0).syn()); }
 
 private:
     static int raw(double pixel, int size) { return static_cast<int>((pixel + 0.5) * kRawMaximum / size); }
-    void send(unsigned short type, unsigned short code, int value)
+    void send(const EventStream &records)
     {
-        input_event record;
-        std::memset(&record, 0, sizeof record);
-        record.type = type;
-        record.code = code;
-        record.value = value;
-        if (::write(ends[1], &record, sizeof record) != sizeof record)
-            std::perror("render-screens: a record");
+        if (::write(ends[1], records.bytes.data(), records.bytes.size()) != static_cast<ssize_t>(records.bytes.size()))
+            std::perror("render-screens: the records");
     }
     int ends[2] = {-1, -1};
 };
