@@ -6,12 +6,10 @@
 void showOver(QWidget &shown, QWidget &covered)
 {
     QWidget *host = covered.window();
-    // A widget that takes touches above a button gets them before it: the button would never
-    // see the clicks the toolkit makes of them.
-    host->setAttribute(Qt::WA_AcceptTouchEvents, false);
     shown.setParent(host);
-    // A click that the widget shown does not take would reach the window's own widget below
-    // (the targets' Done box, say).
+    // A touch or click that the widget shown does not take itself (one on a button, which the
+    // toolkit turns into a click) would otherwise go up to the window's own widget, which
+    // takes every touch: the button would never see it, and the targets' Done box might.
     shown.setAttribute(Qt::WA_NoMousePropagation);
     shown.setGeometry(host->rect());
     shown.show();

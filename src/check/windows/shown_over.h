@@ -9,8 +9,8 @@ class QWidget;
 // shows changes. A new window would wait for the compositor to map it (mutter 43 under load
 // took up to a minute, while the check's countdown ran) and be stacked, now and then, below
 // the window that has the focus, where no touch reaches it.
-// The window's own widget takes no touch from then on: the touches made on what is shown over
-// it are that widget's, or its buttons' as clicks.
+// The touches made on what is shown over it are that widget's, or its buttons' as clicks: none
+// reaches the window's own widget.
 void showOver(QWidget &shown, QWidget &covered);
 
 #endif
